@@ -1,0 +1,20 @@
+// kestrine-console CSV-FILE: the import run with its windows printed as text.
+#include <cstdio>
+
+#include "app/console_view.h"
+#include "platform/ldap/ldap_directory.h"
+#include "platform/posix/local_file_system.h"
+#include "run/import_run.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s CSV-FILE\n", argv[0]);
+    return 2;
+  }
+  kestrine::ConsoleView view(argv[1], stdout);
+  kestrine::LdapDirectory directory;
+  kestrine::LocalServiceObjects services;
+  kestrine::ImportRun run(view, directory, services);
+  run.run();
+  return run.state().failedCount == 0 ? 0 : 1;
+}

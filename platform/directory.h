@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "platform/platform_error.h"
+
+namespace kestrine {
+
+// A value handed to a property put: text, or a 16-bit integer such as the
+// account flags.
+using PropertyValue = std::variant<std::string, std::int16_t>;
+
+// A failure of a directory operation. code() is the LDAP result code.
+class DirectoryError : public PlatformError {
+ public:
+  using PlatformError::PlatformError;
+};
+
+// Result codes the provisioning steps tell apart (LDAP's numbers).
+inline constexpr int kAlreadyExists = 68;
+inline constexpr int kNoSuchObject = 32;
+// An operation on a reference that holds no object.
+inline constexpr int kObjectRequired = 424;
+
+// A bound or newly created directory object, addressed by attribute and
+// property names as the directory names them.
+class DirectoryObject {
+ public:
+  virtual ~DirectoryObject() = default;
+
+  // The first value of an attribute read when the object was bound.
+  virtual std::string Get(const std::string& name) = 0;
+  // A child of this object, held locally until its first SetInfo.
+  virtual std::shared_ptr<DirectoryObject> Create(const std::string& className,
+                                                  const std::string& relativeName) = 0;
+  // Holds a value until the next SetInfo; an empty text means "no value".
+  virtual void Put(const std::string& name, const PropertyValue& value) = 0;
+  // Drops a value held since the last SetInfo, so that SetInfo leaves it out.
+  virtual void Forget(const std::string& name) = 0;
+  // Writes the held values; the first call on a created object adds it.
+  virtual void SetInfo() = 0;
+  // Sets the password at once; the object must already be in the directory.
+  virtual void SetPassword(const std::string& password) = 0;
+};
+
+// The directory service: objects are reached by binding to "LDAP://rootDSE" or
+// "LDAP://<distinguished name>".
+class Directory {
+ public:
+  virtual ~Directory() = default;
+  // Fails when the path names no object.
+  virtual std::shared_ptr<DirectoryObject> Bind(const std::string& path) = 0;
+};
+
+// The object a reference holds; a failure, not a crash, when it holds none.
+template <class Object>
+Object& bound(const std::shared_ptr<Object>& reference, const char* name) {
+  if (!reference) throw PlatformError(kObjectRequired, std::string(name) + " holds no object");
+  return *reference;
+}
+
+}  // namespace kestrine

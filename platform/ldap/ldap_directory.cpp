@@ -1,0 +1,191 @@
+#include "platform/ldap/ldap_directory.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+
+#include "platform/dn.h"
+#include "platform/ldap/ldap_session.h"
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::string_view kPathPrefix = "LDAP://";
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string lowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class LdapObject : public DirectoryObject {
+ public:
+  // An object read from the directory.
+  LdapObject(std::shared_ptr<LdapSession> session, Entry entry)
+      : session_(std::move(session)),
+        dn_(entry.dn),
+        cache_(std::move(entry.attributes)),
+        inDirectory_(true) {}
+  // A new object, held here until its first SetInfo.
+  LdapObject(std::shared_ptr<LdapSession> session, std::string dn, std::string className)
+      : session_(std::move(session)), dn_(std::move(dn)), className_(std::move(className)) {}
+
+  std::string Get(const std::string& name) override {
+    const auto found = cache_.find(lowerCase(name));
+    if (found == cache_.end() || found->second.empty()) {
+      throw DirectoryError(LDAP_NO_SUCH_ATTRIBUTE, "get " + name + " of " + describe() +
+                                                       ": the object has no such attribute");
+    }
+    return found->second.front();
+  }
+
+  std::shared_ptr<DirectoryObject> Create(const std::string& className,
+                                          const std::string& relativeName) override {
+    return std::make_shared<LdapObject>(session_, childDn(relativeName, dn_), className);
+  }
+
+  void Put(const std::string& name, const PropertyValue& value) override {
+    AttributeValues attribute = attributeForProperty(name, value);
+    const auto same = findHeld(attribute.name);
+    if (same != held_.end()) {
+      *same = std::move(attribute);
+    } else {
+      held_.push_back(std::move(attribute));
+    }
+  }
+
+  void Forget(const std::string& name) override {
+    const auto same = findHeld(attributeForProperty(name, std::string()).name);
+    if (same != held_.end()) held_.erase(same);
+  }
+
+  void SetInfo() override {
+    if (!inDirectory_) {
+      std::vector<AttributeValues> attributes{{"objectClass", {className_}}};
+      for (const auto& attribute : held_) {
+        if (!attribute.values.empty()) attributes.push_back(attribute);
+      }
+      session_->add(dn_, attributes);
+      inDirectory_ = true;
+    } else if (!held_.empty()) {
+      session_->replace(dn_, held_);
+    }
+    held_.clear();
+  }
+
+  void SetPassword(const std::string& password) override {
+    if (!inDirectory_) {
+      throw DirectoryError(kNoSuchObject,
+                           "set the password of " + dn_ + ": the account is not in the directory");
+    }
+    session_->replace(dn_, {{"unicodePwd", {unicodePwdValue(password)}}});
+  }
+
+ private:
+  std::vector<AttributeValues>::iterator findHeld(const std::string& attribute) {
+    return std::find_if(held_.begin(), held_.end(), [&](const AttributeValues& held) {
+      return equalsIgnoringCase(held.name, attribute);
+    });
+  }
+  std::string describe() const { return dn_.empty() ? "rootDSE" : dn_; }
+
+  std::shared_ptr<LdapSession> session_;
+  std::string dn_;
+  std::string className_;
+  std::map<std::string, std::vector<std::string>> cache_;
+  bool inDirectory_ = false;
+  std::vector<AttributeValues> held_;
+};
+
+}  // namespace
+
+LdapDirectory::LdapDirectory() : session_(std::make_shared<LdapSession>()) {}
+LdapDirectory::~LdapDirectory() = default;
+
+std::shared_ptr<DirectoryObject> LdapDirectory::Bind(const std::string& path) {
+  if (path.compare(0, kPathPrefix.size(), kPathPrefix) != 0 || path.size() == kPathPrefix.size()) {
+    throw DirectoryError(LDAP_INVALID_DN_SYNTAX, "\"" + path + "\" is not an LDAP path");
+  }
+  const std::string name = path.substr(kPathPrefix.size());
+  const std::string dn = equalsIgnoringCase(name, "rootDSE") ? std::string() : normalizeDn(name);
+  return std::make_shared<LdapObject>(session_, session_->readEntry(dn));
+}
+
+AttributeValues attributeForProperty(const std::string& name, const PropertyValue& value) {
+  std::string text;
+  if (const auto* number = std::get_if<std::int16_t>(&value)) {
+    text = std::to_string(*number);
+  } else {
+    text = std::get<std::string>(value);
+  }
+  AttributeValues attribute{name, {}};
+  if (equalsIgnoringCase(name, "ScriptPath")) {
+    attribute.name = "scriptPath";
+  } else if (equalsIgnoringCase(name, "AccountExpirationDate")) {
+    attribute.name = "accountExpires";
+    if (!text.empty()) text = accountExpiresFromDate(text);
+  }
+  // The directory holds no empty values: an empty text means "no value".
+  if (!text.empty()) attribute.values.push_back(std::move(text));
+  return attribute;
+}
+
+std::string accountExpiresFromDate(const std::string& date) {
+  namespace chrono = std::chrono;
+  unsigned month = 0, day = 0;
+  int year = 0;
+  const auto number = [&](std::size_t from, std::size_t length, auto& out) {
+    const char* first = date.data() + from;
+    const auto [end, error] = std::from_chars(first, first + length, out);
+    return error == std::errc() && end == first + length;
+  };
+  const bool shaped = date.size() == 10 && date[2] == '/' && date[5] == '/' &&
+                      number(0, 2, month) && number(3, 2, day) && number(6, 4, year);
+  const chrono::year_month_day ymd{chrono::year{year}, chrono::month{month}, chrono::day{day}};
+  if (!shaped || !ymd.ok()) {
+    throw DirectoryError(LDAP_INVALID_SYNTAX, "\"" + date + "\" is not a date (MM/DD/YYYY)");
+  }
+  if (ymd == chrono::year{1970} / chrono::January / 1) return "0";
+  // accountExpires counts 100-nanosecond intervals since 1 January 1601 (UTC).
+  const auto days =
+      chrono::sys_days(ymd) - chrono::sys_days(chrono::year{1601} / chrono::January / 1);
+  return std::to_string(static_cast<std::int64_t>(days.count()) * 864'000'000'000LL);
+}
+
+std::string unicodePwdValue(const std::string& password) {
+  const std::string quoted = "\"" + password + "\"";
+  std::string utf16;
+  utf16.reserve(quoted.size() * 2);
+  const auto unit = [&](std::uint32_t u) {
+    utf16.push_back(static_cast<char>(u & 0xFF));
+    utf16.push_back(static_cast<char>(u >> 8));
+  };
+  for (std::size_t i = 0; i < quoted.size();) {
+    const auto lead = static_cast<unsigned char>(quoted[i]);
+    const int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    std::uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+    for (int k = 1; k < length && i + k < quoted.size(); ++k) {
+      cp = (cp << 6) | (static_cast<unsigned char>(quoted[i + k]) & 0x3F);
+    }
+    i += length;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      unit(0xD800 + (cp >> 10));
+      unit(0xDC00 + (cp & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return utf16;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/directory.h"
+#include "platform/ldap/ldap_session.h"
+
+namespace kestrine {
+
+// The directory through OpenLDAP's libldap: "LDAP://rootDSE" and
+// "LDAP://<dn>" on the server that libldap's configuration or DNS names, over
+// one connection for the whole run.
+class LdapDirectory : public Directory {
+ public:
+  LdapDirectory();
+  ~LdapDirectory() override;
+
+  std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;
+
+ private:
+  std::shared_ptr<LdapSession> session_;
+};
+
+// The attribute a property name stands for, with its value as directory text.
+AttributeValues attributeForProperty(const std::string& name, const PropertyValue& value);
+
+// The value of accountExpires for a date given as "MM/DD/YYYY"; 1 January
+// 1970 means that the account never expires.
+std::string accountExpiresFromDate(const std::string& date);
+
+// The unicodePwd value for a password: the UTF-8 text in double quotes, as
+// UTF-16LE.
+std::string unicodePwdValue(const std::string& password);
+
+}  // namespace kestrine

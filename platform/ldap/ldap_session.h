@@ -1,0 +1,65 @@
+#pragma once
+
+#include <ldap.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/directory.h"
+
+namespace kestrine {
+
+// An attribute's name and its new values; no values removes the attribute.
+struct AttributeValues {
+  std::string name;
+  std::vector<std::string> values;
+};
+
+// What a base search read: the entry's name and its attributes, keyed by their
+// lower-case names (attribute names are case-insensitive).
+struct Entry {
+  std::string dn;
+  std::map<std::string, std::vector<std::string>> attributes;
+};
+
+// One LDAP connection for the whole run, opened at first use with SASL GSSAPI
+// and the caller's Kerberos credentials, sealed so that the server accepts
+// password writes. If opening fails, every later use fails at once with the
+// same error rather than trying again per record.
+class LdapSession {
+ public:
+  LdapSession() = default;
+  LdapSession(const LdapSession&) = delete;
+  LdapSession& operator=(const LdapSession&) = delete;
+
+  Entry readEntry(const std::string& dn);
+  void add(const std::string& dn, const std::vector<AttributeValues>& attributes);
+  void replace(const std::string& dn, const std::vector<AttributeValues>& attributes);
+
+  // The server that the session talks (or would talk) to, for messages.
+  const std::string& uri() const { return uri_; }
+
+ private:
+  struct Unbind {
+    void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
+  };
+
+  LDAP* connection();
+  std::unique_ptr<LDAP, Unbind> open();
+  [[noreturn]] void fail(int rc, const std::string& doing);
+
+  std::unique_ptr<LDAP, Unbind> ld_;
+  std::optional<DirectoryError> openFailure_;
+  std::string uri_;
+};
+
+// The servers to use: libldap's configured URI (ldap.conf, LDAPCONF, LDAPRC,
+// LDAPURI), or else the domain controllers that DNS names for the default
+// Kerberos realm, or else libldap's built-in default.
+std::string directoryServerUri();
+
+}  // namespace kestrine

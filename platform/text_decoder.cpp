@@ -1,0 +1,117 @@
+#include "platform/text_decoder.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <stdexcept>
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+std::string canonicalName(std::string name) {
+  std::string out;
+  for (char c : name) {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+  }
+  return out;
+}
+
+bool readsAsUtf8(const std::string& charset) {
+  const std::string name = canonicalName(charset);
+  return name.empty() || name == "UTF8" || name == "ANSIX341968" || name == "ASCII" ||
+         name == "USASCII";
+}
+
+// Length of the valid UTF-8 sequence at the start of `s`, or 0.
+std::size_t validSequence(std::string_view s) {
+  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const auto continuation = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
+  const unsigned char lead = b(0);
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (!continuation(1) || !continuation(2)) return 0;
+    if (lead == 0xE0 && b(1) < 0xA0) return 0;   // overlong
+    if (lead == 0xED && b(1) >= 0xA0) return 0;  // surrogate
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
+    if (lead == 0xF0 && b(1) < 0x90) return 0;   // overlong
+    if (lead == 0xF4 && b(1) >= 0x90) return 0;  // beyond U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string TextDecoder::localeCharset() {
+  locale_t locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+  if (!locale) return "UTF-8";  // an unknown locale name: read as the usual Linux default
+  std::string charset = nl_langinfo_l(CODESET, locale);
+  freelocale(locale);
+  return charset;
+}
+
+TextDecoder::TextDecoder(const std::string& charset) : converter_(kNoConverter) {
+  if (readsAsUtf8(charset)) return;
+  converter_ = iconv_open("UTF-8", charset.c_str());
+  if (converter_ == kNoConverter) {
+    throw std::runtime_error("the character set " + charset + " is not known to iconv");
+  }
+}
+
+TextDecoder::~TextDecoder() {
+  if (converter_ != kNoConverter) iconv_close(converter_);
+}
+
+std::string TextDecoder::decode(std::string_view bytes) {
+  if (isUtf8()) return repairUtf8(bytes);
+  std::string out;
+  char buffer[1024];
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t rc = iconv(converter_, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      // EILSEQ or a sequence cut off at the end of the line: one byte goes.
+      out += kReplacement;
+      ++in;
+      --inLeft;
+      iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
+
+std::string repairUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  while (!bytes.empty()) {
+    const std::size_t length = validSequence(bytes);
+    if (length == 0) {
+      out += kReplacement;
+      bytes.remove_prefix(1);
+    } else {
+      out.append(bytes.substr(0, length));
+      bytes.remove_prefix(length);
+    }
+  }
+  return out;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrine {
+
+// Column 0 of a line that is to be passed over.
+inline constexpr std::string_view kSkipSentinel = "string not to include";
+
+// Column numbers of a record.
+enum Column : std::size_t {
+  kAccountName = 0,
+  kCommonName = 1,
+  kFirstName = 2,
+  kLastName = 3,
+  kPassword = 4,
+  kOrganizationalUnit = 5,
+  kUpnSuffix = 6,
+  kFileServer = 7,
+  kShareBase = 8,
+  kLogonScript = 9,
+};
+
+// Splits a line at every comma: no quoting, no trimming, no limit. An empty line
+// gives no column at all.
+std::vector<std::string> splitRecord(std::string_view line);
+
+// A line is imported only when column 0 exists, is not empty and is not
+// exactly the skip sentinel.
+bool isRecord(const std::vector<std::string>& fields);
+
+// Copies column `index` into `target` when the record has it; otherwise `target`
+// keeps its earlier value. True when the column was there.
+bool takeColumn(const std::vector<std::string>& fields, std::size_t index, std::string& target);
+
+}  // namespace kestrine

@@ -1,0 +1,136 @@
+#include "run/import_run.h"
+
+#include "platform/dn.h"
+#include "run/csv_record.h"
+
+namespace kestrine {
+
+void ImportRun::run() {
+  GuardedSteps step(&state_.runFailures);
+
+  step("hide the main window", [&] { view_.hideForm1(); });
+  step("show the progress window", [&] { view_.showLoading(); });
+  bool ended = false;
+  step("check the CSV path", [&] { ended = !GetFolder(); });
+  if (ended) return;
+  step("bind the directory (rootDSE)", [&] { state_.rootDse = directory_.Bind("LDAP://rootDSE"); });
+  step("create the file system object", [&] { state_.fileSystem = services_.createFileSystem(); });
+  if (!step("open the CSV file", [&] {
+        state_.inputStream = bound(state_.fileSystem, "fileSystem").OpenTextFile(state_.csvPath);
+      })) {
+    return endForUnreadableFile(step.lastFailure());
+  }
+  state_.recordCount = 0;
+
+  for (;;) {
+    bool atEnd = true;
+    std::string line;
+    if (!step("read the CSV file", [&] { atEnd = state_.inputStream->AtEndOfStream(); }) ||
+        (!atEnd && !step("read the CSV file", [&] { line = state_.inputStream->ReadLine(); }))) {
+      return endForUnreadableFile(step.lastFailure());
+    }
+    if (atEnd) break;
+    handleLine(step, line);
+  }
+
+  step("close the CSV file", [&] { state_.inputStream->Close(); });
+  step("show the failed records", [&] { showFailureSummary(); });
+  step("set the completion text", [&] { view_.setCompleteText(completionText()); });
+  step("hide the progress window", [&] { view_.hideLoading(); });
+  step("show the completion window", [&] { view_.showComplete(); });
+}
+
+bool ImportRun::GetFolder() {
+  state_.csvPath = view_.filePathText();
+  if (!state_.csvPath.empty()) return true;
+  view_.messageBox("The path to the CSV file is required!\r\n", 0, kCannotContinueTitle);
+  view_.endProgram();
+  return false;
+}
+
+void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
+  const auto& fields = state_.fields = splitRecord(line);
+  if (!isRecord(fields)) return;
+  state_.record = {};
+
+  // A record without a unit keeps the previous record's unit and progress text.
+  std::string unit;
+  const bool hasUnit = takeColumn(fields, kOrganizationalUnit, unit);
+  if (hasUnit) {
+    step("name the unit", [&] { state_.ouRdn = "OU=" + escapeDnValue(unit); });
+    showProgress(step, "Adding OU: " + unit);
+  }
+  provisioning_.CreateOU();
+
+  takeColumn(fields, kAccountName, state_.accountName);
+  takeColumn(fields, kCommonName, state_.commonName);
+  takeColumn(fields, kFirstName, state_.firstName);
+  takeColumn(fields, kLastName, state_.lastName);
+  takeColumn(fields, kPassword, state_.password);
+  if (hasUnit) {
+    // The blank before the comma is insignificant to the directory.
+    step("name the unit", [&] { state_.ouPath = "OU=" + escapeDnValue(unit) + " ,"; });
+  }
+  takeColumn(fields, kUpnSuffix, state_.upnSuffix);
+  takeColumn(fields, kFileServer, state_.fileServer);
+  takeColumn(fields, kShareBase, state_.shareBase);
+  takeColumn(fields, kLogonScript, state_.logonScript);
+  state_.principalName = state_.accountName + "@" + state_.upnSuffix;
+  provisioning_.CreateUsers();
+  showProgress(step, "Adding User: " + state_.commonName);
+
+  showProgress(step, "Creating Share: \\\\" + state_.fileServer + "\\" + state_.shareBase + "$\\" +
+                         state_.accountName);
+  countRecord();
+}
+
+void ImportRun::showProgress(GuardedSteps& step, const std::string& text) {
+  step("show the progress text", [&] { view_.setLoadingText(text); });
+  step("repaint the progress text", [&] { view_.repaintLoading(); });
+}
+
+void ImportRun::countRecord() {
+  const RecordOutcome& outcome = state_.record;
+  if (outcome.provisioned()) {
+    ++state_.recordCount;
+    return;
+  }
+  ++state_.failedCount;
+  if (state_.failureLines.size() < kFailuresListed) {
+    std::string line = state_.accountName + ": ";
+    if (outcome.failures.empty()) {
+      line += "not provisioned";
+    } else {
+      const Failure& first = outcome.failures.front();
+      line += first.step + ": " + first.reason;
+    }
+    state_.failureLines.push_back(std::move(line));
+  }
+}
+
+void ImportRun::showFailureSummary() {
+  if (state_.failedCount == 0) return;
+  std::string text;
+  for (const Failure& failure : state_.runFailures) {
+    text += failure.step + ": " + failure.reason + "\n";
+  }
+  for (const std::string& line : state_.failureLines) text += line + "\n";
+  const auto unlisted = static_cast<std::size_t>(state_.failedCount) - state_.failureLines.size();
+  if (unlisted > 0) text += "... and " + std::to_string(unlisted) + " more\n";
+  text.pop_back();
+  view_.messageBox(text, 0, kApplicationTitle);
+}
+
+std::string ImportRun::completionText() const {
+  std::string text = std::to_string(state_.recordCount) + kCompletionSuffix;
+  if (state_.failedCount > 0) text += " " + std::to_string(state_.failedCount) + " failed.";
+  return text;
+}
+
+void ImportRun::endForUnreadableFile(const Failure& failure) {
+  view_.messageBox("Cannot open the CSV file: " + state_.csvPath + "\r\n" + failure.reason, 0,
+                   kCannotContinueTitle);
+  view_.endProgram();
+}
+
+}  // namespace kestrine

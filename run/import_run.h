@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+#include "platform/directory.h"
+#include "platform/file_system.h"
+#include "provision/provisioning.h"
+#include "run/run_state.h"
+#include "run/run_view.h"
+
+namespace kestrine {
+
+// Texts the run shows.
+inline constexpr const char* kCompletionSuffix = " Users and Folders were added successfully!";
+inline constexpr const char* kCannotContinueTitle = "Error - Cannot Continue";
+inline constexpr const char* kApplicationTitle = "Kestrine";
+inline constexpr std::size_t kFailuresListed = 20;
+
+// The import run: the click handling of Command1. It walks the CSV file one
+// line at a time and provisions every record, showing its progress in the
+// windows; it owns the run state.
+class ImportRun {
+ public:
+  ImportRun(RunView& view, Directory& directory, ServiceObjects& services)
+      : view_(view), directory_(directory), services_(services), provisioning_(state_, directory) {}
+
+  void run();
+
+  const RunState& state() const { return state_; }
+
+ private:
+  // Copies FilePath into csvPath; an empty path ends the program (false).
+  bool GetFolder();
+  void handleLine(GuardedSteps& step, const std::string& line);
+  void showProgress(GuardedSteps& step, const std::string& text);
+  void countRecord();
+  void showFailureSummary();
+  std::string completionText() const;
+  void endForUnreadableFile(const Failure& failure);
+
+  RunView& view_;
+  Directory& directory_;
+  ServiceObjects& services_;
+  RunState state_;
+  Provisioning provisioning_;
+};
+
+}  // namespace kestrine

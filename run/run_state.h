@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/directory.h"
+#include "platform/file_system.h"
+#include "run/guarded_steps.h"
+
+namespace kestrine {
+
+// How far the record in hand got, and what failed on the way. The provisioning
+// procedures fill it in; the run counts and reports the record from it.
+struct RecordOutcome {
+  bool accountWritten = false;  // the first commit created the account
+  bool passwordSet = false;
+  bool accountCompleted = false;  // the second commit was accepted
+  std::vector<Failure> failures;
+
+  bool provisioned() const { return accountWritten && passwordSet && accountCompleted; }
+};
+
+// The variables through which the import run and the provisioning procedures
+// exchange every value. They live as long as the main window and are never
+// cleared between records, which is how a short record carries over the values
+// of the one before it.
+struct RunState {
+  std::shared_ptr<DirectoryObject> rootDse;
+  std::shared_ptr<DirectoryObject> userContainer;
+  std::shared_ptr<DirectoryObject> newUser;
+  std::shared_ptr<DirectoryObject> newOu;
+  std::shared_ptr<DirectoryObject> domainRoot;
+  std::unique_ptr<TextStream> inputStream;
+  std::string ouPath;
+  std::string ouRdn;
+  std::string csvPath;
+  std::vector<std::string> fields;
+  std::string commonName;
+  std::string accountName;
+  std::string firstName;
+  std::string lastName;
+  std::string password;
+  std::string principalName;
+  std::string logonScript;
+  std::string upnSuffix;
+  std::string fileServer;
+  std::shared_ptr<FileSystem> fileSystem;
+  std::string homeFolder;
+  std::string shareBase;
+  int recordCount = 0;
+
+  RecordOutcome record;
+  int failedCount = 0;
+  std::vector<std::string> failureLines;  // the first few failed records, for the summary
+  std::vector<Failure> runFailures;       // failures of the run's own steps
+};
+
+}  // namespace kestrine

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+namespace kestrine {
+
+// What the import run asks of the windows: the main window Form1, the progress
+// window Loading and the completion window Complete, message boxes and the
+// program end.
+class RunView {
+ public:
+  virtual ~RunView() = default;
+
+  virtual void hideForm1() = 0;
+  virtual std::string filePathText() = 0;
+
+  virtual void showLoading() = 0;
+  virtual void hideLoading() = 0;
+  virtual void setLoadingText(const std::string& text) = 0;
+  // Draws lblLoading at once; the run never returns to the event loop.
+  virtual void repaintLoading() = 0;
+
+  virtual void setCompleteText(const std::string& text) = 0;
+  virtual void showComplete() = 0;
+
+  // A modal box; buttons 0 is a single OK button and no icon. An empty title
+  // shows the application's title.
+  virtual void messageBox(const std::string& prompt, int buttons, const std::string& title) = 0;
+
+  // Ends the process at once. A view that cannot end the process (a test
+  // recorder) returns, and the run returns right after.
+  virtual void endProgram() = 0;
+};
+
+}  // namespace kestrine

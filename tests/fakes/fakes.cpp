@@ -1,0 +1,136 @@
+#include "tests/fakes/fakes.h"
+
+#include <cerrno>
+#include <variant>
+
+#include "platform/dn.h"
+
+namespace kestrine::testing {
+
+class FakeObject : public DirectoryObject {
+ public:
+  FakeObject(FakeDirectory& directory, std::string dn, std::string className, bool inDirectory)
+      : directory_(directory),
+        dn_(std::move(dn)),
+        className_(std::move(className)),
+        inDirectory_(inDirectory) {}
+
+  std::string Get(const std::string& name) override {
+    record("Get " + name);
+    if (name != "defaultNamingContext" || !dn_.empty()) {
+      throw DirectoryError(16, "no such attribute " + name);
+    }
+    return directory_.namingContext;
+  }
+
+  std::shared_ptr<DirectoryObject> Create(const std::string& className,
+                                          const std::string& relativeName) override {
+    record("Create " + className + " " + relativeName);
+    return std::make_shared<FakeObject>(directory_, childDn(relativeName, dn_), className, false);
+  }
+
+  void Put(const std::string& name, const PropertyValue& value) override {
+    const std::string text = std::holds_alternative<std::string>(value)
+                                 ? std::get<std::string>(value)
+                                 : std::to_string(std::get<std::int16_t>(value));
+    record("Put " + name + "=" + text);
+    held_[name] = text;
+  }
+
+  void Forget(const std::string& name) override {
+    record("Forget " + name);
+    held_.erase(name);
+  }
+
+  void SetInfo() override {
+    std::string names;
+    for (const auto& [name, value] : held_) names += " " + name;
+    record("SetInfo " + dn_ + names);
+    auto& objects = directory_.objects;
+    if (!inDirectory_) {
+      if (objects.count(dn_)) throw DirectoryError(kAlreadyExists, "add " + dn_ + ": exists");
+      objects[dn_]["objectClass"] = className_;
+      inDirectory_ = true;
+    }
+    for (const auto& [name, value] : held_) objects[dn_][name] = value;
+    held_.clear();
+  }
+
+  void SetPassword(const std::string& password) override {
+    record("SetPassword " + dn_);
+    if (!inDirectory_) throw DirectoryError(kNoSuchObject, dn_ + " is not in the directory");
+    directory_.objects[dn_]["password"] = password;
+  }
+
+ private:
+  void record(const std::string& entry) {
+    directory_.log_.add(entry);
+    directory_.failIfListed(entry);
+  }
+
+  FakeDirectory& directory_;
+  std::string dn_;
+  std::string className_;
+  bool inDirectory_;
+  std::map<std::string, std::string> held_;
+};
+
+void FakeDirectory::failIfListed(const std::string& entry) {
+  for (const auto& [prefix, code] : failures_) {
+    if (entry.compare(0, prefix.size(), prefix) == 0) {
+      throw DirectoryError(code, "refused: " + entry);
+    }
+  }
+}
+
+std::shared_ptr<DirectoryObject> FakeDirectory::Bind(const std::string& path) {
+  log_.add("Bind " + path);
+  failIfListed("Bind " + path);
+  const std::string name = path.substr(7);
+  if (name == "rootDSE") return std::make_shared<FakeObject>(*this, "", "", true);
+  const std::string dn = normalizeDn(name);
+  if (dn != namingContext && !objects.count(dn)) {
+    throw DirectoryError(kNoSuchObject, "no such object " + dn);
+  }
+  return std::make_shared<FakeObject>(*this, dn, "", true);
+}
+
+namespace {
+
+class FakeStream : public TextStream {
+ public:
+  FakeStream(std::vector<std::string> lines, int failAfter, CallLog& log)
+      : lines_(std::move(lines)), failAfter_(failAfter), log_(log) {}
+  bool AtEndOfStream() override { return next_ >= lines_.size(); }
+  std::string ReadLine() override {
+    if (failAfter_ >= 0 && next_ >= static_cast<std::size_t>(failAfter_)) {
+      throw FileError(EIO, "Input/output error");
+    }
+    if (next_ >= lines_.size()) throw FileError(ENODATA, "read past the end");
+    return lines_[next_++];
+  }
+  void Close() override { log_.add("Close"); }
+
+ private:
+  std::vector<std::string> lines_;
+  std::size_t next_ = 0;
+  int failAfter_;
+  CallLog& log_;
+};
+
+}  // namespace
+
+std::unique_ptr<TextStream> FakeFileSystem::OpenTextFile(const std::string& path) {
+  log_.add("OpenTextFile " + path);
+  const auto found = files.find(path);
+  if (found == files.end()) throw FileError(ENOENT, "No such file or directory");
+  return std::make_unique<FakeStream>(found->second, failReadAfterLines, log_);
+}
+
+std::shared_ptr<FileSystem> FakeFileSystem::createFileSystem() {
+  if (failCreation) throw PlatformError(429, "cannot create the file system object");
+  // The fake outlives every run in a test; share it without owning it.
+  return std::shared_ptr<FileSystem>(std::shared_ptr<FileSystem>{}, this);
+}
+
+}  // namespace kestrine::testing

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/directory.h"
+#include "platform/file_system.h"
+#include "run/run_view.h"
+
+namespace kestrine::testing {
+
+// Every call on the fakes below, in order, so that tests can see how directory
+// operations and window changes interleave.
+struct CallLog {
+  std::vector<std::string> entries;
+  void add(std::string entry) { entries.push_back(std::move(entry)); }
+};
+
+// A directory held in memory. Operations are logged as
+//   Bind <path> | Get <name> | Create <class> <rdn> | Put <name>=<value> |
+//   Forget <name> | SetInfo <dn> | SetPassword <dn>
+// and any of them can be made to fail by the start of its log text.
+class FakeDirectory : public Directory {
+ public:
+  explicit FakeDirectory(CallLog& log) : log_(log) {}
+
+  std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;
+
+  // The next operations whose log text starts with `prefix` fail with `code`.
+  void failWhen(std::string prefix, int code = 53) {
+    failures_.emplace_back(std::move(prefix), code);
+  }
+  void failIfListed(const std::string& entry);
+
+  std::string namingContext = "DC=example,DC=test";
+  // Objects in the directory by normalized DN, with the values written to them.
+  std::map<std::string, std::map<std::string, std::string>> objects;
+
+ private:
+  CallLog& log_;
+  std::vector<std::pair<std::string, int>> failures_;
+  friend class FakeObject;
+};
+
+// The main window, progress and completion windows as recorded calls.
+class RecordingView : public RunView {
+ public:
+  explicit RecordingView(CallLog& log, std::string filePath = "users.csv")
+      : filePath(std::move(filePath)), log_(log) {}
+
+  void hideForm1() override { log_.add("hide Form1"); }
+  std::string filePathText() override { return filePath; }
+  void showLoading() override { log_.add("show Loading"); }
+  void hideLoading() override { log_.add("hide Loading"); }
+  void setLoadingText(const std::string& text) override { loadingText = text; }
+  void repaintLoading() override { log_.add("lblLoading: " + loadingText); }
+  void setCompleteText(const std::string& text) override { completeText = text; }
+  void showComplete() override { log_.add("show Complete: " + completeText); }
+  void messageBox(const std::string& prompt, int buttons, const std::string& title) override {
+    log_.add("message " + std::to_string(buttons) + " [" + title + "] " + prompt);
+  }
+  void endProgram() override { log_.add("end"); }
+
+  std::string filePath;
+  std::string loadingText;
+  std::string completeText;
+
+ private:
+  CallLog& log_;
+};
+
+// Files held in memory; a stream can be made to fail after some lines.
+class FakeFileSystem : public FileSystem, public ServiceObjects {
+ public:
+  explicit FakeFileSystem(CallLog& log) : log_(log) {}
+
+  std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
+  std::shared_ptr<FileSystem> createFileSystem() override;
+
+  std::map<std::string, std::vector<std::string>> files;  // path -> lines
+  int failReadAfterLines = -1;                            // -1: never
+  bool failCreation = false;
+
+ private:
+  CallLog& log_;
+};
+
+}  // namespace kestrine::testing

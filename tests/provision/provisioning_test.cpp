@@ -1,0 +1,147 @@
+#include "provision/provisioning.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fakes.h"
+
+namespace kestrine {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using namespace kestrine::testing;
+
+class ProvisioningTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    state.rootDse = directory.Bind("LDAP://rootDSE");
+    state.ouRdn = "OU=Sales";
+    state.ouPath = "OU=Sales ,";
+    state.accountName = "jdoe";
+    state.commonName = "John Doe";
+    state.firstName = "John";
+    state.lastName = "Doe";
+    state.password = "Pa55word!";
+    state.principalName = "jdoe@example.test";
+    state.logonScript = "logon.cmd";
+    log.entries.clear();
+  }
+  void createUnitAndUser() {
+    provisioning.CreateOU();
+    provisioning.CreateUsers();
+  }
+
+  CallLog log;
+  FakeDirectory directory{log};
+  RunState state;
+  Provisioning provisioning{state, directory};
+  const std::string userDn = "cn=John Doe,OU=Sales,DC=example,DC=test";
+};
+
+TEST_F(ProvisioningTest, ExistingUnitIsNotAFailure) {
+  provisioning.CreateOU();
+  provisioning.CreateOU();
+  EXPECT_EQ(directory.objects.count("OU=Sales,DC=example,DC=test"), 1u);
+  EXPECT_THAT(state.record.failures, IsEmpty());
+}
+
+TEST_F(ProvisioningTest, OtherUnitFailuresAreKeptForTheRecord) {
+  directory.failWhen("SetInfo OU=Sales", 50);
+  provisioning.CreateOU();
+  ASSERT_EQ(state.record.failures.size(), 1u);
+  EXPECT_EQ(state.record.failures[0].step, "write the unit OU=Sales");
+  EXPECT_EQ(state.record.failures[0].code, 50);
+}
+
+TEST_F(ProvisioningTest, FailedDomainRootBindNeverTouchesAnEarlierUnit) {
+  provisioning.CreateOU();
+  directory.failWhen("Bind LDAP://DC=");
+  log.entries.clear();
+  state.ouRdn = "OU=Other";
+  provisioning.CreateOU();
+  EXPECT_THAT(log.entries,
+              ElementsAre("Get defaultNamingContext", "Bind LDAP://DC=example,DC=test"));
+}
+
+TEST_F(ProvisioningTest, FailedUnitCreateNeverWritesTheEarlierUnitAgain) {
+  provisioning.CreateOU();
+  directory.failWhen("Create organizationalUnit");
+  log.entries.clear();
+  provisioning.CreateOU();
+  EXPECT_THAT(log.entries, Not(Contains(::testing::StartsWith("SetInfo"))));
+}
+
+TEST_F(ProvisioningTest, AccountGetsEveryValueAndIsEnabledAfterItsPassword) {
+  createUnitAndUser();
+  const auto& user = directory.objects.at(userDn);
+  EXPECT_EQ(user.at("sAMAccountName"), "jdoe");
+  EXPECT_EQ(user.at("userAccountControl"), "512");
+  EXPECT_EQ(user.at("pwdLastSet"), "-1");
+  EXPECT_EQ(user.at("password"), "Pa55word!");
+  EXPECT_TRUE(state.record.provisioned());
+}
+
+TEST_F(ProvisioningTest, RefusedPasswordLeavesTheAccountDisabledAndReported) {
+  directory.failWhen("SetPassword", 19);
+  createUnitAndUser();
+  const auto& user = directory.objects.at(userDn);
+  EXPECT_EQ(user.count("userAccountControl"), 0u);
+  EXPECT_EQ(user.count("pwdLastSet"), 0u);
+  EXPECT_EQ(user.at("ScriptPath"), "logon.cmd");
+  EXPECT_EQ(user.at("AccountExpirationDate"), "01/01/1970");
+  EXPECT_TRUE(state.record.accountWritten);
+  EXPECT_FALSE(state.record.provisioned());
+  ASSERT_EQ(state.record.failures.size(), 1u);
+  EXPECT_EQ(state.record.failures[0].step, "set the password");
+}
+
+TEST_F(ProvisioningTest, ExistingAccountIsLeftUnchanged) {
+  createUnitAndUser();
+  state.record = {};
+  state.firstName = "Changed";
+  state.password = "Other1pass!";
+  provisioning.CreateUsers();
+  const auto& user = directory.objects.at(userDn);
+  EXPECT_EQ(user.at("givenName"), "John");
+  EXPECT_EQ(user.at("password"), "Pa55word!");
+  EXPECT_FALSE(state.record.accountWritten);
+  EXPECT_FALSE(state.record.passwordSet);
+  EXPECT_FALSE(state.record.accountCompleted);
+  ASSERT_EQ(state.record.failures.size(), 3u);
+  EXPECT_EQ(state.record.failures[0].code, kAlreadyExists);
+}
+
+TEST_F(ProvisioningTest, FailedUnitBindCreatesNoAccountInAnEarlierUnit) {
+  createUnitAndUser();
+  directory.failWhen("Bind LDAP://OU=");
+  log.entries.clear();
+  state.commonName = "Kim Roe";
+  provisioning.CreateUsers();
+  EXPECT_THAT(log.entries,
+              ElementsAre("Get defaultNamingContext", "Bind LDAP://OU=Sales ,DC=example,DC=test"));
+  EXPECT_EQ(state.record.failures.back().step, "bind the unit OU=Sales ,");
+}
+
+TEST_F(ProvisioningTest, FailedAccountCreateLeavesTheEarlierAccountUnchanged) {
+  createUnitAndUser();
+  directory.failWhen("Create User");
+  log.entries.clear();
+  state.firstName = "Changed";
+  provisioning.CreateUsers();
+  EXPECT_EQ(log.entries.back(), "Create User cn=John Doe");
+  EXPECT_EQ(directory.objects.at(userDn).at("givenName"), "John");
+}
+
+TEST_F(ProvisioningTest, EmptyRootDseIsAFailureNotACrash) {
+  state.rootDse.reset();
+  createUnitAndUser();
+  ASSERT_EQ(state.record.failures.size(), 2u);
+  EXPECT_EQ(state.record.failures[0].code, kObjectRequired);
+  EXPECT_THAT(log.entries, IsEmpty());
+}
+
+}  // namespace
+}  // namespace kestrine

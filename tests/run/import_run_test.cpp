@@ -1,0 +1,226 @@
+#include "run/import_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/fakes/fakes.h"
+
+namespace kestrine {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using namespace kestrine::testing;
+
+class ImportRunTest : public ::testing::Test {
+ protected:
+  void runWith(std::vector<std::string> lines) {
+    files.files["users.csv"] = std::move(lines);
+    run.run();
+  }
+  // The log entries that start with `prefix`.
+  std::vector<std::string> entries(const std::string& prefix) const {
+    std::vector<std::string> found;
+    for (const auto& e : log.entries) {
+      if (e.compare(0, prefix.size(), prefix) == 0) found.push_back(e);
+    }
+    return found;
+  }
+  std::size_t indexOf(const std::string& entry, std::size_t from = 0) const {
+    const auto it =
+        std::find(log.entries.begin() + static_cast<long>(from), log.entries.end(), entry);
+    return static_cast<std::size_t>(it - log.entries.begin());
+  }
+
+  CallLog log;
+  FakeDirectory directory{log};
+  RecordingView view{log};
+  FakeFileSystem files{log};
+  ImportRun run{view, directory, files};
+};
+
+const std::string kFull = "jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd";
+
+TEST_F(ImportRunTest, EmptyPathShowsTheMessageAndEndsBeforeAnyDirectoryOrFileWork) {
+  view.filePath = "";
+  run.run();
+  EXPECT_THAT(
+      log.entries,
+      ElementsAre("hide Form1", "show Loading",
+                  "message 0 [Error - Cannot Continue] The path to the CSV file is required!\r\n",
+                  "end"));
+}
+
+TEST_F(ImportRunTest, PathOfBlanksPassesTheCheck) {
+  view.filePath = "  ";
+  files.files["  "] = {};
+  run.run();
+  EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully!");
+}
+
+TEST_F(ImportRunTest, UnopenableFileStopsWithItsReasonAndNeverReportsSuccess) {
+  view.filePath = "missing.csv";
+  run.run();
+  EXPECT_THAT(entries("message"),
+              ElementsAre("message 0 [Error - Cannot Continue] Cannot open the CSV file: "
+                          "missing.csv\r\nNo such file or directory"));
+  EXPECT_EQ(log.entries.back(), "end");
+  EXPECT_TRUE(entries("show Complete").empty());
+}
+
+TEST_F(ImportRunTest, ReadFailureStopsReadingWithTheMessage) {
+  files.failReadAfterLines = 1;
+  runWith({kFull, kFull, kFull});
+  EXPECT_THAT(entries("message"),
+              ElementsAre(HasSubstr("Cannot open the CSV file: users.csv\r\nInput/output error")));
+  EXPECT_EQ(log.entries.back(), "end");
+  EXPECT_EQ(entries("Create User").size(), 1u);
+}
+
+TEST_F(ImportRunTest, FileWithoutLinesCountsZero) {
+  runWith({});
+  EXPECT_TRUE(entries("Create").empty());
+  EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully!");
+  EXPECT_EQ(view.loadingText, "");  // lblLoading keeps its designed text
+}
+
+TEST_F(ImportRunTest, StepsRunInOrderWithProgressTextsBetweenThem) {
+  runWith({kFull});
+  const std::vector<std::string> expected = {
+      "hide Form1",
+      "show Loading",
+      "Bind LDAP://rootDSE",
+      "OpenTextFile users.csv",
+      "lblLoading: Adding OU: Sales",
+      "Get defaultNamingContext",
+      "Bind LDAP://DC=example,DC=test",
+      "Create organizationalUnit OU=Sales",
+      "SetInfo OU=Sales,DC=example,DC=test",
+      "Get defaultNamingContext",
+      "Bind LDAP://OU=Sales ,DC=example,DC=test",
+      "Create User cn=John Doe",
+      "Put sAMAccountName=jdoe",
+      "Put givenName=John",
+      "Put sn=Doe",
+      "Put userPrincipalName=jdoe@example.test",
+      "SetInfo cn=John Doe,OU=Sales,DC=example,DC=test givenName sAMAccountName sn "
+      "userPrincipalName",
+      "Put AccountExpirationDate=01/01/1970",
+      "Put ScriptPath=logon.cmd",
+      "Put userAccountControl=512",
+      "Put pwdLastSet=-1",
+      "SetPassword cn=John Doe,OU=Sales,DC=example,DC=test",
+      "SetInfo cn=John Doe,OU=Sales,DC=example,DC=test AccountExpirationDate ScriptPath "
+      "pwdLastSet userAccountControl",
+      "lblLoading: Adding User: John Doe",
+      "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
+      "Close",
+      "hide Loading",
+      "show Complete: 1 Users and Folders were added successfully!",
+  };
+  EXPECT_EQ(log.entries, expected);
+}
+
+TEST_F(ImportRunTest, SkippedLinesAreNeitherProvisionedNorCounted) {
+  runWith({kFull, "", "string not to include,x,y,z,p,Other", ",,,", kFull,
+           "kroe,Kim Roe,Kim,Roe,Pa55word!,Sales,example.test,fs1,home,logon.cmd"});
+  EXPECT_EQ(entries("Create organizationalUnit").size(), 3u);
+  EXPECT_EQ(entries("Create User").size(), 3u);
+  // The second jdoe exists already: honest count and failure summary.
+  EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 1 failed.");
+  EXPECT_THAT(entries("message"),
+              ElementsAre(HasSubstr("[Kestrine] jdoe: write the account: add cn=John Doe,")));
+  EXPECT_LT(indexOf(entries("message")[0]), indexOf("show Complete: " + view.completeText));
+}
+
+TEST_F(ImportRunTest, ShortRecordCarriesOverTheEarlierRecordsValues) {
+  runWith({kFull, "kroe,Kim Roe"});
+  const std::size_t second = indexOf("Create User cn=Kim Roe");
+  ASSERT_LT(second, log.entries.size());
+  // The earlier unit is asked for again; the label keeps the earlier share text.
+  EXPECT_EQ(entries("Create organizationalUnit OU=Sales").size(), 2u);
+  EXPECT_EQ(log.entries[second - 1], "Bind LDAP://OU=Sales ,DC=example,DC=test");
+  EXPECT_EQ(log.entries[second + 1], "Put sAMAccountName=kroe");
+  EXPECT_EQ(log.entries[second + 2], "Put givenName=John");
+  EXPECT_EQ(log.entries[second + 4], "Put userPrincipalName=kroe@example.test");
+  EXPECT_EQ(log.entries[second + 7], "Put ScriptPath=logon.cmd");
+  const auto labels = entries("lblLoading");
+  EXPECT_THAT(labels,
+              ElementsAre("lblLoading: Adding OU: Sales", "lblLoading: Adding User: John Doe",
+                          "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
+                          "lblLoading: Adding User: Kim Roe",
+                          "lblLoading: Creating Share: \\\\fs1\\home$\\kroe"));
+  EXPECT_EQ(run.state().password, "Pa55word!");
+}
+
+TEST_F(ImportRunTest, ShortFirstRecordLeavesTheOtherValuesEmpty) {
+  runWith({"kroe,Kim Roe"});
+  EXPECT_EQ(run.state().principalName, "kroe@");
+  EXPECT_EQ(run.state().ouRdn, "");
+  EXPECT_EQ(run.state().fileServer, "");
+  // No unit name yet: the unit cannot be made and the account goes to the
+  // domain root, which the path without a unit names.
+  EXPECT_THAT(entries("Create organizationalUnit"), ElementsAre("Create organizationalUnit "));
+  EXPECT_EQ(directory.objects.count("cn=Kim Roe,DC=example,DC=test"), 1u);
+}
+
+TEST_F(ImportRunTest, UnitAndCommonNamesAreEscapedButShownAsWritten) {
+  runWith({"jdoe,Doe+John,John,Doe,Pa55word!,a=b;c,example.test",
+           "kroe,Back\\slash <x>,K,R,Pa55word!, lead#,example.test"});
+  EXPECT_THAT(entries("lblLoading: Adding OU"),
+              ElementsAre("lblLoading: Adding OU: a=b;c", "lblLoading: Adding OU:  lead#"));
+  EXPECT_THAT(entries("Create organizationalUnit"),
+              ElementsAre("Create organizationalUnit OU=a\\3Db\\3Bc",
+                          "Create organizationalUnit OU=\\20lead#"));
+  EXPECT_THAT(entries("Create User"),
+              ElementsAre("Create User cn=Doe\\2BJohn", "Create User cn=Back\\5Cslash \\3Cx\\3E"));
+  EXPECT_THAT(entries("Bind LDAP://OU="),
+              ElementsAre("Bind LDAP://OU=a\\3Db\\3Bc ,DC=example,DC=test",
+                          "Bind LDAP://OU=\\20lead# ,DC=example,DC=test"));
+  EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully!");
+}
+
+TEST_F(ImportRunTest, LabelNamesTheUnitDuringTheAccountStepAndTheUserAfterIt) {
+  runWith({kFull});
+  const auto labelBefore = [&](const std::string& entry) {
+    std::string label;
+    for (std::size_t i = 0; i < indexOf(entry); ++i) {
+      if (log.entries[i].rfind("lblLoading: ", 0) == 0) label = log.entries[i];
+    }
+    return label;
+  };
+  EXPECT_EQ(labelBefore("Create User cn=John Doe"), "lblLoading: Adding OU: Sales");
+  EXPECT_EQ(labelBefore("Close"), "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe");
+}
+
+TEST_F(ImportRunTest, UnreachableDirectoryStillWalksEveryRecordAndSaysWhy) {
+  directory.failWhen("Bind", 81);
+  runWith({kFull, kFull});
+  EXPECT_EQ(entries("lblLoading: Creating Share").size(), 2u);
+  EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 2 failed.");
+  const auto messages = entries("message");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_THAT(messages[0], HasSubstr("bind the directory (rootDSE): refused: Bind LDAP://rootDSE\n"
+                                     "jdoe: bind the domain root: rootDse holds no object\n"));
+}
+
+TEST_F(ImportRunTest, FailureSummaryListsTwentyRecordsAndCountsTheRest) {
+  directory.failWhen("SetPassword", 19);
+  runWith(std::vector<std::string>(23, kFull));
+  const auto messages = entries("message");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(std::count(messages[0].begin(), messages[0].end(), '\n'), 20);
+  EXPECT_THAT(messages[0], HasSubstr("jdoe: set the password: refused: SetPassword cn=John Doe"));
+  EXPECT_THAT(messages[0], ::testing::EndsWith("\n... and 3 more"));
+  EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 23 failed.");
+}
+
+TEST_F(ImportRunTest, NoSummaryWhenEveryRecordSucceeded) {
+  runWith({kFull});
+  EXPECT_TRUE(entries("message").empty());
+}
+
+}  // namespace
+}  // namespace kestrine
