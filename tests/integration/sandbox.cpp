@@ -1,0 +1,78 @@
+#include "tests/integration/sandbox.h"
+
+#include <krb5.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "platform/directory.h"
+
+namespace kestrine::testing {
+
+namespace {
+
+std::string requiredEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || !*value) {
+    throw std::runtime_error(std::string(name) +
+                             " is not set: run the integration tests through "
+                             "scripts/sandbox-domain exec");
+  }
+  return value;
+}
+
+std::string shellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+}  // namespace
+
+Sandbox::Sandbox()
+    : domainDn_(requiredEnvironment("KESTRINE_SANDBOX_DOMAIN_DN")),
+      realm_(requiredEnvironment("KESTRINE_SANDBOX_REALM")) {}
+
+Entry Sandbox::read(const std::string& dn) {
+  try {
+    return session_.readEntry(dn);
+  } catch (const DirectoryError& e) {
+    if (e.code() == kNoSuchObject) return {};
+    throw;
+  }
+}
+
+void Sandbox::removeTree(const std::string& dn) {
+  if (read(dn).dn.empty()) return;
+  const std::string command = "ldapdelete -Y GSSAPI -Q -r " + shellQuoted(dn);
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+bool Sandbox::passwordWorks(const std::string& account, const std::string& password) {
+  krb5_context context = nullptr;
+  if (krb5_init_context(&context) != 0) throw std::runtime_error("no Kerberos context");
+  krb5_principal principal = nullptr;
+  bool accepted = false;
+  const std::string name = account + "@" + realm_;
+  if (krb5_parse_name(context, name.c_str(), &principal) == 0) {
+    krb5_creds creds{};
+    krb5_get_init_creds_opt* options = nullptr;
+    krb5_get_init_creds_opt_alloc(context, &options);
+    accepted = krb5_get_init_creds_password(context, &creds, principal, password.c_str(), nullptr,
+                                            nullptr, 0, nullptr, options) == 0;
+    if (accepted) krb5_free_cred_contents(context, &creds);
+    krb5_get_init_creds_opt_free(context, options);
+    krb5_free_principal(context, principal);
+  }
+  krb5_free_context(context);
+  return accepted;
+}
+
+std::string first(const Entry& entry, const std::string& attribute) {
+  std::string key;
+  for (char c : attribute) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const auto found = entry.attributes.find(key);
+  return found == entry.attributes.end() || found->second.empty() ? "" : found->second.front();
+}
+
+}  // namespace kestrine::testing

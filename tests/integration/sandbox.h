@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ldap/ldap_session.h"
+
+namespace kestrine::testing {
+
+// The sandbox domain as the integration tests see it: its names from the
+// environment that `scripts/sandbox-domain exec` sets, reads over a connection
+// of the tests' own, and clean-up of what a test created.
+class Sandbox {
+ public:
+  Sandbox();
+
+  const std::string& domainDn() const { return domainDn_; }
+  const std::string& realm() const { return realm_; }
+
+  // The entry at `dn`, or an entry with an empty dn when there is none.
+  Entry read(const std::string& dn);
+  // Deletes a unit and everything below it; no error when it is not there.
+  void removeTree(const std::string& dn);
+  // True when the KDC accepts the password for the account.
+  bool passwordWorks(const std::string& account, const std::string& password);
+
+ private:
+  std::string domainDn_;
+  std::string realm_;
+  LdapSession session_;
+};
+
+// The first value of an attribute, or "" when the entry lacks it.
+std::string first(const Entry& entry, const std::string& attribute);
+
+}  // namespace kestrine::testing
