@@ -15,16 +15,8 @@ namespace {
 
 constexpr std::string_view kPathPrefix = "LDAP://";
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string lowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+  return attributeKey(a) == attributeKey(b);
 }
 
 class LdapObject : public DirectoryObject {
@@ -40,7 +32,7 @@ class LdapObject : public DirectoryObject {
       : session_(std::move(session)), dn_(std::move(dn)), className_(std::move(className)) {}
 
   std::string Get(const std::string& name) override {
-    const auto found = cache_.find(lowerCase(name));
+    const auto found = cache_.find(attributeKey(name));
     if (found == cache_.end() || found->second.empty()) {
       throw DirectoryError(LDAP_NO_SUCH_ATTRIBUTE, "get " + name + " of " + describe() +
                                                        ": the object has no such attribute");

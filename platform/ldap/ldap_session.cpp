@@ -37,12 +37,6 @@ using LdapMessage = std::unique_ptr<LDAPMessage, Freer<LDAPMessage, freeMessage>
 using BerHandle = std::unique_ptr<BerElement, Freer<BerElement, freeBerElement>>;
 using ValuesHandle = std::unique_ptr<berval*, Freer<berval*, freeValues>>;
 
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 std::string defaultRealm() {
   krb5_context context = nullptr;
   if (krb5_init_context(&context) != 0) return {};
@@ -60,7 +54,8 @@ std::string discoveredUri() {
   const std::string realm = defaultRealm();
   if (realm.empty()) return {};
   char* hosts = nullptr;
-  if (ldap_domain2hostlist(lowerCase(realm).c_str(), &hosts) != LDAP_SUCCESS || !hosts) return {};
+  const std::string domain = attributeKey(realm);  // DNS ignores case as LDAP names do
+  if (ldap_domain2hostlist(domain.c_str(), &hosts) != LDAP_SUCCESS || !hosts) return {};
   LdapText owner(hosts);
   std::istringstream list(hosts);
   std::string host;
@@ -93,6 +88,12 @@ std::string errorText(LDAP* ld, int rc) {
 }
 
 }  // namespace
+
+std::string attributeKey(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name;
+}
 
 std::string directoryServerUri() {
   char* configured = nullptr;
@@ -166,7 +167,7 @@ Entry LdapSession::readEntry(const std::string& dn) {
   for (char* attribute = ldap_first_attribute(ld, found, &rawBer); attribute;
        attribute = ldap_next_attribute(ld, found, rawBer)) {
     LdapText attributeOwner(attribute);
-    auto& values = entry.attributes[lowerCase(attribute)];
+    auto& values = entry.attributes[attributeKey(attribute)];
     if (ValuesHandle read{ldap_get_values_len(ld, found, attribute)}) {
       for (berval** v = read.get(); *v; ++v) values.emplace_back((*v)->bv_val, (*v)->bv_len);
     }

@@ -19,8 +19,11 @@ struct AttributeValues {
   std::vector<std::string> values;
 };
 
-// What a base search read: the entry's name and its attributes, keyed by their
-// lower-case names (attribute names are case-insensitive).
+// Attribute names are case-insensitive: entries key them by this form.
+std::string attributeKey(std::string name);
+
+// What a base search read: the entry's name and its attributes, keyed by
+// attributeKey().
 struct Entry {
   std::string dn;
   std::map<std::string, std::vector<std::string>> attributes;

@@ -135,7 +135,8 @@ TEST_F(ImportTest, ExistingAccountIsLeftUnchangedAndReported) {
   const auto outcome = import({again});
   EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 1 failed.");
   ASSERT_EQ(outcome.messages.size(), 1u);
-  EXPECT_THAT(outcome.messages[0], HasSubstr("[Kestrine] " + account("jd") + ": write the account: "));
+  EXPECT_THAT(outcome.messages[0],
+              HasSubstr("[Kestrine] " + account("jd") + ": write the account: "));
   EXPECT_THAT(outcome.messages[0], HasSubstr("(LDAP 68)"));
 
   const Entry after = user(sales, "John Doe");
@@ -193,7 +194,8 @@ TEST_F(ImportTest, TwelveColumnLineUsesTheFirstTen) {
 TEST_F(ImportTest, NonAsciiNamesAndPasswordsWork) {
   const auto zurich = unit("Z\xC3\xBCrich");
   const std::string password = "P\xC3\xA4sswort!\xE2\x82\xAC";
-  const auto outcome = import({"\xEF\xBB\xBF" + line("zo", "Zo\xC3\xAB M\xC3\xBCller", zurich, password)});
+  const auto outcome =
+      import({"\xEF\xBB\xBF" + line("zo", "Zo\xC3\xAB M\xC3\xBCller", zurich, password)});
   EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
   const Entry entry = user(zurich, "Zo\xC3\xAB M\xC3\xBCller");
   ASSERT_FALSE(entry.dn.empty());

@@ -69,9 +69,7 @@ bool Sandbox::passwordWorks(const std::string& account, const std::string& passw
 }
 
 std::string first(const Entry& entry, const std::string& attribute) {
-  std::string key;
-  for (char c : attribute) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const auto found = entry.attributes.find(key);
+  const auto found = entry.attributes.find(attributeKey(attribute));
   return found == entry.attributes.end() || found->second.empty() ? "" : found->second.front();
 }
 
