@@ -79,6 +79,15 @@ TEST_F(ImportRunTest, ReadFailureStopsReadingWithTheMessage) {
   EXPECT_EQ(entries("Create User").size(), 1u);
 }
 
+TEST_F(ImportRunTest, MissingFileSystemObjectIsAnUnopenableFile) {
+  files.failCreation = true;
+  runWith({kFull});
+  EXPECT_THAT(entries("message"),
+              ElementsAre("message 0 [Error - Cannot Continue] Cannot open the CSV file: "
+                          "users.csv\r\nfileSystem holds no object"));
+  EXPECT_EQ(log.entries.back(), "end");
+}
+
 TEST_F(ImportRunTest, FileWithoutLinesCountsZero) {
   runWith({});
   EXPECT_TRUE(entries("Create").empty());
