@@ -13,9 +13,8 @@ namespace kestrine {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-std::string canonicalName(std::string name) {
+std::string canonicalName(const std::string& name) {
   std::string out;
   for (char c : name) {
     if (std::isalnum(static_cast<unsigned char>(c))) {
@@ -63,16 +62,17 @@ std::string TextDecoder::localeCharset() {
   return charset;
 }
 
-TextDecoder::TextDecoder(const std::string& charset) : converter_(kNoConverter) {
+TextDecoder::TextDecoder(const std::string& charset) {
   if (readsAsUtf8(charset)) return;
   converter_ = iconv_open("UTF-8", charset.c_str());
-  if (converter_ == kNoConverter) {
+  if (converter_ == reinterpret_cast<iconv_t>(-1)) {  // iconv's failure value
+    converter_ = nullptr;
     throw std::runtime_error("the character set " + charset + " is not known to iconv");
   }
 }
 
 TextDecoder::~TextDecoder() {
-  if (converter_ != kNoConverter) iconv_close(converter_);
+  if (converter_) iconv_close(converter_);
 }
 
 std::string TextDecoder::decode(std::string_view bytes) {

@@ -20,11 +20,11 @@ class TextDecoder {
   TextDecoder(const TextDecoder&) = delete;
   TextDecoder& operator=(const TextDecoder&) = delete;
 
-  bool isUtf8() const { return converter_ == reinterpret_cast<iconv_t>(-1); }
+  bool isUtf8() const { return converter_ == nullptr; }
   std::string decode(std::string_view bytes);
 
  private:
-  iconv_t converter_;
+  iconv_t converter_ = nullptr;  // none: the text is UTF-8 already
 };
 
 // The text with every byte sequence that is not valid UTF-8 replaced by U+FFFD.

@@ -15,6 +15,7 @@ namespace kestrine {
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
 
 [[noreturn]] void failWith(int error, const std::string& doing) {
   throw FileError(error, doing + ": " + std::strerror(error));
@@ -25,7 +26,7 @@ constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 class LocalTextStream : public TextStream {
  public:
   LocalTextStream(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  ~LocalTextStream() override { Close(); }
+  ~LocalTextStream() override { closeFile(); }
 
   bool AtEndOfStream() override {
     requireOpen();
@@ -62,12 +63,14 @@ class LocalTextStream : public TextStream {
     return decoder_.decode(bytes);
   }
 
-  void Close() override {
+  void Close() override { closeFile(); }
+
+ private:
+  void closeFile() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
 
- private:
   void requireOpen() const {
     if (fd_ < 0) failWith(EBADF, "read " + path_ + " after it was closed");
   }
@@ -87,7 +90,7 @@ class LocalTextStream : public TextStream {
   int fd_;
   std::string path_;
   TextDecoder decoder_;
-  std::array<char, 64 * 1024> buffer_{};
+  std::array<char, kBufferSize> buffer_{};
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
   bool firstLine_ = true;
