@@ -22,14 +22,17 @@ void ImportRun::run() {
   }
   state_.recordCount = 0;
 
+  // A read that fails ends the run: never a loop that reads nothing.
   for (;;) {
     bool atEnd = true;
-    std::string line;
-    if (!step("read the CSV file", [&] { atEnd = state_.inputStream->AtEndOfStream(); }) ||
-        (!atEnd && !step("read the CSV file", [&] { line = state_.inputStream->ReadLine(); }))) {
+    if (!step("read the CSV file", [&] { atEnd = state_.inputStream->AtEndOfStream(); })) {
       return endForUnreadableFile(step.lastFailure());
     }
     if (atEnd) break;
+    std::string line;
+    if (!step("read the CSV file", [&] { line = state_.inputStream->ReadLine(); })) {
+      return endForUnreadableFile(step.lastFailure());
+    }
     handleLine(step, line);
   }
 
