@@ -58,11 +58,13 @@ void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
 
   // A record without a unit keeps the previous record's unit and progress text.
   std::string unit;
+  std::string escapedUnit;
   const bool hasUnit = takeColumn(fields, kOrganizationalUnit, unit);
-  if (hasUnit) {
-    step("name the unit", [&] { state_.ouRdn = "OU=" + escapeDnValue(unit); });
-    showProgress(step, "Adding OU: " + unit);
-  }
+  const bool unitNamed = hasUnit && step("name the unit", [&] {
+                           escapedUnit = escapeDnValue(unit);
+                           state_.ouRdn = "OU=" + escapedUnit;
+                         });
+  if (hasUnit) showProgress(step, "Adding OU: " + unit);
   provisioning_.CreateOU();
 
   takeColumn(fields, kAccountName, state_.accountName);
@@ -70,10 +72,8 @@ void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
   takeColumn(fields, kFirstName, state_.firstName);
   takeColumn(fields, kLastName, state_.lastName);
   takeColumn(fields, kPassword, state_.password);
-  if (hasUnit) {
-    // The blank before the comma is insignificant to the directory.
-    step("name the unit", [&] { state_.ouPath = "OU=" + escapeDnValue(unit) + " ,"; });
-  }
+  // The blank before the comma is insignificant to the directory.
+  if (unitNamed) state_.ouPath = "OU=" + escapedUnit + " ,";
   takeColumn(fields, kUpnSuffix, state_.upnSuffix);
   takeColumn(fields, kFileServer, state_.fileServer);
   takeColumn(fields, kShareBase, state_.shareBase);
