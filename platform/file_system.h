@@ -28,12 +28,37 @@ class FileSystem {
   virtual ~FileSystem() = default;
   // Opens an existing file for reading; fails for a folder or a missing file.
   virtual std::unique_ptr<TextStream> OpenTextFile(const std::string& path) = 0;
+  // True when a folder exists at the path; false when there is none or it
+  // cannot be reached.
+  virtual bool FolderExists(const std::string& path) = 0;
+  // Creates the last element of the path only, never a parent or a share;
+  // fails when the folder exists, its parent cannot be reached, or access is
+  // denied.
+  virtual void CreateFolder(const std::string& path) = 0;
+};
+
+// What a permission grant ended with: the exit code of the command that the
+// Windows shell runs for it (0 for success), and why it failed.
+struct GrantResult {
+  int exitCode = 0;
+  std::string reason;
+};
+
+// The command shell object. The run uses it for one thing: giving the
+// Administrators group and an account full control of a home folder and of
+// everything below it, replacing their access lists and going on past access
+// errors below the folder.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  virtual GrantResult grantFullControl(const std::string& folder, const std::string& account) = 0;
 };
 
 // Creates the platform objects that a run keeps for its whole length.
 class ServiceObjects {
  public:
   virtual ~ServiceObjects() = default;
+  virtual std::shared_ptr<Shell> createShell() = 0;
   virtual std::shared_ptr<FileSystem> createFileSystem() = 0;
 };
 

@@ -112,6 +112,51 @@ std::shared_ptr<DirectoryObject> LdapDirectory::Bind(const std::string& path) {
   return std::make_shared<LdapObject>(session_, session_->readEntry(dn));
 }
 
+std::string LdapDirectory::accountSid(const std::string& logonName) {
+  if (namingContext_.empty()) {
+    const Entry root = session_->readEntry("");
+    const auto found = root.attributes.find("defaultnamingcontext");
+    if (found == root.attributes.end() || found->second.empty()) {
+      throw DirectoryError(LDAP_NO_SUCH_ATTRIBUTE, "read rootDSE: no defaultNamingContext");
+    }
+    namingContext_ = found->second.front();
+  }
+  berval value{static_cast<ber_len_t>(logonName.size()), const_cast<char*>(logonName.data())};
+  berval escaped{};
+  if (ldap_bv2escaped_filter_value(&value, &escaped) != 0) {
+    throw DirectoryError(LDAP_NO_MEMORY, "look up the account " + logonName + ": out of memory");
+  }
+  const std::string filter =
+      "(&(objectClass=user)(sAMAccountName=" + std::string(escaped.bv_val, escaped.bv_len) + "))";
+  ber_memfree(escaped.bv_val);
+  const auto entries = session_->search(namingContext_, filter, {"objectSid"});
+  for (const Entry& entry : entries) {
+    const auto sid = entry.attributes.find("objectsid");
+    if (sid != entry.attributes.end() && !sid->second.empty()) return sidText(sid->second.front());
+  }
+  throw DirectoryError(kNoSuchObject,
+                       "look up the account " + logonName + ": the domain has no such account");
+}
+
+std::string sidText(const std::string& objectSid) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(objectSid[i]); };
+  // Revision, count of sub-authorities, a 48-bit big-endian authority, then
+  // the sub-authorities as 32-bit little-endian numbers.
+  if (objectSid.size() < 8 || byte(0) != 1 || objectSid.size() != 8 + std::size_t{4} * byte(1)) {
+    throw DirectoryError(LDAP_INVALID_SYNTAX, "objectSid is not a security identifier");
+  }
+  std::uint64_t authority = 0;
+  for (std::size_t i = 2; i < 8; ++i) authority = (authority << 8) | byte(i);
+  std::string text = "S-1-" + std::to_string(authority);
+  for (std::size_t i = 8; i < objectSid.size(); i += 4) {
+    const std::uint32_t part = byte(i) | (std::uint32_t{byte(i + 1)} << 8) |
+                               (std::uint32_t{byte(i + 2)} << 16) |
+                               (std::uint32_t{byte(i + 3)} << 24);
+    text += "-" + std::to_string(part);
+  }
+  return text;
+}
+
 AttributeValues attributeForProperty(const std::string& name, const PropertyValue& value) {
   std::string text;
   if (const auto* number = std::get_if<std::int16_t>(&value)) {

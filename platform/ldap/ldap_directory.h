@@ -11,15 +11,17 @@ namespace kestrine {
 // The directory through OpenLDAP's libldap: "LDAP://rootDSE" and
 // "LDAP://<dn>" on the server that libldap's configuration or DNS names, over
 // one connection for the whole run.
-class LdapDirectory : public Directory {
+class LdapDirectory : public Directory, public AccountLookup {
  public:
   LdapDirectory();
   ~LdapDirectory() override;
 
   std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;
+  std::string accountSid(const std::string& logonName) override;
 
  private:
   std::shared_ptr<LdapSession> session_;
+  std::string namingContext_;  // read once, for account searches
 };
 
 // The attribute a property name stands for, with its value as directory text.
@@ -28,6 +30,9 @@ AttributeValues attributeForProperty(const std::string& name, const PropertyValu
 // The value of accountExpires for a date given as "MM/DD/YYYY"; 1 January
 // 1970 means that the account never expires.
 std::string accountExpiresFromDate(const std::string& date);
+
+// A binary objectSid as text, "S-1-5-21-..."; fails for malformed bytes.
+std::string sidText(const std::string& objectSid);
 
 // The unicodePwd value for a password: the UTF-8 text in double quotes, as
 // UTF-16LE.

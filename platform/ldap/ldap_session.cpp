@@ -151,29 +151,48 @@ void LdapSession::fail(int rc, const std::string& doing) {
 }
 
 Entry LdapSession::readEntry(const std::string& dn) {
-  LDAP* ld = connection();
-  char filter[] = "(objectClass=*)";
-  LDAPMessage* raw = nullptr;
-  const int rc = ldap_search_ext_s(ld, dn.c_str(), LDAP_SCOPE_BASE, filter, nullptr, 0, nullptr,
-                                   nullptr, nullptr, 1, &raw);
-  LdapMessage result(raw);
-  if (rc != LDAP_SUCCESS) fail(rc, "read " + (dn.empty() ? std::string("rootDSE") : dn));
-  LDAPMessage* found = ldap_first_entry(ld, result.get());
-  if (!found) throw DirectoryError(kNoSuchObject, "read " + dn + ": no such object");
+  const std::string doing = "read " + (dn.empty() ? std::string("rootDSE") : dn);
+  auto entries = find(dn, LDAP_SCOPE_BASE, "(objectClass=*)", {}, 1, doing);
+  if (entries.empty()) throw DirectoryError(kNoSuchObject, doing + ": no such object");
+  return std::move(entries.front());
+}
 
-  Entry entry;
-  if (LdapText name{ldap_get_dn(ld, found)}) entry.dn = name.get();
-  BerElement* rawBer = nullptr;
-  for (char* attribute = ldap_first_attribute(ld, found, &rawBer); attribute;
-       attribute = ldap_next_attribute(ld, found, rawBer)) {
-    LdapText attributeOwner(attribute);
-    auto& values = entry.attributes[attributeKey(attribute)];
-    if (ValuesHandle read{ldap_get_values_len(ld, found, attribute)}) {
-      for (berval** v = read.get(); *v; ++v) values.emplace_back((*v)->bv_val, (*v)->bv_len);
+std::vector<Entry> LdapSession::search(const std::string& base, const std::string& filter,
+                                       const std::vector<std::string>& attributes) {
+  return find(base, LDAP_SCOPE_SUBTREE, filter, attributes, 0, "search " + base + " for " + filter);
+}
+
+std::vector<Entry> LdapSession::find(const std::string& base, int scope, const std::string& filter,
+                                     const std::vector<std::string>& attributes, int sizeLimit,
+                                     const std::string& doing) {
+  LDAP* ld = connection();
+  std::vector<char*> names;
+  for (const auto& name : attributes) names.push_back(const_cast<char*>(name.c_str()));
+  names.push_back(nullptr);
+  LDAPMessage* raw = nullptr;
+  const int rc = ldap_search_ext_s(ld, base.c_str(), scope, filter.c_str(),
+                                   attributes.empty() ? nullptr : names.data(), 0, nullptr, nullptr,
+                                   nullptr, sizeLimit, &raw);
+  LdapMessage result(raw);
+  if (rc != LDAP_SUCCESS) fail(rc, doing);
+
+  std::vector<Entry> entries;
+  for (LDAPMessage* found = ldap_first_entry(ld, result.get()); found;
+       found = ldap_next_entry(ld, found)) {
+    Entry& entry = entries.emplace_back();
+    if (LdapText name{ldap_get_dn(ld, found)}) entry.dn = name.get();
+    BerElement* rawBer = nullptr;
+    for (char* attribute = ldap_first_attribute(ld, found, &rawBer); attribute;
+         attribute = ldap_next_attribute(ld, found, rawBer)) {
+      LdapText attributeOwner(attribute);
+      auto& values = entry.attributes[attributeKey(attribute)];
+      if (ValuesHandle read{ldap_get_values_len(ld, found, attribute)}) {
+        for (berval** v = read.get(); *v; ++v) values.emplace_back((*v)->bv_val, (*v)->bv_len);
+      }
     }
+    BerHandle ber(rawBer);
   }
-  BerHandle ber(rawBer);
-  return entry;
+  return entries;
 }
 
 namespace {

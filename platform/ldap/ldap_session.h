@@ -40,6 +40,10 @@ class LdapSession {
   LdapSession& operator=(const LdapSession&) = delete;
 
   Entry readEntry(const std::string& dn);
+  // The entries below `base` that match an LDAP filter, with the attributes
+  // asked for.
+  std::vector<Entry> search(const std::string& base, const std::string& filter,
+                            const std::vector<std::string>& attributes);
   void add(const std::string& dn, const std::vector<AttributeValues>& attributes);
   void replace(const std::string& dn, const std::vector<AttributeValues>& attributes);
 
@@ -54,6 +58,9 @@ class LdapSession {
   LDAP* connection();
   std::unique_ptr<LDAP, Unbind> open();
   [[noreturn]] void fail(int rc, const std::string& doing);
+  std::vector<Entry> find(const std::string& base, int scope, const std::string& filter,
+                          const std::vector<std::string>& attributes, int sizeLimit,
+                          const std::string& doing);
 
   std::unique_ptr<LDAP, Unbind> ld_;
   std::optional<DirectoryError> openFailure_;

@@ -116,8 +116,13 @@ std::unique_ptr<TextStream> LocalFileSystem::OpenTextFile(const std::string& pat
   }
 }
 
-std::shared_ptr<FileSystem> LocalServiceObjects::createFileSystem() {
-  return std::make_shared<LocalFileSystem>();
+bool LocalFileSystem::FolderExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void LocalFileSystem::CreateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) failWith(errno, "create " + path);
 }
 
 }  // namespace kestrine

@@ -11,12 +11,8 @@ namespace kestrine {
 class LocalFileSystem : public FileSystem {
  public:
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
-};
-
-// Creates the platform objects of a run on this machine.
-class LocalServiceObjects : public ServiceObjects {
- public:
-  std::shared_ptr<FileSystem> createFileSystem() override;
+  bool FolderExists(const std::string& path) override;
+  void CreateFolder(const std::string& path) override;
 };
 
 }  // namespace kestrine

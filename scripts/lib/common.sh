@@ -6,7 +6,7 @@ KESTRINE_BUILD=$KESTRINE_ROOT/build
 
 # What building and testing Kestrine needs.
 KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libkrb5-dev
-  libsasl2-modules-gssapi-mit libgtest-dev libgmock-dev)
+  libsasl2-modules-gssapi-mit libsmbclient-dev libgtest-dev libgmock-dev)
 
 # Installs the Debian packages that are not installed yet; nothing when all are.
 ensure_packages() {

@@ -38,5 +38,19 @@ TEST(UnicodePwdValue, QuotesThePasswordInUtf16LittleEndian) {
   EXPECT_EQ(unicodePwdValue("\xF0\x9F\x98\x80"), std::string("\"\0\x3D\xD8\x00\xDE\"\0", 8));
 }
 
+TEST(SidText, ReadsTheBinaryObjectSid) {
+  // S-1-5-21-3906237391-502548272-1303214155-1104 as the directory stores it.
+  const std::string sid(
+      "\x01\x05\x00\x00\x00\x00\x00\x05\x15\x00\x00\x00\xcf\x73\xd4\xe8"
+      "\x30\x47\xf4\x1d\x4b\x78\xad\x4d\x50\x04\x00\x00",
+      28);
+  EXPECT_EQ(sidText(sid), "S-1-5-21-3906237391-502548272-1303214155-1104");
+  EXPECT_EQ(
+      sidText(std::string("\x01\x02\x00\x00\x00\x00\x00\x05\x20\x00\x00\x00\x20\x02\x00\x00", 16)),
+      "S-1-5-32-544");
+  EXPECT_THROW(sidText(sid.substr(0, 27)), DirectoryError);
+  EXPECT_THROW(sidText(""), DirectoryError);
+}
+
 }  // namespace
 }  // namespace kestrine

@@ -1,0 +1,51 @@
+#include "platform/host_services.h"
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/smb/smb_permissions.h"
+#include "platform/smb/unc_path.h"
+
+namespace kestrine {
+
+std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path) {
+  justCreated_.clear();
+  if (isUncPath(path)) {
+    throw FileError(ENOTSUP, "reading a file from a network path is not supported; copy it here");
+  }
+  return local_.OpenTextFile(path);
+}
+
+bool HostFileSystem::FolderExists(const std::string& path) {
+  const std::string justCreated = std::exchange(justCreated_, {});
+  if (!isUncPath(path)) return local_.FolderExists(path);
+  if (path == justCreated) return true;
+  const auto unc = parseUncPath(path);
+  if (!unc) return false;
+  try {
+    return S_ISDIR(smb_->stat(*unc).st_mode);
+  } catch (const FileError&) {
+    return false;  // a folder that cannot be reached is not there for us
+  }
+}
+
+void HostFileSystem::CreateFolder(const std::string& path) {
+  justCreated_.clear();
+  if (!isUncPath(path)) return local_.CreateFolder(path);
+  const auto unc = parseUncPath(path);
+  if (!unc || unc->folders.empty()) {
+    throw FileError(EINVAL, "create " + path + ": not a folder path \\\\server\\share\\folder");
+  }
+  smb_->mkdir(*unc);
+  justCreated_ = path;
+}
+
+std::shared_ptr<Shell> HostServiceObjects::createShell() {
+  return std::make_shared<SmbPermissionShell>(smb_, accounts_);
+}
+
+std::shared_ptr<FileSystem> HostServiceObjects::createFileSystem() {
+  return std::make_shared<HostFileSystem>(smb_);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/directory.h"
+#include "platform/file_system.h"
+#include "platform/posix/local_file_system.h"
+#include "platform/smb/smb_context.h"
+
+namespace kestrine {
+
+// Local paths on this machine's file system; \\server\share\... paths on the
+// share over SMB.
+class HostFileSystem : public FileSystem {
+ public:
+  explicit HostFileSystem(std::shared_ptr<SmbContext> smb) : smb_(std::move(smb)) {}
+
+  std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
+  void CreateFolder(const std::string& path) override;
+
+ private:
+  LocalFileSystem local_;
+  std::shared_ptr<SmbContext> smb_;
+  // The folder the last call created, which the next call may ask about
+  // without another round trip to the server.
+  std::string justCreated_;
+};
+
+// The platform objects of a run on this machine. The file system object and
+// the shell share one SMB context, so a run signs in to a file server once.
+class HostServiceObjects : public ServiceObjects {
+ public:
+  explicit HostServiceObjects(AccountLookup& accounts) : accounts_(accounts) {}
+
+  std::shared_ptr<Shell> createShell() override;
+  std::shared_ptr<FileSystem> createFileSystem() override;
+
+ private:
+  AccountLookup& accounts_;
+  std::shared_ptr<SmbContext> smb_ = std::make_shared<SmbContext>();
+};
+
+}  // namespace kestrine

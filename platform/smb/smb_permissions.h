@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/directory.h"
+#include "platform/file_system.h"
+#include "platform/smb/smb_context.h"
+
+namespace kestrine {
+
+// Full control as an NT access mask: every standard, specific and
+// synchronize right (what "F" means to cacls).
+inline constexpr unsigned kFullControlMask = 0x001F01FF;
+inline constexpr const char* kAdministratorsSid = "S-1-5-32-544";
+
+// The access list a home folder (or a file below it) gets: full control for
+// BUILTIN\Administrators and for the account, inherited by everything created
+// below a folder, and nothing else.
+std::string fullControlDescriptor(const std::string& accountSid, bool folder);
+
+// Grants rights on a share over the run's SMB context, in-process: the grant
+// that "cacls <folder> /t /c /g Administrators:f <account>:F" makes. The
+// account is found in the directory by its logon name, never guessed from
+// the text of the name.
+class SmbPermissionShell : public Shell {
+ public:
+  SmbPermissionShell(std::shared_ptr<SmbContext> smb, AccountLookup& accounts)
+      : smb_(std::move(smb)), accounts_(accounts) {}
+
+  GrantResult grantFullControl(const std::string& folder, const std::string& account) override;
+
+ private:
+  std::shared_ptr<SmbContext> smb_;
+  AccountLookup& accounts_;
+};
+
+}  // namespace kestrine
