@@ -2,8 +2,8 @@
 #include <cstdio>
 
 #include "app/console_view.h"
+#include "platform/host_services.h"
 #include "platform/ldap/ldap_directory.h"
-#include "platform/posix/local_file_system.h"
 #include "run/import_run.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   }
   kestrine::ConsoleView view(argv[1], stdout);
   kestrine::LdapDirectory directory;
-  kestrine::LocalServiceObjects services;
+  kestrine::HostServiceObjects services(directory);
   kestrine::ImportRun run(view, directory, services);
   run.run();
   return run.state().failedCount == 0 ? 0 : 1;

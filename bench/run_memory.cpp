@@ -1,12 +1,12 @@
-// run-memory CSV-FILE: runs the import over the file against a directory that
-// answers at once, then prints the run's peak resident memory in KiB.
+// run-memory CSV-FILE: runs the import over the file against a directory and a
+// share that answer at once, then prints the run's peak resident memory in KiB.
 #include <sys/resource.h>
 
 #include <cstdio>
 
+#include "bench/silent_view.h"
 #include "platform/posix/local_file_system.h"
 #include "run/import_run.h"
-#include "run/run_view.h"
 
 namespace {
 
@@ -31,25 +31,22 @@ class InstantDirectory : public Directory {
   }
 };
 
-class SilentView : public RunView {
+// The CSV file from the disk; folders and grants that succeed at once.
+class InstantServices : public ServiceObjects, public FileSystem, public Shell {
  public:
-  explicit SilentView(std::string path) : path_(std::move(path)) {}
-  void hideForm1() override {}
-  std::string filePathText() override { return path_; }
-  void showLoading() override {}
-  void hideLoading() override {}
-  void setLoadingText(const std::string& text) override { text_ = text; }
-  void repaintLoading() override {}
-  void setCompleteText(const std::string& text) override { text_ = text; }
-  void showComplete() override { std::printf("%s\n", text_.c_str()); }
-  void messageBox(const std::string& prompt, int, const std::string&) override {
-    std::printf("%s\n", prompt.c_str());
+  std::shared_ptr<Shell> createShell() override { return {std::shared_ptr<Shell>{}, this}; }
+  std::shared_ptr<FileSystem> createFileSystem() override {
+    return {std::shared_ptr<FileSystem>{}, this};
   }
-  void endProgram() override {}
+  std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override {
+    return files_.OpenTextFile(path);
+  }
+  bool FolderExists(const std::string&) override { return true; }
+  void CreateFolder(const std::string&) override {}
+  GrantResult grantFullControl(const std::string&, const std::string&) override { return {}; }
 
  private:
-  std::string path_;
-  std::string text_;
+  LocalFileSystem files_;
 };
 
 }  // namespace
@@ -61,7 +58,7 @@ int main(int argc, char** argv) {
   }
   SilentView view(argv[1]);
   InstantDirectory directory;
-  LocalServiceObjects services;
+  InstantServices services;
   ImportRun run(view, directory, services);
   run.run();
   rusage usage{};

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <string>
+
 #include "platform/directory.h"
 #include "run/run_state.h"
+#include "run/run_view.h"
 
 namespace kestrine {
 
@@ -10,16 +13,26 @@ namespace kestrine {
 // returns normally; failures also go into the record's outcome.
 class Provisioning {
  public:
-  Provisioning(RunState& state, Directory& directory) : state_(state), directory_(directory) {}
+  Provisioning(RunState& state, Directory& directory, RunView& view)
+      : state_(state), directory_(directory), view_(view) {}
 
   // Creates the record's organizational unit below the domain root.
   void CreateOU();
   // Creates the record's user account in its unit, in two commits.
   void CreateUsers();
+  // Creates the record's home folder on its server's hidden share and gives
+  // the Administrators group and the account full control of it; tells the
+  // administrator when either fails.
+  void CreateFolders();
 
  private:
   RunState& state_;
   Directory& directory_;
+  RunView& view_;
 };
+
+// \\server\share$\logon: the home folder of an account.
+std::string homeFolderPath(const std::string& fileServer, const std::string& shareBase,
+                           const std::string& accountName);
 
 }  // namespace kestrine

@@ -14,6 +14,7 @@ void ImportRun::run() {
   step("check the CSV path", [&] { ended = !GetFolder(); });
   if (ended) return;
   step("bind the directory (rootDSE)", [&] { state_.rootDse = directory_.Bind("LDAP://rootDSE"); });
+  step("create the shell object", [&] { state_.shell = services_.createShell(); });
   step("create the file system object", [&] { state_.fileSystem = services_.createFileSystem(); });
   if (!step("open the CSV file", [&] {
         state_.inputStream = bound(state_.fileSystem, "fileSystem").OpenTextFile(state_.csvPath);
@@ -81,7 +82,7 @@ void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
   state_.principalName = state_.accountName + "@" + state_.upnSuffix;
   provisioning_.CreateUsers();
   showProgress(step, "Adding User: " + state_.commonName);
-
+  provisioning_.CreateFolders();
   showProgress(step, "Creating Share: \\\\" + state_.fileServer + "\\" + state_.shareBase + "$\\" +
                          state_.accountName);
   countRecord();

@@ -22,7 +22,10 @@ inline constexpr std::size_t kFailuresListed = 20;
 class ImportRun {
  public:
   ImportRun(RunView& view, Directory& directory, ServiceObjects& services)
-      : view_(view), directory_(directory), services_(services), provisioning_(state_, directory) {}
+      : view_(view),
+        directory_(directory),
+        services_(services),
+        provisioning_(state_, directory, view) {}
 
   void run();
 

@@ -16,9 +16,14 @@ struct RecordOutcome {
   bool accountWritten = false;  // the first commit created the account
   bool passwordSet = false;
   bool accountCompleted = false;  // the second commit was accepted
+  bool folderPresent = false;     // the home folder was there after the creation step
+  bool permissionRan = false;     // a permission grant ran for this record
+  bool permissionsSet = false;    // ... and ended with 0
   std::vector<Failure> failures;
 
-  bool provisioned() const { return accountWritten && passwordSet && accountCompleted; }
+  bool provisioned() const {
+    return accountWritten && passwordSet && accountCompleted && folderPresent && permissionsSet;
+  }
 };
 
 // The variables through which the import run and the provisioning procedures
@@ -31,6 +36,7 @@ struct RunState {
   std::shared_ptr<DirectoryObject> newUser;
   std::shared_ptr<DirectoryObject> newOu;
   std::shared_ptr<DirectoryObject> domainRoot;
+  std::shared_ptr<Shell> shell;
   std::unique_ptr<TextStream> inputStream;
   std::string ouPath;
   std::string ouRdn;
@@ -46,6 +52,7 @@ struct RunState {
   std::string upnSuffix;
   std::string fileServer;
   std::shared_ptr<FileSystem> fileSystem;
+  int permResult = 0;  // empty before the first grant, and empty compares equal to 0
   std::string homeFolder;
   std::string shareBase;
   int recordCount = 0;

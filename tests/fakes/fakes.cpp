@@ -127,6 +127,32 @@ std::unique_ptr<TextStream> FakeFileSystem::OpenTextFile(const std::string& path
   return std::make_unique<FakeStream>(found->second, failReadAfterLines, log_);
 }
 
+bool FakeFileSystem::FolderExists(const std::string& path) {
+  log_.add("FolderExists " + path);
+  return folders.count(path) > 0;
+}
+
+void FakeFileSystem::CreateFolder(const std::string& path) {
+  log_.add("CreateFolder " + path);
+  if (const auto refused = refusedFolders.find(path); refused != refusedFolders.end()) {
+    throw FileError(refused->second, "create " + path + ": refused");
+  }
+  if (!folders.insert(path).second) throw FileError(EEXIST, "create " + path + ": exists");
+}
+
+GrantResult FakeFileSystem::grantFullControl(const std::string& folder,
+                                             const std::string& account) {
+  log_.add("grant " + folder + " " + account);
+  const auto code = grantCodes.find(account);
+  if (code == grantCodes.end() || code->second == 0) return {};
+  return {code->second, "no such account"};
+}
+
+std::shared_ptr<Shell> FakeFileSystem::createShell() {
+  if (failShellCreation) throw PlatformError(429, "cannot create the shell object");
+  return std::shared_ptr<Shell>(std::shared_ptr<Shell>{}, this);
+}
+
 std::shared_ptr<FileSystem> FakeFileSystem::createFileSystem() {
   if (failCreation) throw PlatformError(429, "cannot create the file system object");
   // The fake outlives every run in a test; share it without owning it.

@@ -72,17 +72,30 @@ class RecordingView : public RunView {
   CallLog& log_;
 };
 
-// Files held in memory; a stream can be made to fail after some lines.
-class FakeFileSystem : public FileSystem, public ServiceObjects {
+// Files and folders held in memory, and a shell that records its grants.
+// Logged as
+//   OpenTextFile <path> | Close | FolderExists <path> | CreateFolder <path> |
+//   grant <folder> <account>
+// A stream can be made to fail after some lines, a folder creation or a grant
+// with a code of choice.
+class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
  public:
   explicit FakeFileSystem(CallLog& log) : log_(log) {}
 
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
+  void CreateFolder(const std::string& path) override;
+  GrantResult grantFullControl(const std::string& folder, const std::string& account) override;
+  std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;
 
   std::map<std::string, std::vector<std::string>> files;  // path -> lines
-  int failReadAfterLines = -1;                            // -1: never
+  std::set<std::string> folders;
+  std::map<std::string, int> refusedFolders;  // path -> errno of CreateFolder
+  std::map<std::string, int> grantCodes;      // account -> exit code of its grant
+  int failReadAfterLines = -1;                // -1: never
   bool failCreation = false;
+  bool failShellCreation = false;
 
  private:
   CallLog& log_;

@@ -20,8 +20,8 @@ TEST(Discovery, ImportFindsTheDomainControllerThroughDns) {
   const auto folder = std::filesystem::temp_directory_path() / ("kestrine-" + tag);
   std::filesystem::create_directories(folder);
   std::ofstream(folder / "ldap.conf") << "SASL_NOCANON on\n";  // no URI, no HOST
-  std::ofstream(folder / "users.csv")
-      << tag << ",Dns Found,D,F,Pa55word!x," << tag << ",kestrine.test\n";
+  std::ofstream(folder / "users.csv") << tag << ",Dns Found,D,F,Pa55word!x," << tag
+                                      << ",kestrine.test," << sandbox.server() << ",home\n";
 
   const std::string command = "LDAPCONF=" + (folder / "ldap.conf").string() + " " +
                               KESTRINE_CONSOLE + " " + (folder / "users.csv").string();
@@ -35,6 +35,7 @@ TEST(Discovery, ImportFindsTheDomainControllerThroughDns) {
   const std::string unitDn = childDn("OU=" + tag, sandbox.domainDn());
   const bool created = !sandbox.read(childDn("cn=Dns Found", unitDn)).dn.empty();
   sandbox.removeTree(unitDn);
+  sandbox.removeFromShare(tag);
   std::filesystem::remove_all(folder);
 
   EXPECT_EQ(status, 0) << output;

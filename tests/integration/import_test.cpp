@@ -8,8 +8,10 @@
 #include <memory>
 
 #include "platform/dn.h"
+#include "platform/host_services.h"
 #include "platform/ldap/ldap_directory.h"
-#include "platform/posix/local_file_system.h"
+#include "platform/smb/smb_context.h"
+#include "platform/smb/smb_permissions.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
 #include "tests/integration/sandbox.h"
@@ -36,6 +38,7 @@ class ImportTest : public ::testing::Test {
   }
   void TearDown() override {
     for (const auto& unit : units) sandbox->removeTree(unitDn(unit));
+    sandbox->removeFromShare(tag);
     std::filesystem::remove_all(directory);
   }
 
@@ -65,7 +68,7 @@ class ImportTest : public ::testing::Test {
     CallLog log;
     RecordingView view(log, path.string());
     LdapDirectory ldap;
-    LocalServiceObjects services;
+    HostServiceObjects services(ldap);
     ImportRun(view, ldap, services).run();
     Outcome outcome{view.completeText, {}};
     for (const auto& entry : log.entries) {
@@ -76,10 +79,34 @@ class ImportTest : public ::testing::Test {
   std::string line(const std::string& name, const std::string& commonName, const std::string& unit,
                    const std::string& password = "Pa55word!x") const {
     return account(name) + "," + commonName + ",First " + name + ",Last " + name + "," + password +
-           "," + unit + ",kestrine.test,dc1,home,scripts\\" + name + ".cmd";
+           "," + unit + ",kestrine.test," + sandbox->server() + ",home,scripts\\" + name + ".cmd";
+  }
+
+  std::string homeFolder(const std::string& name) const {
+    return "\\\\" + sandbox->server() + "\\home$\\" + account(name);
+  }
+  // The access entries of a file or folder on the share, as SID:type/flags/mask.
+  std::vector<std::string> accessEntries(const std::string& path) {
+    const std::string descriptor = smb.securityDescriptor(*parseUncPath(path));
+    std::vector<std::string> entries;
+    for (std::size_t at = descriptor.find("ACL:"); at != std::string::npos;
+         at = descriptor.find("ACL:", at + 4)) {
+      entries.push_back(descriptor.substr(at + 4, descriptor.find(',', at) - at - 4));
+    }
+    return entries;
+  }
+  std::vector<std::string> fullControlFor(const std::string& name, const char* flags) {
+    const Entry entry = sandbox->read(userDn(name));
+    const std::string suffix = std::string(":0/") + flags + "/0x001f01ff";
+    return {std::string(kAdministratorsSid) + suffix, sidText(first(entry, "objectSid")) + suffix};
+  }
+  std::string userDn(const std::string& name) {
+    const auto found = sandbox->read(childDn("cn=" + escapeDnValue(name), unitDn(units.front())));
+    return found.dn;
   }
 
   static std::unique_ptr<Sandbox> sandbox;
+  SmbContext smb;
   std::string tag;
   std::filesystem::path directory;
   std::vector<std::string> units;
@@ -203,6 +230,72 @@ TEST_F(ImportTest, NonAsciiNamesAndPasswordsWork) {
   EXPECT_TRUE(sandbox->passwordWorks(account("zo"), password));
 }
 
+TEST_F(ImportTest, NewHomeFolderGetsExactlyTheTwoInheritableEntries) {
+  const auto sales = unit("Sales");
+  const auto outcome = import({line("hf", "Home Folder", sales)});
+  EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
+  EXPECT_THAT(outcome.messages, IsEmpty());
+  EXPECT_TRUE(std::filesystem::is_directory(sandbox->shareDir() + "/" + account("hf")));
+  EXPECT_EQ(accessEntries(homeFolder("hf")), fullControlFor("Home Folder", "3"));
+}
+
+TEST_F(ImportTest, ExistingHomeFolderIsReplacedOnEverythingBelow) {
+  const auto sales = unit("Sales");
+  const std::filesystem::path local = sandbox->shareDir() + "/" + account("ex");
+  std::filesystem::create_directories(local / "sub");
+  std::ofstream(local / "notes.txt") << "kept\n";
+  std::ofstream(local / "sub" / "deep.txt") << "kept\n";
+
+  const auto outcome = import({line("ex", "Ex Isting", sales)});
+  EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
+  EXPECT_THAT(outcome.messages, IsEmpty());
+  const auto folder = fullControlFor("Ex Isting", "3");
+  const auto file = fullControlFor("Ex Isting", "0");
+  EXPECT_EQ(accessEntries(homeFolder("ex")), folder);
+  EXPECT_EQ(accessEntries(homeFolder("ex") + "\\sub"), folder);
+  EXPECT_EQ(accessEntries(homeFolder("ex") + "\\notes.txt"), file);
+  EXPECT_EQ(accessEntries(homeFolder("ex") + "\\sub\\deep.txt"), file);
+  std::ifstream kept(local / "sub" / "deep.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
+}
+
+TEST_F(ImportTest, FolderOnAnUnreachableServerOrMissingShareIsToldWithItsPath) {
+  const auto sales = unit("Sales");
+  auto noServer = line("ns", "No Server", sales);
+  noServer.replace(noServer.find(sandbox->server()), sandbox->server().size(), "nohost.invalid");
+  auto refused = line("rf", "Refused", sales);
+  refused.replace(refused.find(sandbox->server()), sandbox->server().size(), "127.0.0.9");
+  auto noShare = line("nh", "No Share", sales);
+  noShare.replace(noShare.find(",home,"), 6, ",nosuch,");
+
+  const auto outcome = import({noServer, refused, noShare});
+  EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 3 failed.");
+  ASSERT_EQ(outcome.messages.size(), 4u);
+  EXPECT_EQ(outcome.messages[0],
+            "message 0 [] Cannot create: \\\\nohost.invalid\\home$\\" + account("ns"));
+  EXPECT_EQ(outcome.messages[1],
+            "message 0 [] Cannot create: \\\\127.0.0.9\\home$\\" + account("rf"));
+  EXPECT_EQ(outcome.messages[2],
+            "message 0 [] Cannot create: \\\\" + sandbox->server() + "\\nosuch$\\" + account("nh"));
+  EXPECT_THAT(outcome.messages[3], HasSubstr(account("nh") + ": create the home folder: "));
+}
+
+TEST_F(ImportTest, AccountTheDomainDoesNotKnowGetsThePermissionMessage) {
+  const auto sales = unit("Sales");
+  // The second account's name is taken, so it is never created; its folder is.
+  const auto outcome = import({line("jd", "John Doe", sales), line("jx", "John Doe", sales)});
+  EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully! 1 failed.");
+  ASSERT_EQ(outcome.messages.size(), 2u);
+  EXPECT_EQ(outcome.messages[0], "message 0 [] Error assigning permissions for user " +
+                                     account("jx") + " to home folder " + homeFolder("jx"));
+
+  LdapDirectory ldap;
+  HostServiceObjects services(ldap);
+  const auto grant = services.createShell()->grantFullControl(homeFolder("jx"), account("jx"));
+  EXPECT_NE(grant.exitCode, 0);
+  EXPECT_THAT(grant.reason, HasSubstr("no such account"));
+}
+
 TEST_F(ImportTest, UnreachableDirectoryFailsEveryRecordWithTheReason) {
   // libldap reads its configuration once per process: change its default.
   char* configured = nullptr;
@@ -213,9 +306,12 @@ TEST_F(ImportTest, UnreachableDirectoryFailsEveryRecordWithTheReason) {
   const auto outcome = import({line("nd", "No Dir", unit("Sales"))});
   ldap_set_option(nullptr, LDAP_OPT_URI, saved.c_str());
   EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 1 failed.");
-  ASSERT_EQ(outcome.messages.size(), 1u);
-  EXPECT_THAT(outcome.messages[0], HasSubstr("bind the directory (rootDSE): "));
-  EXPECT_THAT(outcome.messages[0], HasSubstr("Can't contact LDAP server"));
+  // The home folder is made all the same; the grant cannot find the account.
+  ASSERT_EQ(outcome.messages.size(), 2u);
+  EXPECT_THAT(outcome.messages[0],
+              HasSubstr("Error assigning permissions for user " + account("nd")));
+  EXPECT_THAT(outcome.messages[1], HasSubstr("bind the directory (rootDSE): "));
+  EXPECT_THAT(outcome.messages[1], HasSubstr("Can't contact LDAP server"));
 }
 
 }  // namespace

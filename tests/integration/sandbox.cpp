@@ -3,6 +3,7 @@
 #include <krb5.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "platform/directory.h"
@@ -31,7 +32,17 @@ std::string shellQuoted(const std::string& text) {
 
 Sandbox::Sandbox()
     : domainDn_(requiredEnvironment("KESTRINE_SANDBOX_DOMAIN_DN")),
-      realm_(requiredEnvironment("KESTRINE_SANDBOX_REALM")) {}
+      realm_(requiredEnvironment("KESTRINE_SANDBOX_REALM")),
+      server_(requiredEnvironment("KESTRINE_SANDBOX_DC")),
+      shareDir_(requiredEnvironment("KESTRINE_SANDBOX_SHARE_DIR")) {}
+
+void Sandbox::removeFromShare(const std::string& prefix) {
+  for (const auto& entry : std::filesystem::directory_iterator(shareDir_)) {
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+      std::filesystem::remove_all(entry.path());
+    }
+  }
+}
 
 Entry Sandbox::read(const std::string& dn) {
   try {

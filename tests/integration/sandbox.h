@@ -16,6 +16,10 @@ class Sandbox {
 
   const std::string& domainDn() const { return domainDn_; }
   const std::string& realm() const { return realm_; }
+  // The controller's host name, which also serves the hidden share home$.
+  const std::string& server() const { return server_; }
+  // Where the share's files lie on this machine.
+  const std::string& shareDir() const { return shareDir_; }
 
   // The entry at `dn`, or an entry with an empty dn when there is none.
   Entry read(const std::string& dn);
@@ -23,10 +27,15 @@ class Sandbox {
   void removeTree(const std::string& dn);
   // True when the KDC accepts the password for the account.
   bool passwordWorks(const std::string& account, const std::string& password);
+  // Removes every file and folder at the top of the share whose name starts
+  // with `prefix`.
+  void removeFromShare(const std::string& prefix);
 
  private:
   std::string domainDn_;
   std::string realm_;
+  std::string server_;
+  std::string shareDir_;
   LdapSession session_;
 };
 

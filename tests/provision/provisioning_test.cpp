@@ -1,5 +1,7 @@
 #include "provision/provisioning.h"
 
+#include <cerrno>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -27,6 +29,11 @@ class ProvisioningTest : public ::testing::Test {
     state.password = "Pa55word!";
     state.principalName = "jdoe@example.test";
     state.logonScript = "logon.cmd";
+    state.fileServer = "files1";
+    state.shareBase = "home";
+    state.fileSystem = files.createFileSystem();
+    state.shell = files.createShell();
+    files.folders.insert("\\\\files1\\home$");
     log.entries.clear();
   }
   void createUnitAndUser() {
@@ -36,8 +43,10 @@ class ProvisioningTest : public ::testing::Test {
 
   CallLog log;
   FakeDirectory directory{log};
+  RecordingView view{log};
+  FakeFileSystem files{log};
   RunState state;
-  Provisioning provisioning{state, directory};
+  Provisioning provisioning{state, directory, view};
   const std::string userDn = "cn=John Doe,OU=Sales,DC=example,DC=test";
 };
 
@@ -81,6 +90,9 @@ TEST_F(ProvisioningTest, AccountGetsEveryValueAndIsEnabledAfterItsPassword) {
   EXPECT_EQ(user.at("userAccountControl"), "512");
   EXPECT_EQ(user.at("pwdLastSet"), "-1");
   EXPECT_EQ(user.at("password"), "Pa55word!");
+  EXPECT_TRUE(state.record.accountCompleted);
+  EXPECT_FALSE(state.record.provisioned());  // not before its home folder
+  provisioning.CreateFolders();
   EXPECT_TRUE(state.record.provisioned());
 }
 
@@ -141,6 +153,81 @@ TEST_F(ProvisioningTest, EmptyRootDseIsAFailureNotACrash) {
   ASSERT_EQ(state.record.failures.size(), 2u);
   EXPECT_EQ(state.record.failures[0].code, kObjectRequired);
   EXPECT_THAT(log.entries, IsEmpty());
+}
+
+const std::string kHome = "\\\\files1\\home$\\jdoe";
+
+TEST(HomeFolderPath, JoinsItsPiecesAsTheyAre) {
+  EXPECT_EQ(homeFolderPath("files1", "home", "jdoe"), kHome);
+  EXPECT_EQ(homeFolderPath("files 1", "my home", "j doe"), "\\\\files 1\\my home$\\j doe");
+  EXPECT_EQ(homeFolderPath("", "home", "jdoe"), "\\\\\\home$\\jdoe");
+  EXPECT_EQ(homeFolderPath("files1", "", "jdoe"), "\\\\files1\\$\\jdoe");
+}
+
+TEST_F(ProvisioningTest, NewFolderIsCreatedThenGranted) {
+  provisioning.CreateFolders();
+  EXPECT_EQ(state.homeFolder, kHome);
+  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome,
+                                       "FolderExists " + kHome, "grant " + kHome + " jdoe"));
+  EXPECT_TRUE(state.record.folderPresent);
+  EXPECT_TRUE(state.record.permissionsSet);
+  EXPECT_THAT(state.record.failures, IsEmpty());
+}
+
+TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
+  files.folders.insert(kHome);
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome,
+                                       "grant " + kHome + " jdoe"));
+  EXPECT_TRUE(state.record.permissionsSet);
+}
+
+TEST_F(ProvisioningTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
+  files.refusedFolders[kHome] = EACCES;
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries,
+              ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome,
+                          "message 0 [] Cannot create: " + kHome, "FolderExists " + kHome));
+  EXPECT_FALSE(state.record.folderPresent);
+  ASSERT_FALSE(state.record.failures.empty());
+  EXPECT_EQ(state.record.failures[0].step, "create the home folder");
+  EXPECT_EQ(state.record.failures[0].code, EACCES);
+}
+
+TEST_F(ProvisioningTest, FailedGrantIsToldNamingTheAccountAndThePath) {
+  files.grantCodes["jdoe"] = 1332;
+  provisioning.CreateFolders();
+  EXPECT_EQ(log.entries.back(),
+            "message 0 [] Error assigning permissions for user jdoe to home folder " + kHome);
+  EXPECT_EQ(state.permResult, 1332);
+  EXPECT_FALSE(state.record.permissionsSet);
+  ASSERT_EQ(state.record.failures.size(), 1u);
+  EXPECT_EQ(state.record.failures[0].step, "set the permissions");
+  EXPECT_EQ(state.record.failures[0].reason, "no such account");
+}
+
+TEST_F(ProvisioningTest, EarlierRecordsFailedGrantNeverProducesAMessageForThisOne) {
+  files.grantCodes["jdoe"] = 1332;
+  provisioning.CreateFolders();
+  state.record = {};
+  state.accountName = "asmith";
+  files.refusedFolders["\\\\files1\\home$\\asmith"] = ENOENT;
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries, Not(Contains(::testing::HasSubstr("Error assigning permissions"))));
+  EXPECT_FALSE(state.record.permissionRan);
+  EXPECT_EQ(state.permResult, 1332);  // kept, as the last grant's code
+}
+
+TEST_F(ProvisioningTest, NoFileSystemObjectEntersBothBranchesAndIsNotAFolder) {
+  state.fileSystem.reset();
+  provisioning.CreateFolders();
+  // Both tests fail instead of answering: the creation is tried (and fails),
+  // and the grant runs as the command would.
+  EXPECT_THAT(log.entries,
+              ElementsAre("message 0 [] Cannot create: " + kHome, "grant " + kHome + " jdoe"));
+  EXPECT_FALSE(state.record.folderPresent);
+  EXPECT_FALSE(state.record.provisioned());
 }
 
 }  // namespace

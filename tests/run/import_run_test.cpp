@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "tests/fakes/fakes.h"
 
@@ -124,6 +125,10 @@ TEST_F(ImportRunTest, StepsRunInOrderWithProgressTextsBetweenThem) {
       "SetInfo cn=John Doe,OU=Sales,DC=example,DC=test AccountExpirationDate ScriptPath "
       "pwdLastSet userAccountControl",
       "lblLoading: Adding User: John Doe",
+      "FolderExists \\\\fs1\\home$\\jdoe",
+      "CreateFolder \\\\fs1\\home$\\jdoe",
+      "FolderExists \\\\fs1\\home$\\jdoe",
+      "grant \\\\fs1\\home$\\jdoe jdoe",
       "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
       "Close",
       "hide Loading",
@@ -201,6 +206,7 @@ TEST_F(ImportRunTest, LabelNamesTheUnitDuringTheAccountStepAndTheUserAfterIt) {
     return label;
   };
   EXPECT_EQ(labelBefore("Create User cn=John Doe"), "lblLoading: Adding OU: Sales");
+  EXPECT_EQ(labelBefore("CreateFolder \\\\fs1\\home$\\jdoe"), "lblLoading: Adding User: John Doe");
   EXPECT_EQ(labelBefore("Close"), "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe");
 }
 
@@ -208,6 +214,7 @@ TEST_F(ImportRunTest, UnreachableDirectoryStillWalksEveryRecordAndSaysWhy) {
   directory.failWhen("Bind", 81);
   runWith({kFull, kFull});
   EXPECT_EQ(entries("lblLoading: Creating Share").size(), 2u);
+  EXPECT_EQ(entries("grant").size(), 2u);  // home folders are still attempted
   EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 2 failed.");
   const auto messages = entries("message");
   ASSERT_EQ(messages.size(), 1u);
@@ -224,6 +231,16 @@ TEST_F(ImportRunTest, FailureSummaryListsTwentyRecordsAndCountsTheRest) {
   EXPECT_THAT(messages[0], HasSubstr("jdoe: set the password: refused: SetPassword cn=John Doe"));
   EXPECT_THAT(messages[0], ::testing::EndsWith("\n... and 3 more"));
   EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 23 failed.");
+}
+
+TEST_F(ImportRunTest, RecordWithoutItsHomeFolderIsToldThenCountedAsFailed) {
+  files.refusedFolders["\\\\fs1\\home$\\jdoe"] = EHOSTUNREACH;
+  runWith({kFull, "asmith,Ann Smith,Ann,Smith,Pa55word!,Sales,example.test,fs1,home,logon.cmd"});
+  EXPECT_THAT(entries("message"),
+              ElementsAre("message 0 [] Cannot create: \\\\fs1\\home$\\jdoe",
+                          "message 0 [Kestrine] jdoe: create the home folder: create "
+                          "\\\\fs1\\home$\\jdoe: refused"));
+  EXPECT_EQ(view.completeText, "1 Users and Folders were added successfully! 1 failed.");
 }
 
 TEST_F(ImportRunTest, NoSummaryWhenEveryRecordSucceeded) {

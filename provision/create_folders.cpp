@@ -1,0 +1,58 @@
+#include "provision/provisioning.h"
+
+namespace kestrine {
+
+std::string homeFolderPath(const std::string& fileServer, const std::string& shareBase,
+                           const std::string& accountName) {
+  return "\\\\" + fileServer + "\\" + shareBase + "$\\" + accountName;
+}
+
+void Provisioning::CreateFolders() {
+  GuardedSteps step(&state_.record.failures);
+  RecordOutcome& outcome = state_.record;
+
+  step("build the home folder path", [&] {
+    state_.homeFolder = homeFolderPath(state_.fileServer, state_.shareBase, state_.accountName);
+  });
+  const std::string& folder = state_.homeFolder;
+
+  // A test that fails instead of answering enters its branch.
+  bool missing = true;
+  step("look for the home folder",
+       [&] { missing = !bound(state_.fileSystem, "fileSystem").FolderExists(folder); });
+  if (missing) {
+    step("create the home folder",
+         [&] { bound(state_.fileSystem, "fileSystem").CreateFolder(folder); });
+    if (step.errorNumber() != 0) {
+      step("tell that the folder cannot be created",
+           [&] { view_.messageBox("Cannot create: " + folder, 0, ""); });
+    }
+  }
+
+  bool present = true;
+  const bool answered = step("look for the home folder", [&] {
+    present = bound(state_.fileSystem, "fileSystem").FolderExists(folder);
+  });
+  outcome.folderPresent = answered && present;
+  if (!present) return;
+
+  GrantResult grant;
+  step("set the permissions", [&] {
+    grant = bound(state_.shell, "shell").grantFullControl(folder, state_.accountName);
+    state_.permResult = grant.exitCode;
+    outcome.permissionRan = true;
+  });
+  // Only this record's own grant is judged: an earlier record's result says
+  // nothing about this folder.
+  if (!outcome.permissionRan) return;
+  outcome.permissionsSet = state_.permResult == 0;
+  if (outcome.permissionsSet) return;
+  outcome.failures.push_back({"set the permissions", state_.permResult, grant.reason});
+  step("tell that the permissions failed", [&] {
+    view_.messageBox(
+        "Error assigning permissions for user " + state_.accountName + " to home folder " + folder,
+        0, "");
+  });
+}
+
+}  // namespace kestrine
