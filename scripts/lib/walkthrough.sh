@@ -1,0 +1,99 @@
+# Works Kestrine's windows by keyboard on an X display, as an administrator
+# would, and keeps a screenshot of every window that appears.
+# shellcheck shell=bash
+
+KESTRINE_X_PACKAGES=(xvfb xdotool xauth)
+
+# Starts Xvfb on a free display; sets DISPLAY and XVFB_PID.
+start_xvfb() {
+  local fd_file
+  fd_file=$(mktemp)
+  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$fd_file" 2>/dev/null &
+  XVFB_PID=$!
+  local i
+  for ((i = 0; i < 100; i++)); do
+    [[ -s $fd_file ]] && break
+    sleep 0.1
+  done
+  [[ -s $fd_file ]] || { echo "Xvfb did not start" >&2; return 1; }
+  DISPLAY=:$(head -n 1 "$fd_file")
+  export DISPLAY
+  rm -f "$fd_file"
+}
+
+stop_xvfb() {
+  [[ -n ${XVFB_PID:-} ]] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  XVFB_PID=
+}
+
+# The id of a visible window with exactly the title $1, other than window $2.
+visible_window() {
+  xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -v -x -e "${2:-none}" | head -n 1
+}
+
+# Waits up to $2 seconds for a visible window with the title $1.
+wait_for_window() {
+  local title=$1 seconds=${2:-30} i
+  for ((i = 0; i < seconds * 10; i++)); do
+    [[ -n $(visible_window "$title") ]] && return 0
+    sleep 0.1
+  done
+  echo "no window titled '$title' appeared within ${seconds}s" >&2
+  return 1
+}
+
+# keyboard_import PID CSV SHOT_DIR: with Kestrine (process PID) showing its
+# main window, types the CSV path into FilePath, goes back to Import with
+# Shift+Tab and presses it, answers every message box with OK, and presses
+# Done in the completion window. Screenshots: SHOT_DIR/NN-<window>.png. Fails
+# unless the program ends by itself with exit status 0.
+keyboard_import() {
+  local pid=$1 csv=$2 shots=$3 n=1 loading_shot=0 i
+  local screenshot=$KESTRINE_BUILD/tests/ui/x-screenshot
+  mkdir -p "$shots"
+  shot() { "$screenshot" "$shots/$(printf '%02d' "$n")-$1.png" && n=$((n + 1)); }
+
+  wait_for_window Kestrine 60
+  local form1
+  form1=$(visible_window Kestrine)
+  sleep 0.3 # the first paint
+  shot form1
+  xdotool type --delay 10 "$csv"
+  shot form1-path
+  xdotool key shift+Tab
+  xdotool key space
+
+  for ((i = 0; i < 1200; i++)); do
+    if [[ -n $(visible_window 'Dialog Caption') ]]; then
+      sleep 0.3
+      shot complete
+      break
+    fi
+    # Message boxes carry the application's title, as the main window does.
+    if [[ -n $(visible_window Kestrine "$form1") ]]; then
+      sleep 0.3
+      shot message
+      xdotool key Return
+      sleep 0.2
+      continue
+    fi
+    if ((loading_shot == 0)) && [[ -n $(visible_window 'Working...') ]]; then
+      shot loading
+      loading_shot=1
+    fi
+    sleep 0.1
+  done
+  [[ -n $(visible_window 'Dialog Caption') ]] || { echo "the completion window never appeared" >&2; return 1; }
+  xdotool key space
+  local status=0
+  for ((i = 0; i < 100; i++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    echo "Kestrine is still running after Done" >&2
+    return 1
+  fi
+  wait "$pid" || status=$?
+  ((status == 0)) || { echo "Kestrine ended with status $status" >&2; return 1; }
+}

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The real program in a real X server against the sandbox domain: an import
+# worked by keyboard alone, then the accounts checked in the directory and the
+# home folders on the share. Runs inside `scripts/sandbox-domain exec`.
+# Screenshots stay in build/tests/ui/screenshots/keyboard-import/.
+set -euo pipefail
+# shellcheck source=../../scripts/lib/common.sh
+source "$(dirname "$0")/../../scripts/lib/common.sh"
+# shellcheck source=../../scripts/lib/walkthrough.sh
+source "$KESTRINE_ROOT/scripts/lib/walkthrough.sh"
+
+: "${KESTRINE_SANDBOX_DOMAIN_DN:?run through scripts/sandbox-domain exec}"
+tag=kx$$
+unit="$tag Keys"
+work=$(mktemp -d)
+shots=$KESTRINE_BUILD/tests/ui/screenshots/keyboard-import
+rm -rf "$shots"
+
+cleanup() {
+  stop_xvfb
+  ldapdelete -Q -Y GSSAPI -r "OU=$unit,$KESTRINE_SANDBOX_DOMAIN_DN" 2>/dev/null || true
+  rm -rf "$KESTRINE_SANDBOX_SHARE_DIR/$tag"* "$work"
+}
+trap cleanup EXIT
+
+csv=$work/users.csv
+for who in a b; do
+  echo "$tag$who,Key Board $tag$who,Key,Board,Typed-$who-2026!,$unit,$KESTRINE_SANDBOX_DNS_DOMAIN,$KESTRINE_SANDBOX_DC,home,logon.cmd"
+done >"$csv"
+
+start_xvfb
+"$KESTRINE_BUILD/kestrine" &
+keyboard_import $! "$csv" "$shots"
+
+failed=0
+check() { # what, then the command that must succeed
+  local what=$1
+  shift
+  if "$@" >/dev/null 2>&1; then echo "ok: $what"; else echo "FAILED: $what" >&2; failed=1; fi
+}
+[[ -f $shots/01-form1.png && -n $(ls "$shots"/*-complete.png 2>/dev/null) ]] ||
+  { echo "FAILED: screenshots of the main and completion windows" >&2; failed=1; }
+for who in a b; do
+  account=$tag$who
+  check "$account is in the directory, enabled" bash -c "ldapsearch -Q -Y GSSAPI -LLL \
+    -b 'OU=$unit,$KESTRINE_SANDBOX_DOMAIN_DN' '(sAMAccountName=$account)' userAccountControl |
+    grep -qx 'userAccountControl: 512'"
+  acl=$(smbcacls --use-krb5-ccache="$KRB5CCNAME" "//$KESTRINE_SANDBOX_DC/$KESTRINE_SANDBOX_SHARE" \
+    "$account" 2>&1 || true)
+  check "$account's folder: Administrators have full control" \
+    grep -qx 'ACL:BUILTIN\\Administrators:ALLOWED/OI|CI/FULL' <<<"$acl"
+  check "$account's folder: the account has full control" \
+    grep -qx "ACL:$KESTRINE_SANDBOX_WORKGROUP\\\\$account:ALLOWED/OI|CI/FULL" <<<"$acl"
+  check "$account's folder: nothing else" test "$(grep -c '^ACL:' <<<"$acl")" -eq 2
+done
+exit "$failed"
