@@ -26,6 +26,7 @@ void DriveListBox::setDrives(const QStringList& drives) {
   const QString selected = drive_.isEmpty() ? defaultDrive() : drive_;
   if (!listed.contains(selected)) listed.append(selected);
   listed.sort();
+  listed.removeDuplicates();
 
   const QSignalBlocker quiet(this);
   clear();
