@@ -112,6 +112,8 @@ void DirListBox::fill(const QString& path, const QStringList& subdirectories) {
     item->setData(kPathRole, dir.filePath(name));
     item->setData(kDepthRole, static_cast<int>(chain.size()));
   }
+  // From the top, so that the chain shows up to the root where it fits.
+  scrollToTop();
   setCurrentRow(static_cast<int>(chain.size()) - 1);
 }
 
