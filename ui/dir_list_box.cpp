@@ -52,11 +52,13 @@ QString entryName(const QString& path) {
 
 }  // namespace
 
-std::optional<QStringList> readSubdirectories(const QString& path) {
+bool canList(const QString& path) {
   const QFileInfo info(path);
-  if (path.isEmpty() || !info.isDir() || !info.isReadable() || !info.isExecutable()) {
-    return std::nullopt;
-  }
+  return !path.isEmpty() && info.isDir() && info.isReadable() && info.isExecutable();
+}
+
+std::optional<QStringList> readSubdirectories(const QString& path) {
+  if (!canList(path)) return std::nullopt;
   return QDir(path).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
 }
 
@@ -72,8 +74,6 @@ DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
 bool DirListBox::setPath(const QString& path) {
   if (path.isEmpty()) return false;
   const QString opened = QDir::cleanPath(QDir(path_).absoluteFilePath(path));
-  // A drive without a medium, a directory without rights or one that vanished:
-  // the list stays on the last directory that could be read.
   const auto subdirectories = readSubdirectories(opened);
   if (!subdirectories) return false;
 

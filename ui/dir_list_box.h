@@ -35,8 +35,13 @@ class DirListBox : public QListWidget {
   QString path_;
 };
 
+// Whether the lists can show `path`: a directory that can be read and entered.
+// A drive without a medium, a directory without rights or one that vanished
+// cannot, and the lists then stay on the last directory that could be read.
+bool canList(const QString& path);
+
 // The directory names below `path` (no hidden ones), sorted without regard to
-// case; nothing when `path` is no directory that can be read.
+// case; nothing when the lists cannot show `path`.
 std::optional<QStringList> readSubdirectories(const QString& path);
 
 }  // namespace kestrine

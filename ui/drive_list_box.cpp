@@ -12,15 +12,6 @@ DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
           Qt::DirectConnection);
 }
 
-void DriveListBox::setDrive(const QString& drive) {
-  int index = findText(drive);
-  if (index < 0) {
-    addItem(drive);
-    index = count() - 1;
-  }
-  setCurrentIndex(index);
-}
-
 void DriveListBox::setDrives(const QStringList& drives) {
   QStringList listed = drives;
   const QString selected = drive_.isEmpty() ? defaultDrive() : drive_;

@@ -14,8 +14,6 @@ class DriveListBox : public QComboBox {
   explicit DriveListBox(QWidget* parent);
 
   QString Drive() const { return currentText(); }
-  // Selects `drive`, adding it to the list when it is not there.
-  void setDrive(const QString& drive);
 
   // Replaces the list; the selected drive stays selected (and listed) and no
   // Change is raised. Without a selection the default drive is taken.
@@ -27,7 +25,7 @@ class DriveListBox : public QComboBox {
   static QString defaultDrive();
 
  signals:
-  // The selection moved to another drive, by the user or by setDrive().
+  // The selection moved to another drive.
   void Change();
 
  protected:

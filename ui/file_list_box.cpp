@@ -1,8 +1,9 @@
 #include "ui/file_list_box.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QMouseEvent>
+
+#include "ui/dir_list_box.h"
 
 namespace kestrine {
 
@@ -40,9 +41,7 @@ void FileListBox::mousePressEvent(QMouseEvent* event) {
 }
 
 bool FileListBox::list(const QString& path) {
-  // Same rule as the directory list: what cannot be read keeps the last list.
-  const QFileInfo info(path);
-  if (!info.isDir() || !info.isReadable() || !info.isExecutable()) return false;
+  if (!canList(path)) return false;
 
   const QStringList names = QDir(path).entryList(pattern_.split(u';', Qt::SkipEmptyParts),
                                                  QDir::Files, QDir::Name | QDir::IgnoreCase);
