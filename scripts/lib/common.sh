@@ -5,8 +5,10 @@ KESTRINE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 KESTRINE_BUILD=$KESTRINE_ROOT/build
 
 # What building and testing Kestrine needs.
+# Debian 12's libqt6gui6 carries the xcb, offscreen and ICO plugins itself.
 KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libkrb5-dev
-  libsasl2-modules-gssapi-mit libsmbclient-dev libgtest-dev libgmock-dev)
+  libsasl2-modules-gssapi-mit libsmbclient-dev libgtest-dev libgmock-dev qt6-base-dev
+  fonts-dejavu-core)
 
 # Installs the Debian packages that are not installed yet; nothing when all are.
 ensure_packages() {

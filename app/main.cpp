@@ -1,0 +1,28 @@
+// kestrine: the main window; its Import button runs the import.
+#include <QApplication>
+
+#include "app/platform_services.h"
+#include "ui/form1.h"
+#include "ui/window_conventions.h"
+#include "ui/windows.h"
+
+namespace {
+
+// Form1 has run its load handling by the time it exists; it opens centred with
+// the focus in FilePath.
+void startUp(kestrine::Windows& windows) {
+  QApplication::setWindowIcon(kestrine::applicationIcon());
+  // Only the program end ends the program, never the last window closing.
+  QApplication::setQuitOnLastWindowClosed(false);
+  kestrine::showActivated(&windows.form1());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  kestrine::PlatformServices services;
+  kestrine::Windows windows(services.directory, services.serviceObjects);
+  startUp(windows);
+  return QApplication::exec();
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/ldap/ldap_directory.h"
+#include "platform/host_services.h"
+
+namespace kestrine {
+
+// The platform objects the import run works with, chosen here and only here.
+struct PlatformServices {
+  LdapDirectory directory;
+  HostServiceObjects serviceObjects{directory};
+};
+
+}  // namespace kestrine

@@ -1,0 +1,109 @@
+// The import run driving the windows, and the message boxes.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+#include <memory>
+
+#include "tests/fakes/fakes.h"
+#include "tests/ui/message_box_answerer.h"
+#include "ui/complete.h"
+#include "ui/form1.h"
+#include "ui/loading.h"
+#include "ui/picture_button.h"
+#include "ui/qt_run_view.h"
+#include "ui/window_conventions.h"
+#include "ui/windows.h"
+
+namespace kestrine {
+namespace {
+
+// Notes when a window is shown or hidden, and lblLoading's text whenever it
+// is painted.
+class WindowRecorder : public QObject {
+ public:
+  WindowRecorder() { qApp->installEventFilter(this); }
+  QStringList entries;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && widget->isWindow() && !widget->objectName().isEmpty()) {
+      if (event->type() == QEvent::Show) entries << "show " + widget->objectName();
+      if (event->type() == QEvent::Hide) entries << "hide " + widget->objectName();
+    }
+    if (watched->objectName() == u"lblLoading" && event->type() == QEvent::Paint) {
+      entries << "paint " + qobject_cast<QLabel*>(watched)->text();
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+class QtRunViewTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void importShowsAndPaintsEachStepWhileHoldingTheEventLoop() {
+    testing::CallLog log;
+    testing::FakeDirectory directory(log);
+    testing::FakeFileSystem files(log);
+    files.files["users.csv"] = {
+        "jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd"};
+    Windows windows(directory, files);
+    Form1& form = windows.form1();
+    for (const QWidget* w : QApplication::topLevelWidgets()) {  // Loading, Complete come later
+      QVERIFY(w->objectName() != u"Loading" && w->objectName() != u"Complete");
+    }
+    showActivated(&form);
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.FilePath()->setText("users.csv");
+
+    WindowRecorder recorder;
+    form.Command1()->click();  // the whole run, with no pass of the event loop
+    QCOMPARE(recorder.entries, QStringList({
+                                   "hide Form1",
+                                   "show Loading",
+                                   "paint Loading Please Wait...",
+                                   "paint Adding OU: Sales",
+                                   "paint Adding User: John Doe",
+                                   "paint Creating Share: \\\\fs1\\home$\\jdoe",
+                                   "hide Loading",
+                                   "show Complete",
+                               }));
+    QVERIFY(directory.objects.count("cn=John Doe,OU=Sales,DC=example,DC=test"));
+    QVERIFY(windows.complete().isVisible());
+    QCOMPARE(windows.complete().lblComplete()->text(),
+             QStringLiteral("1 Users and Folders were added successfully!"));
+    QVERIFY(windows.loading().lblStep()->text().isEmpty());
+  }
+
+  void messageBoxesOfferOkAloneWithoutIcon() {
+    testing::CallLog log;
+    testing::FakeDirectory directory(log);
+    testing::FakeFileSystem files(log);
+    Windows windows(directory, files);
+    QtRunView view(windows);
+    QStringList seen;
+    testing::MessageBoxAnswerer answerer([&](QMessageBox& box) {
+      seen << box.windowTitle() << box.text();
+      QCOMPARE(box.icon(), QMessageBox::NoIcon);
+      QCOMPARE(box.buttons().size(), 1);
+      QCOMPARE(box.standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+      QCOMPARE(box.textFormat(), Qt::PlainText);
+      QCOMPARE(box.windowModality(), Qt::ApplicationModal);
+    });
+    view.messageBox("Cannot open <a.csv>\r\nNo such file", 0, "");
+    view.messageBox("The path to the CSV file is required!\r\n", 0, "Error - Cannot Continue");
+    QCOMPARE(seen,
+             QStringList({"Kestrine", "Cannot open <a.csv>\nNo such file",
+                          "Error - Cannot Continue", "The path to the CSV file is required!\n"}));
+  }
+};
+
+}  // namespace kestrine
+
+QTEST_MAIN(kestrine::QtRunViewTest)
+#include "qt_run_view_test.moc"

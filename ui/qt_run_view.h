@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "run/run_view.h"
+
+namespace kestrine {
+
+class Windows;
+
+// The run's view of the three windows and of the message boxes.
+class QtRunView : public RunView {
+ public:
+  explicit QtRunView(Windows& windows) : windows_(windows) {}
+
+  void hideForm1() override;
+  std::string filePathText() override;
+  void showLoading() override;
+  void hideLoading() override;
+  void setLoadingText(const std::string& text) override;
+  void repaintLoading() override;
+  void setCompleteText(const std::string& text) override;
+  void showComplete() override;
+  void messageBox(const std::string& prompt, int buttons, const std::string& title) override;
+  [[noreturn]] void endProgram() override;
+
+ private:
+  Windows& windows_;
+};
+
+}  // namespace kestrine

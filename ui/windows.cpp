@@ -1,0 +1,29 @@
+#include "ui/windows.h"
+
+#include "ui/complete.h"
+#include "ui/form1.h"
+#include "ui/loading.h"
+
+namespace kestrine {
+
+Windows::Windows(Directory& directory, ServiceObjects& services)
+    : view_(*this), run_(view_, directory, services) {}
+
+Windows::~Windows() = default;
+
+Form1& Windows::form1() {
+  if (!form1_) form1_ = std::make_unique<Form1>([this] { run_.run(); });
+  return *form1_;
+}
+
+Loading& Windows::loading() {
+  if (!loading_) loading_ = std::make_unique<Loading>();
+  return *loading_;
+}
+
+Complete& Windows::complete() {
+  if (!complete_) complete_ = std::make_unique<Complete>();
+  return *complete_;
+}
+
+}  // namespace kestrine
