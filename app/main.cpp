@@ -9,9 +9,9 @@
 namespace {
 
 // Form1 has run its load handling by the time it exists; it opens centred with
-// the focus in FilePath.
+// the focus in FilePath. The icon is Form1's own: Loading keeps the platform's
+// default one on its taskbar button.
 void startUp(kestrine::Windows& windows) {
-  QApplication::setWindowIcon(kestrine::applicationIcon());
   // Only the program end ends the program, never the last window closing.
   QApplication::setQuitOnLastWindowClosed(false);
   kestrine::showActivated(&windows.form1());

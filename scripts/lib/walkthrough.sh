@@ -2,7 +2,7 @@
 # would, and keeps a screenshot of every window that appears.
 # shellcheck shell=bash
 
-KESTRINE_X_PACKAGES=(xvfb xdotool xauth)
+KESTRINE_X_PACKAGES=(xvfb xdotool)
 
 # Starts Xvfb on a free display; sets DISPLAY and XVFB_PID.
 start_xvfb() {
@@ -18,6 +18,11 @@ start_xvfb() {
   [[ -s $fd_file ]] || { echo "Xvfb did not start" >&2; return 1; }
   DISPLAY=:$(head -n 1 "$fd_file")
   export DISPLAY
+  # Qt wants a private runtime folder; a bare server session has none.
+  if [[ -z ${XDG_RUNTIME_DIR:-} ]]; then
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    export XDG_RUNTIME_DIR
+  fi
   rm -f "$fd_file"
 }
 
