@@ -1,7 +1,6 @@
 #include "platform/host_services.h"
 
 #include <cerrno>
-#include <utility>
 
 #include "platform/smb/smb_permissions.h"
 #include "platform/smb/unc_path.h"
@@ -9,7 +8,6 @@
 namespace kestrine {
 
 std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path) {
-  justCreated_.clear();
   if (isUncPath(path)) {
     throw FileError(ENOTSUP, "reading a file from a network path is not supported; copy it here");
   }
@@ -17,11 +15,10 @@ std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path
 }
 
 bool HostFileSystem::FolderExists(const std::string& path) {
-  const std::string justCreated = std::exchange(justCreated_, {});
   if (!isUncPath(path)) return local_.FolderExists(path);
-  if (path == justCreated) return true;
   const auto unc = parseUncPath(path);
   if (!unc) return false;
+  if (smb_->createdJustNow(*unc)) return true;  // no round trip to ask what we just made
   try {
     return S_ISDIR(smb_->stat(*unc).st_mode);
   } catch (const FileError&) {
@@ -30,14 +27,12 @@ bool HostFileSystem::FolderExists(const std::string& path) {
 }
 
 void HostFileSystem::CreateFolder(const std::string& path) {
-  justCreated_.clear();
   if (!isUncPath(path)) return local_.CreateFolder(path);
   const auto unc = parseUncPath(path);
   if (!unc || unc->folders.empty()) {
     throw FileError(EINVAL, "create " + path + ": not a folder path \\\\server\\share\\folder");
   }
   smb_->mkdir(*unc);
-  justCreated_ = path;
 }
 
 std::shared_ptr<Shell> HostServiceObjects::createShell() {

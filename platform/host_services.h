@@ -23,9 +23,6 @@ class HostFileSystem : public FileSystem {
  private:
   LocalFileSystem local_;
   std::shared_ptr<SmbContext> smb_;
-  // The folder the last call created, which the next call may ask about
-  // without another round trip to the server.
-  std::string justCreated_;
 };
 
 // The platform objects of a run on this machine. The file system object and

@@ -19,17 +19,40 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
   return attributeKey(a) == attributeKey(b);
 }
 
+}  // namespace
+
+// The entries this run has read or added, by DN. Records share their units,
+// so binding a unit again or adding it again needs no round trip once the run
+// knows it; the run is the one writer it counts on while it lasts.
+struct KnownEntries {
+  std::map<std::string, Entry> byDn;
+
+  static std::string key(const std::string& dn) { return attributeKey(dn); }
+  const Entry* find(const std::string& dn) const {
+    const auto found = byDn.find(key(dn));
+    return found == byDn.end() ? nullptr : &found->second;
+  }
+  void remember(Entry entry) { byDn[key(entry.dn)] = std::move(entry); }
+};
+
+namespace {
+
 class LdapObject : public DirectoryObject {
  public:
   // An object read from the directory.
-  LdapObject(std::shared_ptr<LdapSession> session, Entry entry)
+  LdapObject(std::shared_ptr<LdapSession> session, std::shared_ptr<KnownEntries> known, Entry entry)
       : session_(std::move(session)),
+        known_(std::move(known)),
         dn_(entry.dn),
         cache_(std::move(entry.attributes)),
         inDirectory_(true) {}
   // A new object, held here until its first SetInfo.
-  LdapObject(std::shared_ptr<LdapSession> session, std::string dn, std::string className)
-      : session_(std::move(session)), dn_(std::move(dn)), className_(std::move(className)) {}
+  LdapObject(std::shared_ptr<LdapSession> session, std::shared_ptr<KnownEntries> known,
+             std::string dn, std::string className)
+      : session_(std::move(session)),
+        known_(std::move(known)),
+        dn_(std::move(dn)),
+        className_(std::move(className)) {}
 
   std::string Get(const std::string& name) override {
     const auto found = cache_.find(attributeKey(name));
@@ -42,7 +65,7 @@ class LdapObject : public DirectoryObject {
 
   std::shared_ptr<DirectoryObject> Create(const std::string& className,
                                           const std::string& relativeName) override {
-    return std::make_shared<LdapObject>(session_, childDn(relativeName, dn_), className);
+    return std::make_shared<LdapObject>(session_, known_, childDn(relativeName, dn_), className);
   }
 
   void Put(const std::string& name, const PropertyValue& value) override {
@@ -66,8 +89,18 @@ class LdapObject : public DirectoryObject {
       for (const auto& attribute : held_) {
         if (!attribute.values.empty()) attributes.push_back(attribute);
       }
+      if (known_->find(dn_)) {
+        throw DirectoryError(kAlreadyExists, "add " + dn_ +
+                                                 ": Already exists (LDAP 68): the run has read "
+                                                 "or added it already");
+      }
       session_->add(dn_, attributes);
       inDirectory_ = true;
+      Entry added{dn_, {}};
+      for (const auto& attribute : attributes) {
+        added.attributes[attributeKey(attribute.name)] = attribute.values;
+      }
+      known_->remember(std::move(added));
     } else if (!held_.empty()) {
       session_->replace(dn_, held_);
     }
@@ -91,6 +124,7 @@ class LdapObject : public DirectoryObject {
   std::string describe() const { return dn_.empty() ? "rootDSE" : dn_; }
 
   std::shared_ptr<LdapSession> session_;
+  std::shared_ptr<KnownEntries> known_;
   std::string dn_;
   std::string className_;
   std::map<std::string, std::vector<std::string>> cache_;
@@ -100,7 +134,8 @@ class LdapObject : public DirectoryObject {
 
 }  // namespace
 
-LdapDirectory::LdapDirectory() : session_(std::make_shared<LdapSession>()) {}
+LdapDirectory::LdapDirectory()
+    : session_(std::make_shared<LdapSession>()), known_(std::make_shared<KnownEntries>()) {}
 LdapDirectory::~LdapDirectory() = default;
 
 std::shared_ptr<DirectoryObject> LdapDirectory::Bind(const std::string& path) {
@@ -109,7 +144,13 @@ std::shared_ptr<DirectoryObject> LdapDirectory::Bind(const std::string& path) {
   }
   const std::string name = path.substr(kPathPrefix.size());
   const std::string dn = equalsIgnoringCase(name, "rootDSE") ? std::string() : normalizeDn(name);
-  return std::make_shared<LdapObject>(session_, session_->readEntry(dn));
+  if (const Entry* known = known_->find(dn)) {
+    return std::make_shared<LdapObject>(session_, known_, *known);
+  }
+  Entry entry = session_->readEntry(dn);
+  entry.dn = dn;  // the key it was asked by
+  known_->remember(entry);
+  return std::make_shared<LdapObject>(session_, known_, std::move(entry));
 }
 
 std::string LdapDirectory::accountSid(const std::string& logonName) {

@@ -8,6 +8,8 @@
 
 namespace kestrine {
 
+struct KnownEntries;
+
 // The directory through OpenLDAP's libldap: "LDAP://rootDSE" and
 // "LDAP://<dn>" on the server that libldap's configuration or DNS names, over
 // one connection for the whole run.
@@ -21,6 +23,7 @@ class LdapDirectory : public Directory, public AccountLookup {
 
  private:
   std::shared_ptr<LdapSession> session_;
+  std::shared_ptr<KnownEntries> known_;
   std::string namingContext_;  // read once, for account searches
 };
 

@@ -39,6 +39,7 @@ SmbContext::SmbContext() = default;
 SmbContext::~SmbContext() = default;
 
 SMBCCTX* SmbContext::context() {
+  created_.clear();
   if (context_) return context_.get();
   if (setupFailure_) throw *setupFailure_;
   std::unique_ptr<SMBCCTX, Free> context(smbc_new_context());
@@ -70,6 +71,7 @@ void SmbContext::mkdir(const UncPath& path) {
   SMBCCTX* smb = context();
   errno = 0;
   if (smbc_getFunctionMkdir(smb)(smb, path.url().c_str(), 0777) != 0) fail("create", path);
+  created_ = path.url();
 }
 
 std::vector<SmbContext::Entry> SmbContext::list(const UncPath& path) {

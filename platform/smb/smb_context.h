@@ -28,6 +28,9 @@ class SmbContext {
 
   struct stat stat(const UncPath& path);
   void mkdir(const UncPath& path);
+  // True when the last call of this context created this folder: it is
+  // empty, and nothing need be asked about what lies in it.
+  bool createdJustNow(const UncPath& path) const { return path.url() == created_; }
 
   struct Entry {
     std::string name;
@@ -51,6 +54,7 @@ class SmbContext {
   _SMBCCTX* context();
 
   std::unique_ptr<_SMBCCTX, Free> context_;
+  std::string created_;
   std::optional<FileError> setupFailure_;
 };
 

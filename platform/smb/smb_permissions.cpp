@@ -41,11 +41,13 @@ GrantResult SmbPermissionShell::grantFullControl(const std::string& folder,
   } catch (const PlatformError& e) {
     return failed(e.code(), e.what());
   }
+  const bool empty = smb_->createdJustNow(*top);
   try {
     smb_->setSecurityDescriptor(*top, fullControlDescriptor(sid, true));
   } catch (const PlatformError& e) {
     return failed(e.code(), e.what());
   }
+  if (empty) return {};
 
   // Everything below, going on past what cannot be changed; the first such
   // failure is what the result reports.
