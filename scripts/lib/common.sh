@@ -8,7 +8,7 @@ KESTRINE_BUILD=$KESTRINE_ROOT/build
 # Debian 12's libqt6gui6 carries the xcb, offscreen and ICO plugins itself.
 KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libkrb5-dev
   libsasl2-modules-gssapi-mit libsmbclient-dev libgtest-dev libgmock-dev qt6-base-dev
-  fonts-dejavu-core)
+  fonts-dejavu-core python3)
 
 # Installs the Debian packages that are not installed yet; nothing when all are.
 ensure_packages() {
