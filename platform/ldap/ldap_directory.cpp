@@ -154,14 +154,8 @@ std::shared_ptr<DirectoryObject> LdapDirectory::Bind(const std::string& path) {
 }
 
 std::string LdapDirectory::accountSid(const std::string& logonName) {
-  if (namingContext_.empty()) {
-    const Entry root = session_->readEntry("");
-    const auto found = root.attributes.find("defaultnamingcontext");
-    if (found == root.attributes.end() || found->second.empty()) {
-      throw DirectoryError(LDAP_NO_SUCH_ATTRIBUTE, "read rootDSE: no defaultNamingContext");
-    }
-    namingContext_ = found->second.front();
-  }
+  // The run has bound the rootDSE already: this asks the server nothing more.
+  const std::string namingContext = Bind("LDAP://rootDSE")->Get("defaultNamingContext");
   berval value{static_cast<ber_len_t>(logonName.size()), const_cast<char*>(logonName.data())};
   berval escaped{};
   if (ldap_bv2escaped_filter_value(&value, &escaped) != 0) {
@@ -170,7 +164,7 @@ std::string LdapDirectory::accountSid(const std::string& logonName) {
   const std::string filter =
       "(&(objectClass=user)(sAMAccountName=" + std::string(escaped.bv_val, escaped.bv_len) + "))";
   ber_memfree(escaped.bv_val);
-  const auto entries = session_->search(namingContext_, filter, {"objectSid"});
+  const auto entries = session_->search(namingContext, filter, {"objectSid"});
   for (const Entry& entry : entries) {
     const auto sid = entry.attributes.find("objectsid");
     if (sid != entry.attributes.end() && !sid->second.empty()) return sidText(sid->second.front());

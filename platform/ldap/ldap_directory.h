@@ -24,7 +24,6 @@ class LdapDirectory : public Directory, public AccountLookup {
  private:
   std::shared_ptr<LdapSession> session_;
   std::shared_ptr<KnownEntries> known_;
-  std::string namingContext_;  // read once, for account searches
 };
 
 // The attribute a property name stands for, with its value as directory text.
