@@ -53,6 +53,9 @@ class Directory {
   virtual ~Directory() = default;
   // Fails when the path names no object.
   virtual std::shared_ptr<DirectoryObject> Bind(const std::string& path) = 0;
+  // The distinguished name of the account whose sAMAccountName is
+  // `logonName`, or "" when the domain has none.
+  virtual std::string accountDn(const std::string& logonName) = 0;
 };
 
 // Finds accounts by logon name, for granting them rights outside the

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -13,12 +15,25 @@ class FileError : public PlatformError {
   using PlatformError::PlatformError;
 };
 
-// A text file open for reading, decoded from the system's code page to UTF-8.
+// The longest line a text stream hands out; a CSV line of a user is a few
+// hundred bytes, and a file without line ends must not fill the memory.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
+
+// A line longer than kMaxLineBytes. The stream has gone on past its line end,
+// so the next ReadLine returns the line after it.
+class LineTooLong : public FileError {
+ public:
+  LineTooLong() : FileError(EFBIG, "longer than 1 MiB") {}
+};
+
+// A text file open for reading, decoded to UTF-8: from UTF-16 when the file
+// starts with a UTF-16 byte-order mark, otherwise from the system's code page.
 class TextStream {
  public:
   virtual ~TextStream() = default;
   virtual bool AtEndOfStream() = 0;
-  // The next line without its terminator (LF or CR LF).
+  // The next line without its terminator (LF, CR LF or a lone CR). Throws
+  // LineTooLong for an overlong line, FileError when reading fails.
   virtual std::string ReadLine() = 0;
   virtual void Close() = 0;
 };
@@ -26,7 +41,8 @@ class TextStream {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Opens an existing file for reading; fails for a folder or a missing file.
+  // Opens an existing regular file for reading; fails for anything else (a
+  // folder, a FIFO, a device, a missing file) without waiting on it.
   virtual std::unique_ptr<TextStream> OpenTextFile(const std::string& path) = 0;
   // True when a folder exists at the path; false when there is none or it
   // cannot be reached.

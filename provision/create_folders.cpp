@@ -15,6 +15,9 @@ void Provisioning::CreateFolders() {
     state_.homeFolder = homeFolderPath(state_.fileServer, state_.shareBase, state_.accountName);
   });
   const std::string& folder = state_.homeFolder;
+  // A folder is made and granted for the record's own account only: never
+  // for a logon name that belongs to someone else, and never for none.
+  if (!outcome.ownsAccount()) return;
 
   // A test that fails instead of answering enters its branch.
   bool missing = true;

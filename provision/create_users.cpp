@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 
 #include "platform/dn.h"
@@ -8,14 +10,30 @@ namespace kestrine {
 namespace {
 constexpr std::int16_t kNormalAccount = 512;
 constexpr std::int16_t kPasswordSetNow = -1;
+constexpr long kAccountDisabled = 0x2;
+
+// sAMAccountName is compared without regard to case by the directory.
+bool sameLogonName(const std::string& a, const std::string& b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool flagSet(const std::string& number, long flag) {
+  long value = 0;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  return error == std::errc() && (value & flag) != 0;
+}
+
 }  // namespace
 
 void Provisioning::CreateUsers() {
   GuardedSteps step(&state_.record.failures);
   RecordOutcome& outcome = state_.record;
 
+  std::string context;
   if (!step("bind the unit " + state_.ouPath, [&] {
-        const auto context = bound(state_.rootDse, "rootDse").Get("defaultNamingContext");
+        context = bound(state_.rootDse, "rootDse").Get("defaultNamingContext");
         state_.userContainer = directory_.Bind("LDAP://" + state_.ouPath + context);
       })) {
     return;  // userContainer is an earlier record's unit: no account goes there
@@ -47,6 +65,47 @@ void Provisioning::CreateUsers() {
     user.Forget("pwdLastSet");
   }
   outcome.accountCompleted = step("complete the account", [&] { user.SetInfo(); });
+
+  if (outcome.accountWritten) {
+    outcome.account = AccountOrigin::kCreated;
+  } else {
+    identifyExistingAccount("LDAP://" + relativeName + "," + state_.ouPath + context);
+  }
+}
+
+void Provisioning::identifyExistingAccount(const std::string& ownPath) {
+  RecordOutcome& outcome = state_.record;
+  outcome.account = AccountOrigin::kNotCreated;
+  try {
+    std::shared_ptr<DirectoryObject> own;
+    try {
+      own = directory_.Bind(ownPath);
+    } catch (const DirectoryError& e) {
+      if (e.code() != kNoSuchObject) throw;
+    }
+    std::string logonName;
+    std::string flags;
+    if (own) {
+      // An object at the record's DN that is no account has neither.
+      try {
+        logonName = own->Get("sAMAccountName");
+        flags = own->Get("userAccountControl");
+      } catch (const DirectoryError&) {
+      }
+    }
+    if (own && sameLogonName(logonName, state_.accountName)) {
+      // A re-run: the account is the record's own. What it refused to this
+      // record's writes is no failure; it stays as it is.
+      outcome.account = AccountOrigin::kExisted;
+      outcome.accountDisabled = flagSet(flags, kAccountDisabled);
+      outcome.failures.clear();
+      return;
+    }
+    outcome.accountHolder = directory_.accountDn(state_.accountName);
+    if (!outcome.accountHolder.empty()) outcome.account = AccountOrigin::kForeign;
+  } catch (const PlatformError&) {
+    // Nothing could be learnt: the record has no account of its own.
+  }
 }
 
 }  // namespace kestrine

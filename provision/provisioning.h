@@ -26,6 +26,10 @@ class Provisioning {
   void CreateFolders();
 
  private:
+  // After a first commit that failed: whether the account at the record's own
+  // DN is the record's (a re-run), or whom the logon name belongs to.
+  void identifyExistingAccount(const std::string& ownPath);
+
   RunState& state_;
   Directory& directory_;
   RunView& view_;

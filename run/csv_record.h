@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,7 @@ enum Column : std::size_t {
   kShareBase = 8,
   kLogonScript = 9,
 };
+inline constexpr std::size_t kColumnsUsed = 10;
 
 // Splits a line at every comma: no quoting, no trimming, no limit. An empty line
 // gives no column at all.
@@ -35,5 +37,23 @@ bool isRecord(const std::vector<std::string>& fields);
 // Copies column `index` into `target` when the record has it; otherwise `target`
 // keeps its earlier value. True when the column was there.
 bool takeColumn(const std::vector<std::string>& fields, std::size_t index, std::string& target);
+
+// A control character (U+0000-U+001F, U+007F) in a column that the run uses.
+struct ControlCharacter {
+  std::size_t column;
+  unsigned char character;
+};
+
+// The first control character in columns 0 to 9, if any. Such bytes mean
+// other things to the directory, to SMB paths and to C strings than the text
+// shows (a NUL ends a name early), so a record that holds one is refused.
+std::optional<ControlCharacter> findControlCharacter(const std::vector<std::string>& fields);
+
+// The text with every control character shown as its Unicode control
+// picture (U+2400 + c, U+2421 for DEL), so that a message stays printable.
+std::string printable(std::string_view text);
+
+// "U+001F" for a character.
+std::string codePoint(unsigned char character);
 
 }  // namespace kestrine

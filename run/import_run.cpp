@@ -22,21 +22,7 @@ void ImportRun::run() {
     return endForUnreadableFile(step.lastFailure());
   }
   state_.recordCount = 0;
-
-  // A read that fails ends the run: never a loop that reads nothing.
-  for (;;) {
-    bool atEnd = true;
-    if (!step("read the CSV file", [&] { atEnd = state_.inputStream->AtEndOfStream(); })) {
-      return endForUnreadableFile(step.lastFailure());
-    }
-    if (atEnd) break;
-    std::string line;
-    if (!step("read the CSV file", [&] { line = state_.inputStream->ReadLine(); })) {
-      return endForUnreadableFile(step.lastFailure());
-    }
-    handleLine(step, line);
-  }
-
+  readRecords(step);
   step("close the CSV file", [&] { state_.inputStream->Close(); });
   step("show the failed records", [&] { showFailureSummary(); });
   step("set the completion text", [&] { view_.setCompleteText(completionText()); });
@@ -52,10 +38,52 @@ bool ImportRun::GetFolder() {
   return false;
 }
 
+void ImportRun::readRecords(GuardedSteps& step) {
+  // A read that fails ends the reading: never a loop that reads nothing.
+  for (long lineNumber = 1;; ++lineNumber) {
+    bool atEnd = false;
+    bool tooLong = false;
+    std::string line;
+    if (!step("read the CSV file", [&] {
+          atEnd = state_.inputStream->AtEndOfStream();
+          if (atEnd) return;
+          try {
+            line = state_.inputStream->ReadLine();
+          } catch (const LineTooLong&) {
+            tooLong = true;  // the stream went on past its end: one failed record
+          }
+        })) {
+      return tellReadFailure(lineNumber, step.lastFailure());
+    }
+    if (atEnd) return;
+    if (tooLong) {
+      ++state_.failedCount;
+      addSummaryLine("line " + std::to_string(lineNumber) + ": longer than 1 MiB");
+      continue;
+    }
+    handleLine(step, line);
+  }
+}
+
+void ImportRun::tellReadFailure(long lineNumber, const Failure& failure) {
+  view_.messageBox(
+      "Reading the CSV file failed at line " + std::to_string(lineNumber) + ": " + failure.reason,
+      0, kCannotContinueTitle);
+}
+
 void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
   const auto& fields = state_.fields = splitRecord(line);
   if (!isRecord(fields)) return;
   state_.record = {};
+  // Refused as a whole, before anything is written or carried over: a later
+  // short record takes its values from the last record that was accepted.
+  if (const auto control = findControlCharacter(fields)) {
+    ++state_.failedCount;
+    addSummaryLine(printable(fields[kAccountName]) + ": check the record: column " +
+                   std::to_string(control->column) + " holds a control character (" +
+                   codePoint(control->character) + ")");
+    return;
+  }
 
   // A record without a unit keeps the previous record's unit and progress text.
   std::string unit;
@@ -97,29 +125,44 @@ void ImportRun::countRecord() {
   const RecordOutcome& outcome = state_.record;
   if (outcome.provisioned()) {
     ++state_.recordCount;
-    return;
-  }
-  ++state_.failedCount;
-  if (state_.failureLines.size() < kFailuresListed) {
-    std::string line = state_.accountName + ": ";
-    if (outcome.failures.empty()) {
-      line += "not provisioned";
-    } else {
-      const Failure& first = outcome.failures.front();
-      line += first.step + ": " + first.reason;
-    }
-    state_.failureLines.push_back(std::move(line));
+  } else if (outcome.alreadyExisted()) {
+    ++state_.existedCount;
+    if (outcome.accountDisabled) addSummaryLine(state_.accountName + ": already existed, disabled");
+  } else {
+    ++state_.failedCount;
+    addSummaryLine(state_.accountName + ": " + whyNotProvisioned(outcome));
   }
 }
 
+std::string ImportRun::whyNotProvisioned(const RecordOutcome& outcome) const {
+  if (!state_.rootDse) return "not attempted: the domain could not be reached";
+  const std::string firstFailure = outcome.failures.empty() ? std::string("not provisioned")
+                                                            : outcome.failures.front().step + ": " +
+                                                                  outcome.failures.front().reason;
+  switch (outcome.account) {
+    case AccountOrigin::kForeign:
+      return "home folder left alone: the logon name belongs to " + outcome.accountHolder;
+    case AccountOrigin::kNotCreated:
+      return "home folder left alone: the account was not created (" + firstFailure + ")";
+    default:
+      return firstFailure;
+  }
+}
+
+void ImportRun::addSummaryLine(std::string line) {
+  ++state_.summaryLineCount;
+  if (state_.summaryLines.size() < kFailuresListed) state_.summaryLines.push_back(std::move(line));
+}
+
 void ImportRun::showFailureSummary() {
-  if (state_.failedCount == 0) return;
+  if (state_.summaryLineCount == 0) return;
   std::string text;
   for (const Failure& failure : state_.runFailures) {
     text += failure.step + ": " + failure.reason + "\n";
   }
-  for (const std::string& line : state_.failureLines) text += line + "\n";
-  const auto unlisted = static_cast<std::size_t>(state_.failedCount) - state_.failureLines.size();
+  for (const std::string& line : state_.summaryLines) text += line + "\n";
+  const auto unlisted =
+      static_cast<std::size_t>(state_.summaryLineCount) - state_.summaryLines.size();
   if (unlisted > 0) text += "... and " + std::to_string(unlisted) + " more\n";
   text.pop_back();
   view_.messageBox(text, 0, kApplicationTitle);
@@ -127,6 +170,8 @@ void ImportRun::showFailureSummary() {
 
 std::string ImportRun::completionText() const {
   std::string text = std::to_string(state_.recordCount) + kCompletionSuffix;
+  if (state_.existedCount > 0)
+    text += " " + std::to_string(state_.existedCount) + " already existed.";
   if (state_.failedCount > 0) text += " " + std::to_string(state_.failedCount) + " failed.";
   return text;
 }

@@ -14,7 +14,7 @@ namespace kestrine {
 inline constexpr const char* kCompletionSuffix = " Users and Folders were added successfully!";
 inline constexpr const char* kCannotContinueTitle = "Error - Cannot Continue";
 inline constexpr const char* kApplicationTitle = "Kestrine";
-inline constexpr std::size_t kFailuresListed = 20;
+inline constexpr std::size_t kFailuresListed = 20;  // lines of the summary box
 
 // The import run: the click handling of Command1. It walks the CSV file one
 // line at a time and provisions every record, showing its progress in the
@@ -34,9 +34,13 @@ class ImportRun {
  private:
   // Copies FilePath into csvPath; an empty path ends the program (false).
   bool GetFolder();
+  void readRecords(GuardedSteps& step);
+  void tellReadFailure(long lineNumber, const Failure& failure);
   void handleLine(GuardedSteps& step, const std::string& line);
   void showProgress(GuardedSteps& step, const std::string& text);
   void countRecord();
+  std::string whyNotProvisioned(const RecordOutcome& outcome) const;
+  void addSummaryLine(std::string line);
   void showFailureSummary();
   std::string completionText() const;
   void endForUnreadableFile(const Failure& failure);

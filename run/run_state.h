@@ -10,20 +10,37 @@
 
 namespace kestrine {
 
+// Whose account the record's logon name stands for after the account step.
+enum class AccountOrigin {
+  kNotCreated,  // none: the record made no account and found none of its own
+  kCreated,     // this record's first commit created it
+  kExisted,     // it was already at the record's own DN with the record's logon name
+  kForeign,     // the logon name belongs to another object of the domain
+};
+
 // How far the record in hand got, and what failed on the way. The provisioning
 // procedures fill it in; the run counts and reports the record from it.
 struct RecordOutcome {
   bool accountWritten = false;  // the first commit created the account
   bool passwordSet = false;
   bool accountCompleted = false;  // the second commit was accepted
-  bool folderPresent = false;     // the home folder was there after the creation step
-  bool permissionRan = false;     // a permission grant ran for this record
-  bool permissionsSet = false;    // ... and ended with 0
+  AccountOrigin account = AccountOrigin::kNotCreated;
+  bool accountDisabled = false;  // an existing account of the record's, found disabled
+  std::string accountHolder;     // kForeign: the DN of the object that holds the logon name
+  bool folderPresent = false;    // the home folder was there after the creation step
+  bool permissionRan = false;    // a permission grant ran for this record
+  bool permissionsSet = false;   // ... and ended with 0
   std::vector<Failure> failures;
 
-  bool provisioned() const {
-    return accountWritten && passwordSet && accountCompleted && folderPresent && permissionsSet;
+  // Only the record's own account gets a home folder.
+  bool ownsAccount() const {
+    return account == AccountOrigin::kCreated || account == AccountOrigin::kExisted;
   }
+  bool folderDone() const { return folderPresent && permissionsSet; }
+  bool provisioned() const {
+    return account == AccountOrigin::kCreated && passwordSet && accountCompleted && folderDone();
+  }
+  bool alreadyExisted() const { return account == AccountOrigin::kExisted && folderDone(); }
 };
 
 // The variables through which the import run and the provisioning procedures
@@ -58,8 +75,10 @@ struct RunState {
   int recordCount = 0;
 
   RecordOutcome record;
+  int existedCount = 0;  // records whose own account was there already
   int failedCount = 0;
-  std::vector<std::string> failureLines;  // the first few failed records, for the summary
+  int summaryLineCount = 0;               // failed records and existing disabled accounts
+  std::vector<std::string> summaryLines;  // ... the first few of them
   std::vector<Failure> runFailures;       // failures of the run's own steps
 };
 

@@ -21,9 +21,11 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-// The entries this run has read or added, by DN. Records share their units,
-// so binding a unit again or adding it again needs no round trip once the run
-// knows it; the run is the one writer it counts on while it lasts.
+// The root and the units this run has read or added, by DN. Records share
+// their units, so binding a unit again or adding it again needs no round trip
+// once the run knows it; the run is the one writer it counts on while it
+// lasts. Accounts are not kept: no later record uses them, and memory stays
+// bounded by the number of distinct units however long the file is.
 struct KnownEntries {
   std::map<std::string, Entry> byDn;
 
@@ -32,7 +34,19 @@ struct KnownEntries {
     const auto found = byDn.find(key(dn));
     return found == byDn.end() ? nullptr : &found->second;
   }
-  void remember(Entry entry) { byDn[key(entry.dn)] = std::move(entry); }
+  void remember(Entry entry) {
+    if (worthKeeping(entry)) byDn[key(entry.dn)] = std::move(entry);
+  }
+
+  static bool worthKeeping(const Entry& entry) {
+    if (entry.dn.empty()) return true;  // the rootDSE
+    const auto classes = entry.attributes.find("objectclass");
+    if (classes == entry.attributes.end()) return false;
+    return std::any_of(classes->second.begin(), classes->second.end(), [](const std::string& c) {
+      const std::string name = attributeKey(c);
+      return name == "organizationalunit" || name == "domain" || name == "domaindns";
+    });
+  }
 };
 
 namespace {
@@ -153,7 +167,8 @@ std::shared_ptr<DirectoryObject> LdapDirectory::Bind(const std::string& path) {
   return std::make_shared<LdapObject>(session_, known_, std::move(entry));
 }
 
-std::string LdapDirectory::accountSid(const std::string& logonName) {
+std::vector<Entry> LdapDirectory::findAccounts(const std::string& logonName,
+                                               const std::vector<std::string>& attributes) {
   // The run has bound the rootDSE already: this asks the server nothing more.
   const std::string namingContext = Bind("LDAP://rootDSE")->Get("defaultNamingContext");
   berval value{static_cast<ber_len_t>(logonName.size()), const_cast<char*>(logonName.data())};
@@ -164,8 +179,16 @@ std::string LdapDirectory::accountSid(const std::string& logonName) {
   const std::string filter =
       "(&(objectClass=user)(sAMAccountName=" + std::string(escaped.bv_val, escaped.bv_len) + "))";
   ber_memfree(escaped.bv_val);
-  const auto entries = session_->search(namingContext, filter, {"objectSid"});
-  for (const Entry& entry : entries) {
+  return session_->search(namingContext, filter, attributes);
+}
+
+std::string LdapDirectory::accountDn(const std::string& logonName) {
+  const auto entries = findAccounts(logonName, {"1.1"});  // no attributes, only the name
+  return entries.empty() ? std::string() : entries.front().dn;
+}
+
+std::string LdapDirectory::accountSid(const std::string& logonName) {
+  for (const Entry& entry : findAccounts(logonName, {"objectSid"})) {
     const auto sid = entry.attributes.find("objectsid");
     if (sid != entry.attributes.end() && !sid->second.empty()) return sidText(sid->second.front());
   }

@@ -19,9 +19,14 @@ class LdapDirectory : public Directory, public AccountLookup {
   ~LdapDirectory() override;
 
   std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;
+  std::string accountDn(const std::string& logonName) override;
   std::string accountSid(const std::string& logonName) override;
 
  private:
+  // The accounts of the domain with this sAMAccountName, with `attributes`.
+  std::vector<Entry> findAccounts(const std::string& logonName,
+                                  const std::vector<std::string>& attributes);
+
   std::shared_ptr<LdapSession> session_;
   std::shared_ptr<KnownEntries> known_;
 };

@@ -17,10 +17,13 @@ class FakeObject : public DirectoryObject {
 
   std::string Get(const std::string& name) override {
     record("Get " + name);
-    if (name != "defaultNamingContext" || !dn_.empty()) {
-      throw DirectoryError(16, "no such attribute " + name);
+    if (dn_.empty() && name == "defaultNamingContext") return directory_.namingContext;
+    const auto object = directory_.objects.find(dn_);
+    if (!dn_.empty() && object != directory_.objects.end()) {
+      const auto value = object->second.find(name);
+      if (value != object->second.end()) return value->second;
     }
-    return directory_.namingContext;
+    throw DirectoryError(16, "no such attribute " + name);
   }
 
   std::shared_ptr<DirectoryObject> Create(const std::string& className,
@@ -95,19 +98,34 @@ std::shared_ptr<DirectoryObject> FakeDirectory::Bind(const std::string& path) {
   return std::make_shared<FakeObject>(*this, dn, "", true);
 }
 
+std::string FakeDirectory::accountDn(const std::string& logonName) {
+  log_.add("find account " + logonName);
+  failIfListed("find account " + logonName);
+  for (const auto& [dn, values] : objects) {
+    const auto name = values.find("sAMAccountName");
+    if (name != values.end() && name->second == logonName) return dn;
+  }
+  return {};
+}
+
 namespace {
 
 class FakeStream : public TextStream {
  public:
-  FakeStream(std::vector<std::string> lines, int failAfter, CallLog& log)
-      : lines_(std::move(lines)), failAfter_(failAfter), log_(log) {}
+  FakeStream(std::vector<std::string> lines, int failAfter, std::set<std::size_t> overlong,
+             CallLog& log)
+      : lines_(std::move(lines)),
+        failAfter_(failAfter),
+        overlong_(std::move(overlong)),
+        log_(log) {}
   bool AtEndOfStream() override { return next_ >= lines_.size(); }
   std::string ReadLine() override {
     if (failAfter_ >= 0 && next_ >= static_cast<std::size_t>(failAfter_)) {
       throw FileError(EIO, "Input/output error");
     }
     if (next_ >= lines_.size()) throw FileError(ENODATA, "read past the end");
-    return lines_[next_++];
+    if (overlong_.count(++next_)) throw LineTooLong();
+    return lines_[next_ - 1];
   }
   void Close() override { log_.add("Close"); }
 
@@ -115,6 +133,7 @@ class FakeStream : public TextStream {
   std::vector<std::string> lines_;
   std::size_t next_ = 0;
   int failAfter_;
+  std::set<std::size_t> overlong_;
   CallLog& log_;
 };
 
@@ -124,7 +143,7 @@ std::unique_ptr<TextStream> FakeFileSystem::OpenTextFile(const std::string& path
   log_.add("OpenTextFile " + path);
   const auto found = files.find(path);
   if (found == files.end()) throw FileError(ENOENT, "No such file or directory");
-  return std::make_unique<FakeStream>(found->second, failReadAfterLines, log_);
+  return std::make_unique<FakeStream>(found->second, failReadAfterLines, overlongLines, log_);
 }
 
 bool FakeFileSystem::FolderExists(const std::string& path) {

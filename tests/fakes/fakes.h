@@ -21,13 +21,14 @@ struct CallLog {
 
 // A directory held in memory. Operations are logged as
 //   Bind <path> | Get <name> | Create <class> <rdn> | Put <name>=<value> |
-//   Forget <name> | SetInfo <dn> | SetPassword <dn>
+//   Forget <name> | SetInfo <dn> | SetPassword <dn> | find account <logon>
 // and any of them can be made to fail by the start of its log text.
 class FakeDirectory : public Directory {
  public:
   explicit FakeDirectory(CallLog& log) : log_(log) {}
 
   std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;
+  std::string accountDn(const std::string& logonName) override;
 
   // The next operations whose log text starts with `prefix` fail with `code`.
   void failWhen(std::string prefix, int code = 53) {
@@ -94,6 +95,7 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
   std::map<std::string, int> refusedFolders;  // path -> errno of CreateFolder
   std::map<std::string, int> grantCodes;      // account -> exit code of its grant
   int failReadAfterLines = -1;                // -1: never
+  std::set<std::size_t> overlongLines;        // lines (from 1) read as longer than 1 MiB
   bool failCreation = false;
   bool failShellCreation = false;
 

@@ -1,6 +1,7 @@
 #include "provision/provisioning.h"
 
 #include <cerrno>
+#include <map>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -19,22 +20,27 @@ using namespace kestrine::testing;
 class ProvisioningTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    state.rootDse = directory.Bind("LDAP://rootDSE");
-    state.ouRdn = "OU=Sales";
-    state.ouPath = "OU=Sales ,";
-    state.accountName = "jdoe";
-    state.commonName = "John Doe";
-    state.firstName = "John";
-    state.lastName = "Doe";
-    state.password = "Pa55word!";
-    state.principalName = "jdoe@example.test";
-    state.logonScript = "logon.cmd";
-    state.fileServer = "files1";
-    state.shareBase = "home";
-    state.fileSystem = files.createFileSystem();
-    state.shell = files.createShell();
-    files.folders.insert("\\\\files1\\home$");
+    fillRecord(state, directory);
     log.entries.clear();
+    // The folder steps below stand for a record that created its account.
+    state.record.account = AccountOrigin::kCreated;
+  }
+  void fillRecord(RunState& target, Directory& source) {
+    target.rootDse = source.Bind("LDAP://rootDSE");
+    target.ouRdn = "OU=Sales";
+    target.ouPath = "OU=Sales ,";
+    target.accountName = "jdoe";
+    target.commonName = "John Doe";
+    target.firstName = "John";
+    target.lastName = "Doe";
+    target.password = "Pa55word!";
+    target.principalName = "jdoe@example.test";
+    target.logonScript = "logon.cmd";
+    target.fileServer = "files1";
+    target.shareBase = "home";
+    target.fileSystem = files.createFileSystem();
+    target.shell = files.createShell();
+    files.folders.insert("\\\\files1\\home$");
   }
   void createUnitAndUser() {
     provisioning.CreateOU();
@@ -122,8 +128,73 @@ TEST_F(ProvisioningTest, ExistingAccountIsLeftUnchanged) {
   EXPECT_FALSE(state.record.accountWritten);
   EXPECT_FALSE(state.record.passwordSet);
   EXPECT_FALSE(state.record.accountCompleted);
-  ASSERT_EQ(state.record.failures.size(), 3u);
-  EXPECT_EQ(state.record.failures[0].code, kAlreadyExists);
+  // It is the record's own (a re-run): what it refused is no failure.
+  EXPECT_EQ(state.record.account, AccountOrigin::kExisted);
+  EXPECT_FALSE(state.record.accountDisabled);
+  EXPECT_THAT(state.record.failures, IsEmpty());
+}
+
+TEST_F(ProvisioningTest, ExistingAccountIsTheRecordsOwnOnlyAtItsDnWithItsLogonName) {
+  const std::string otherDn = "cn=Administrator,CN=Users,DC=example,DC=test";
+  struct Case {
+    const char* what;
+    std::map<std::string, std::map<std::string, std::string>> objects;
+    AccountOrigin origin;
+    std::string holder;
+    bool disabled;
+  };
+  const std::vector<Case> cases = {
+      {"own DN, logon name in another case, disabled",
+       {{userDn, {{"sAMAccountName", "JDoe"}, {"userAccountControl", "514"}}}},
+       AccountOrigin::kExisted,
+       "",
+       true},
+      {"logon name held elsewhere",
+       {{otherDn, {{"sAMAccountName", "jdoe"}}}},
+       AccountOrigin::kForeign,
+       otherDn,
+       false},
+      {"own DN holds another logon name, which is also held elsewhere",
+       {{userDn, {{"sAMAccountName", "kroe"}}}, {otherDn, {{"sAMAccountName", "jdoe"}}}},
+       AccountOrigin::kForeign,
+       otherDn,
+       false},
+      {"own DN holds another logon name, nobody holds ours",
+       {{userDn, {{"sAMAccountName", "kroe"}}}},
+       AccountOrigin::kNotCreated,
+       "",
+       false},
+      {"own DN holds no account at all", {{userDn, {}}}, AccountOrigin::kNotCreated, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CallLog caseLog;
+    FakeDirectory caseDirectory{caseLog};
+    caseDirectory.objects = c.objects;
+    caseDirectory.objects["OU=Sales,DC=example,DC=test"];
+    // The directory refuses a logon name that is taken, wherever it is.
+    if (c.origin == AccountOrigin::kForeign && !c.objects.count(userDn)) {
+      caseDirectory.failWhen("SetInfo " + userDn, kAlreadyExists);
+    }
+    RunState caseState;
+    fillRecord(caseState, caseDirectory);
+    Provisioning caseProvisioning{caseState, caseDirectory, view};
+    caseProvisioning.CreateUsers();
+    EXPECT_EQ(caseState.record.account, c.origin);
+    EXPECT_EQ(caseState.record.accountHolder, c.holder);
+    EXPECT_EQ(caseState.record.accountDisabled, c.disabled);
+    // Nothing of the existing objects was changed.
+    for (const auto& [dn, values] : c.objects) EXPECT_EQ(caseDirectory.objects.at(dn), values);
+  }
+}
+
+TEST_F(ProvisioningTest, AccountLookupThatFailsLeavesTheRecordWithoutAnAccount) {
+  directory.objects["OU=Sales,DC=example,DC=test"];
+  directory.failWhen("SetInfo " + userDn, kAlreadyExists);
+  directory.failWhen("find account", 81);
+  provisioning.CreateUsers();
+  EXPECT_EQ(state.record.account, AccountOrigin::kNotCreated);
+  EXPECT_EQ(state.record.failures.front().code, kAlreadyExists);
 }
 
 TEST_F(ProvisioningTest, FailedUnitBindCreatesNoAccountInAnEarlierUnit) {
@@ -228,6 +299,24 @@ TEST_F(ProvisioningTest, NoFileSystemObjectEntersBothBranchesAndIsNotAFolder) {
               ElementsAre("message 0 [] Cannot create: " + kHome, "grant " + kHome + " jdoe"));
   EXPECT_FALSE(state.record.folderPresent);
   EXPECT_FALSE(state.record.provisioned());
+}
+
+TEST_F(ProvisioningTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRecords) {
+  for (const AccountOrigin origin : {AccountOrigin::kNotCreated, AccountOrigin::kForeign}) {
+    state.record = {};
+    state.record.account = origin;
+    files.grantCodes["jdoe"] = 5;
+    log.entries.clear();
+    provisioning.CreateFolders();
+    EXPECT_THAT(log.entries, IsEmpty());  // no look, no folder, no grant, no message
+    EXPECT_FALSE(state.record.permissionRan);
+  }
+  state.record = {};
+  state.record.account = AccountOrigin::kExisted;
+  files.folders.insert(kHome);
+  files.grantCodes.clear();
+  provisioning.CreateFolders();
+  EXPECT_TRUE(state.record.alreadyExisted());  // a re-run repairs the folder's permissions
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "run/csv_record.h"
 #include "tests/fakes/fakes.h"
 
 namespace kestrine {
@@ -13,6 +14,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using namespace std::string_literals;
 using namespace kestrine::testing;
 
 class ImportRunTest : public ::testing::Test {
@@ -71,13 +73,27 @@ TEST_F(ImportRunTest, UnopenableFileStopsWithItsReasonAndNeverReportsSuccess) {
   EXPECT_TRUE(entries("show Complete").empty());
 }
 
-TEST_F(ImportRunTest, ReadFailureStopsReadingWithTheMessage) {
+TEST_F(ImportRunTest, ReadFailureInMidFileStopsReadingThenReportsWhatWasDone) {
   files.failReadAfterLines = 1;
   runWith({kFull, kFull, kFull});
-  EXPECT_THAT(entries("message"),
-              ElementsAre(HasSubstr("Cannot open the CSV file: users.csv\r\nInput/output error")));
-  EXPECT_EQ(log.entries.back(), "end");
+  const auto messages = entries("message");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0],
+            "message 0 [Error - Cannot Continue] Reading the CSV file failed at line 2: "
+            "Input/output error");
   EXPECT_EQ(entries("Create User").size(), 1u);
+  // Not the program end: the file is closed and the honest count is shown.
+  EXPECT_EQ(entries("end").size(), 0u);
+  EXPECT_LT(indexOf(messages[0]), indexOf("Close"));
+  EXPECT_EQ(log.entries.back(), "show Complete: 1 Users and Folders were added successfully!");
+}
+
+TEST_F(ImportRunTest, OverlongLineIsOneFailedRecordAndReadingGoesOn) {
+  files.overlongLines = {2};
+  runWith({kFull, "ignored", "kroe,Kim Roe,Kim,Roe,Pa55word!,Sales,example.test,fs1,home,x.cmd"});
+  EXPECT_EQ(entries("Create User").size(), 2u);
+  EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 1 failed.");
+  EXPECT_THAT(entries("message"), ElementsAre("message 0 [Kestrine] line 2: longer than 1 MiB"));
 }
 
 TEST_F(ImportRunTest, MissingFileSystemObjectIsAnUnopenableFile) {
@@ -142,11 +158,9 @@ TEST_F(ImportRunTest, SkippedLinesAreNeitherProvisionedNorCounted) {
            "kroe,Kim Roe,Kim,Roe,Pa55word!,Sales,example.test,fs1,home,logon.cmd"});
   EXPECT_EQ(entries("Create organizationalUnit").size(), 3u);
   EXPECT_EQ(entries("Create User").size(), 3u);
-  // The second jdoe exists already: honest count and failure summary.
-  EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 1 failed.");
-  EXPECT_THAT(entries("message"),
-              ElementsAre(HasSubstr("[Kestrine] jdoe: write the account: add cn=John Doe,")));
-  EXPECT_LT(indexOf(entries("message")[0]), indexOf("show Complete: " + view.completeText));
+  // The second jdoe finds its own account from the first: no failure.
+  EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 1 already existed.");
+  EXPECT_TRUE(entries("message").empty());
 }
 
 TEST_F(ImportRunTest, ShortRecordCarriesOverTheEarlierRecordsValues) {
@@ -210,27 +224,130 @@ TEST_F(ImportRunTest, LabelNamesTheUnitDuringTheAccountStepAndTheUserAfterIt) {
   EXPECT_EQ(labelBefore("Close"), "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe");
 }
 
-TEST_F(ImportRunTest, UnreachableDirectoryStillWalksEveryRecordAndSaysWhy) {
+TEST_F(ImportRunTest, UnreachableDirectoryWalksEveryRecordTouchesNoFolderAndSaysWhy) {
   directory.failWhen("Bind", 81);
   runWith({kFull, kFull});
   EXPECT_EQ(entries("lblLoading: Creating Share").size(), 2u);
-  EXPECT_EQ(entries("grant").size(), 2u);  // home folders are still attempted
+  EXPECT_TRUE(entries("FolderExists").empty());  // no orphan folders
+  EXPECT_TRUE(entries("grant").empty());
   EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 2 failed.");
   const auto messages = entries("message");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_THAT(messages[0], HasSubstr("bind the directory (rootDSE): refused: Bind LDAP://rootDSE\n"
-                                     "jdoe: bind the domain root: rootDse holds no object\n"));
+                                     "jdoe: not attempted: the domain could not be reached\n"));
+}
+
+std::string numberedRecord(int i) {
+  const std::string n = std::to_string(i);
+  return "u" + n + ",User " + n + ",F,L,Pa55word!,Sales,example.test,fs1,home,logon.cmd";
 }
 
 TEST_F(ImportRunTest, FailureSummaryListsTwentyRecordsAndCountsTheRest) {
   directory.failWhen("SetPassword", 19);
-  runWith(std::vector<std::string>(23, kFull));
+  std::vector<std::string> lines;
+  for (int i = 0; i < 23; ++i) lines.push_back(numberedRecord(i));
+  runWith(lines);
   const auto messages = entries("message");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(std::count(messages[0].begin(), messages[0].end(), '\n'), 20);
-  EXPECT_THAT(messages[0], HasSubstr("jdoe: set the password: refused: SetPassword cn=John Doe"));
+  EXPECT_THAT(messages[0], HasSubstr("u0: set the password: refused: SetPassword cn=User 0"));
   EXPECT_THAT(messages[0], ::testing::EndsWith("\n... and 3 more"));
   EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 23 failed.");
+}
+
+TEST_F(ImportRunTest, LogonNameOfAnotherAccountLeavesItsFolderAloneAndSaysWhose) {
+  const std::string admin = "CN=Administrator,CN=Users,DC=example,DC=test";
+  directory.objects[admin]["sAMAccountName"] = "administrator";
+  // The directory refuses a second account with a logon name that is taken.
+  directory.failWhen("SetInfo cn=Ad Min", kAlreadyExists);
+  files.folders.insert("\\\\fs1\\home$\\administrator");
+  runWith({"administrator,Ad Min,A,M,Pa55word!,Sales,example.test,fs1,home,x.cmd"});
+  EXPECT_TRUE(entries("grant").empty());
+  EXPECT_TRUE(entries("FolderExists").empty());
+  EXPECT_THAT(entries("message"),
+              ElementsAre("message 0 [Kestrine] administrator: home folder left alone: the logon "
+                          "name belongs to " +
+                          admin));
+  EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 1 failed.");
+}
+
+TEST_F(ImportRunTest, AccountThatWasNotCreatedGetsNoFolder) {
+  directory.failWhen("Create User", 64);
+  runWith({kFull});
+  EXPECT_TRUE(entries("FolderExists").empty());
+  EXPECT_THAT(entries("message"),
+              ElementsAre(HasSubstr("jdoe: home folder left alone: the account was not created "
+                                    "(create the account cn=John Doe: refused")));
+}
+
+TEST_F(ImportRunTest, ReRunCountsTheRecordsOwnAccountsAsAlreadyExistingAndRepairsTheirFolders) {
+  const std::string second = "kroe,Kim Roe,Kim,Roe,x,Sales,example.test,fs1,home,logon.cmd";
+  directory.failWhen("SetPassword cn=Kim Roe", 19);  // kroe stays disabled
+  runWith({kFull, second});
+  EXPECT_EQ(view.completeText, "1 Users and Folders were added successfully! 1 failed.");
+  directory.objects.at("cn=Kim Roe,OU=Sales,DC=example,DC=test")["userAccountControl"] = "514";
+  const auto accountsBefore = directory.objects;
+
+  log.entries.clear();
+  RecordingView again{log};
+  ImportRun(again, directory, files).run();
+  EXPECT_EQ(again.completeText, "0 Users and Folders were added successfully! 2 already existed.");
+  EXPECT_EQ(directory.objects, accountsBefore);
+  EXPECT_EQ(entries("grant").size(), 2u);  // the permissions are set again
+  EXPECT_THAT(entries("message"),
+              ElementsAre("message 0 [Kestrine] kroe: already existed, disabled"));
+}
+
+TEST_F(ImportRunTest, CompletionTextNamesEachKindOfOutcomeThatOccurred) {
+  directory.objects["OU=Sales,DC=example,DC=test"];
+  directory.objects["cn=John Doe,OU=Sales,DC=example,DC=test"]["sAMAccountName"] = "jdoe";
+  files.folders.insert("\\\\fs1\\home$\\jdoe");
+  files.refusedFolders["\\\\fs1\\home$\\u2"] = EACCES;
+  runWith({kFull, numberedRecord(1), numberedRecord(2)});
+  EXPECT_EQ(view.completeText,
+            "1 Users and Folders were added successfully! 1 already existed. 1 failed.");
+}
+
+TEST_F(ImportRunTest, RecordWithAControlCharacterIsRefusedAsAWholeAndCarriesNothingOver) {
+  const std::string evil = "vic\0tim,Eve,E,V,Pa55word!,Ev\x01il,example.test,evil,share,x.cmd"s;
+  runWith({kFull, evil, "kroe,Kim Roe"});
+  // Nothing of the refused record reaches the directory or the share.
+  EXPECT_EQ(entries("Create User").size(), 2u);
+  for (const auto& entry : log.entries) {
+    if (entry.rfind("message", 0) == 0) continue;
+    EXPECT_EQ(entry.find("vic"), std::string::npos) << entry;
+    EXPECT_EQ(entry.find("evil"), std::string::npos) << entry;
+  }
+  // The short record after it takes the last accepted record's values.
+  EXPECT_THAT(entries("lblLoading: Creating Share"),
+              ElementsAre("lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
+                          "lblLoading: Creating Share: \\\\fs1\\home$\\kroe"));
+  EXPECT_EQ(entries("Bind LDAP://OU=Sales ,DC=example,DC=test").size(), 2u);
+  EXPECT_THAT(entries("message"),
+              ElementsAre("message 0 [Kestrine] vic\xE2\x90\x80tim: check the record: column 0 "
+                          "holds a control character (U+0000)"));
+  EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 1 failed.");
+}
+
+TEST_F(ImportRunTest, ControlCharactersCountInEveryUsedColumnOnly) {
+  struct Case {
+    std::size_t column;
+    char character;
+    const char* codePoint;
+  };
+  for (const Case c : {Case{1, '\t', "U+0009"}, Case{5, '\x1f', "U+001F"}, Case{7, '\r', "U+000D"},
+                       Case{9, '\x7f', "U+007F"}}) {
+    auto fields = splitRecord(kFull);
+    fields[c.column].insert(1, 1, c.character);
+    const auto found = findControlCharacter(fields);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->column, c.column);
+    EXPECT_EQ(codePoint(found->character), c.codePoint);
+  }
+  // Columns the run does not use may hold anything; other bytes are no control characters.
+  EXPECT_FALSE(findControlCharacter(splitRecord(kFull + ",a\x01-b")).has_value());
+  EXPECT_FALSE(findControlCharacter(splitRecord("J\xC3\xBCrgen,\xE2\x80\x8B \x80")).has_value());
+  EXPECT_EQ(printable("a\x01\x7f"), "a\xE2\x90\x81\xE2\x90\xA1");
 }
 
 TEST_F(ImportRunTest, RecordWithoutItsHomeFolderIsToldThenCountedAsFailed) {
