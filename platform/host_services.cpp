@@ -7,8 +7,19 @@
 
 namespace kestrine {
 
+namespace {
+
+// Linux reads slashes at the start of a path as one (the file list writes
+// //users.csv for a file at the root), so only \\server\... names a
+// network path to read from.
+bool isNetworkPathToRead(const std::string& path) {
+  return path.starts_with("\\\\");
+}
+
+}  // namespace
+
 std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path) {
-  if (isUncPath(path)) {
+  if (isNetworkPathToRead(path)) {
     throw FileError(ENOTSUP, "reading a file from a network path is not supported; copy it here");
   }
   return local_.OpenTextFile(path);

@@ -7,7 +7,9 @@
 
 namespace kestrine {
 
-// Files on the local file system, read as text in the locale's character set.
+// Files on the local file system, read as text in the locale's character set,
+// or as UTF-16 when they start with its byte-order mark. Only regular files
+// open for reading.
 class LocalFileSystem : public FileSystem {
  public:
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;

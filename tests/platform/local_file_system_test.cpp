@@ -1,6 +1,8 @@
 #include "platform/posix/local_file_system.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,19 +43,100 @@ class LocalFileSystemTest : public ::testing::Test {
 
 using Lines = std::vector<std::string>;
 
-TEST_F(LocalFileSystemTest, LinesEndAtLineFeedOrCarriageReturnLineFeed) {
+constexpr std::size_t kBufferBytes = std::size_t{64} * 1024;  // what the stream reads at a time
+
+// The text with a byte-order mark, in either byte order.
+std::string utf16(const std::u16string& text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char16_t unit : text) {
+    const auto high = static_cast<char>(unit >> 8);
+    const auto low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+
+long peakResidentKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST_F(LocalFileSystemTest, LinesEndAtLineFeedCarriageReturnOrBoth) {
   EXPECT_EQ(lines(""), Lines{});
   EXPECT_EQ(lines("a\n"), Lines{"a"});
   EXPECT_EQ(lines("a"), Lines{"a"});
   EXPECT_EQ(lines("a\r\nb\r\n"), (Lines{"a", "b"}));
   EXPECT_EQ(lines("a\n\nb"), (Lines{"a", "", "b"}));
-  EXPECT_EQ(lines("a\rb\n"), Lines{"a\rb"});
   EXPECT_EQ(lines("\n"), Lines{""});
+  EXPECT_EQ(lines("a\rb\n"), (Lines{"a", "b"}));
+  EXPECT_EQ(lines("a\r\n"), Lines{"a"});
+  EXPECT_EQ(lines("a\r"), Lines{"a"});
+  EXPECT_EQ(lines("a\r\r\nb"), (Lines{"a", "", "b"}));
 }
 
-TEST_F(LocalFileSystemTest, LongLinesCrossTheReadBuffer) {
+TEST_F(LocalFileSystemTest, LinesAndLineEndsCrossTheReadBuffer) {
   const std::string longLine(200'000, 'x');
   EXPECT_EQ(lines(longLine + "\r\n" + longLine), (Lines{longLine, longLine}));
+  // The CR is the last byte of the first 64 KiB read.
+  const std::string upToBufferEnd(kBufferBytes - 1, 'x');
+  EXPECT_EQ(lines(upToBufferEnd + "\r\nb"), (Lines{upToBufferEnd, "b"}));
+  EXPECT_EQ(lines(upToBufferEnd + "\rb"), (Lines{upToBufferEnd, "b"}));
+  EXPECT_EQ(lines(upToBufferEnd + "\r"), Lines{upToBufferEnd});
+}
+
+TEST_F(LocalFileSystemTest, OverlongLineFailsAndReadingGoesOnAfterIt) {
+  const std::string longest(kMaxLineBytes, 'x');
+  auto stream = files.OpenTextFile(
+      write(longest + "\n" + std::string(kMaxLineBytes + 1, 'y') + "\r\nnext\n" + longest + "z"));
+  EXPECT_EQ(stream->ReadLine(), longest);
+  EXPECT_THROW(stream->ReadLine(), LineTooLong);
+  EXPECT_EQ(stream->ReadLine(), "next");
+  EXPECT_THROW(stream->ReadLine(), LineTooLong);  // the last line, without a line end
+  EXPECT_TRUE(stream->AtEndOfStream());
+}
+
+// A file without any line end is read through, not into memory.
+TEST_F(LocalFileSystemTest, FileWithoutLineEndsKeepsMemoryBounded) {
+  const std::string path = write("");
+  ASSERT_EQ(truncate(path.c_str(), off_t{50} << 20), 0);  // 50 MiB of zero bytes, no line end
+  const long peakBefore = peakResidentKiB();
+  auto stream = files.OpenTextFile(path);
+  EXPECT_FALSE(stream->AtEndOfStream());
+  EXPECT_THROW(stream->ReadLine(), LineTooLong);
+  EXPECT_TRUE(stream->AtEndOfStream());
+  // Holding the line would take more than 50 MiB.
+  EXPECT_LT(peakResidentKiB() - peakBefore, 32 * 1024);
+}
+
+TEST_F(LocalFileSystemTest, Utf16WithByteOrderMarkIsReadAsUtf8) {
+  const std::u16string text = u"jdoe,Z\u00FCrich \U0001F600\r\nkroe\rlast\n";
+  const Lines expected{"jdoe,Z\xC3\xBCrich \xF0\x9F\x98\x80", "kroe", "last"};
+  EXPECT_EQ(lines(utf16(text, false)), expected);
+  EXPECT_EQ(lines(utf16(text, true)), expected);
+  EXPECT_EQ(lines(utf16(u"", false)), Lines{});
+  // What does not decode: unpaired surrogates, an odd byte at the end.
+  EXPECT_EQ(lines(utf16(u"a\xD83Dz\nc\xDE00\n\xD83D", false) + "x"),
+            (Lines{"a\xEF\xBF\xBDz", "c\xEF\xBF\xBD", "\xEF\xBF\xBD\xEF\xBF\xBD"}));
+  // Only at the very start is it a byte-order mark.
+  EXPECT_EQ(lines("a\n\xFF\xFE"), (Lines{"a", "\xEF\xBF\xBD\xEF\xBF\xBD"}));
+}
+
+TEST_F(LocalFileSystemTest, FileTruncatedWhileReadFails) {
+  std::string text;
+  for (int i = 0; text.size() < 300 * 1024; ++i) text += "user" + std::to_string(i) + ",x\n";
+  const std::string path = write(text);
+  auto stream = files.OpenTextFile(path);
+  EXPECT_EQ(stream->ReadLine(), "user0,x");
+  ASSERT_EQ(truncate(path.c_str(), 4), 0);
+  try {
+    while (!stream->AtEndOfStream()) stream->ReadLine();
+    FAIL() << "the truncated file read to an end";
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.code(), EIO);
+    EXPECT_THAT(e.what(), testing::HasSubstr("the file was truncated while it was read"));
+  }
 }
 
 TEST_F(LocalFileSystemTest, ByteOrderMarkIsDroppedOnlyAtTheStart) {
@@ -73,6 +156,20 @@ TEST_F(LocalFileSystemTest, ReadingPastTheEndFails) {
   EXPECT_THROW(stream->AtEndOfStream(), FileError);
 }
 
+TEST_F(LocalFileSystemTest, OnlyRegularFilesOpen) {
+  // Opened for reading, a FIFO would wait for a writer.
+  const std::string fifo = dir + "/pipe.csv";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/null")}) {
+    try {
+      files.OpenTextFile(path);
+      FAIL() << path;
+    } catch (const FileError& e) {
+      EXPECT_STREQ(e.what(), "not a regular file") << path;
+    }
+  }
+}
+
 TEST_F(LocalFileSystemTest, MissingFileOrFolderCannotBeOpened) {
   try {
     files.OpenTextFile(dir + "/none.csv");
@@ -86,6 +183,7 @@ TEST_F(LocalFileSystemTest, MissingFileOrFolderCannotBeOpened) {
     FAIL();
   } catch (const FileError& e) {
     EXPECT_EQ(e.code(), EISDIR);
+    EXPECT_STREQ(e.what(), "Is a directory");
   }
 }
 
@@ -105,6 +203,23 @@ TEST(TextDecoder, RepairUtf8RejectsOverlongSurrogateAndTruncatedSequences) {
   EXPECT_EQ(repairUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(repairUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(repairUtf8("a\xE2\x82"), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+// A file is read in pieces that may cut a code unit or a pair in two.
+TEST(Utf16Decoder, DecodesTheSameWhereverThePiecesAreCut) {
+  const std::string bytes(
+      "a\0\x3D\xD8\x00\xDE\xFC\x00\x00\xDE"
+      "b",
+      11);
+  const std::string expected = "a\xF0\x9F\x98\x80\xC3\xBC\xEF\xBF\xBD\xEF\xBF\xBD";
+  for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+    Utf16Decoder decoder(false);
+    std::string out;
+    decoder.decode(std::string_view(bytes).substr(0, cut), out);
+    decoder.decode(std::string_view(bytes).substr(cut), out);
+    decoder.finish(out);
+    EXPECT_EQ(out, expected) << "cut at " << cut;
+  }
 }
 
 TEST(TextDecoder, LocaleCharsetFollowsTheEnvironment) {

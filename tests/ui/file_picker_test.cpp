@@ -6,6 +6,7 @@
 #include <QTest>
 #include <memory>
 
+#include "platform/host_services.h"
 #include "ui/dir_list_box.h"
 #include "ui/drive_list_box.h"
 #include "ui/file_list_box.h"
@@ -125,6 +126,21 @@ class FilePickerTest : public QObject {
     showForm();
     click(form_->filTest(), name);
     QCOMPARE(form_->FilePath()->text(), "//" + name);
+  }
+
+  // What the file list writes at the root is what the run opens.
+  void aFileClickedAtTheRootOpensByThePathWritten() {
+    QTemporaryFile atRoot(QStringLiteral("/kestrine-ui-test-XXXXXX.csv"));
+    if (!atRoot.open()) QSKIP("cannot create a file in /");
+    QVERIFY(atRoot.write("jdoe,John\r\n") > 0 && atRoot.flush());
+    const QString name = QFileInfo(atRoot.fileName()).fileName();
+    form_ = std::make_unique<Form1>([] {});
+    showForm();
+    click(form_->filTest(), name);
+    HostFileSystem files(std::make_shared<SmbContext>());
+    auto stream = files.OpenTextFile(form_->FilePath()->text().toStdString());
+    QCOMPARE(QString::fromStdString(stream->ReadLine()), QStringLiteral("jdoe,John"));
+    QVERIFY(stream->AtEndOfStream());
   }
 
   void choosingADrivePointsTheDirectoryListThenTheFileList() {
