@@ -21,12 +21,27 @@ bool resolves(const std::string& host) {
   return true;
 }
 
-[[noreturn]] void fail(const std::string& doing, const UncPath& path) {
-  const int error = errno != 0 ? errno : EIO;
-  std::string reason = std::strerror(error);
-  // libsmbclient says "invalid argument" for a server it cannot find.
-  if (error == EINVAL && !resolves(path.server)) reason = "no server of that name was found";
-  throw FileError(error, doing + " " + path.text() + ": " + reason);
+// libsmbclient learns that a server dropped a cached connection only when a
+// call on it fails; the call after that connects afresh. Setting an access
+// list on a dropped connection fails without saying why.
+constexpr int kUnexplained = -1;
+
+bool connectionLost(int error) {
+  return error == ECONNRESET || error == ECONNABORTED || error == EPIPE || error == ENOTCONN ||
+         error == ENETRESET || error == kUnexplained;
+}
+
+std::string duration(std::chrono::milliseconds time) {
+  if (time.count() % 1000 == 0) return std::to_string(time.count() / 1000) + " s";
+  return std::to_string(time.count()) + " ms";
+}
+
+std::string urlOf(const char* doing, const UncPath& path) {
+  try {
+    return path.url();
+  } catch (const FileError& e) {
+    throw FileError(e.code(), std::string(doing) + " " + e.what());
+  }
 }
 
 }  // namespace
@@ -35,11 +50,11 @@ void SmbContext::Free::operator()(SMBCCTX* context) const {
   smbc_free_context(context, 1);
 }
 
-SmbContext::SmbContext() = default;
+SmbContext::SmbContext(std::chrono::milliseconds timeout) : timeout_(timeout) {}
 SmbContext::~SmbContext() = default;
 
 SMBCCTX* SmbContext::context() {
-  created_.clear();
+  created_.reset();
   if (context_) return context_.get();
   if (setupFailure_) throw *setupFailure_;
   std::unique_ptr<SMBCCTX, Free> context(smbc_new_context());
@@ -48,6 +63,7 @@ SMBCCTX* SmbContext::context() {
     smbc_setOptionFallbackAfterKerberos(context.get(), 0);
     smbc_setOptionNoAutoAnonymousLogin(context.get(), 1);
     smbc_setFunctionAuthDataWithContext(context.get(), noCredentials);
+    smbc_setTimeout(context.get(), static_cast<int>(timeout_.count()));
   }
   if (!context || !smbc_init_context(context.get())) {
     const int error = errno != 0 ? errno : ENOMEM;
@@ -59,57 +75,104 @@ SMBCCTX* SmbContext::context() {
   return context_.get();
 }
 
-struct stat SmbContext::stat(const UncPath& path) {
+// The errno of a failed call, 0 when it succeeded.
+template <class Call>
+int SmbContext::once(Call call) {
   SMBCCTX* smb = context();
-  struct stat info {};
   errno = 0;
-  if (smbc_getFunctionStat(smb)(smb, path.url().c_str(), &info) != 0) fail("look up", path);
+  if (call(smb)) return 0;
+  return errno != 0 ? errno : kUnexplained;
+}
+
+// For calls that leave the same result when made twice.
+template <class Call>
+int SmbContext::repeatable(Call call) {
+  const int error = once(call);
+  return connectionLost(error) ? once(call) : error;
+}
+
+void SmbContext::fail(const char* doing, const UncPath& path, int error) const {
+  if (error == kUnexplained) error = EIO;
+  std::string reason = std::strerror(error);
+  if (error == ETIMEDOUT) {
+    reason = "the file server did not answer within " + duration(timeout_);
+  } else if (error == EINVAL && !resolves(path.server)) {
+    // libsmbclient says "invalid argument" for a server it cannot find.
+    reason = "no server of that name was found";
+  }
+  throw FileError(error, std::string(doing) + " " + path.text() + ": " + reason);
+}
+
+struct stat SmbContext::stat(const UncPath& path) {
+  const std::string url = urlOf("look up", path);
+  struct stat info {};
+  const int error = repeatable(
+      [&](SMBCCTX* smb) { return smbc_getFunctionStat(smb)(smb, url.c_str(), &info) == 0; });
+  if (error != 0) fail("look up", path, error);
   return info;
 }
 
 void SmbContext::mkdir(const UncPath& path) {
-  SMBCCTX* smb = context();
-  errno = 0;
-  if (smbc_getFunctionMkdir(smb)(smb, path.url().c_str(), 0777) != 0) fail("create", path);
-  created_ = path.url();
+  const std::string url = urlOf("create", path);
+  const auto create = [&](SMBCCTX* smb) {
+    return smbc_getFunctionMkdir(smb)(smb, url.c_str(), 0777) == 0;
+  };
+  int error = once(create);
+  if (connectionLost(error)) {
+    // The lost call may have made the folder: "exists" cannot tell ours from
+    // one that was there before, so the first failure stands.
+    const int again = once(create);
+    if (again != EEXIST) error = again;
+  }
+  if (error != 0) fail("create", path, error);
+  created_ = path;
 }
 
-std::vector<SmbContext::Entry> SmbContext::list(const UncPath& path) {
-  SMBCCTX* smb = context();
-  errno = 0;
-  SMBCFILE* folder = smbc_getFunctionOpendir(smb)(smb, path.url().c_str());
-  if (!folder) fail("list", path);
-  std::vector<Entry> entries;
-  while (const smbc_dirent* entry = smbc_getFunctionReaddir(smb)(smb, folder)) {
-    const std::string name(entry->name);
-    if (name == "." || name == "..") continue;
-    if (entry->smbc_type == SMBC_DIR || entry->smbc_type == SMBC_FILE) {
-      entries.push_back({name, entry->smbc_type == SMBC_DIR});
+ShareAccess::Listing SmbContext::list(const UncPath& path) {
+  const std::string url = urlOf("list", path);
+  Listing listing;
+  const int error = repeatable([&](SMBCCTX* smb) {
+    // The whole listing arrives with the open; reading it asks the server
+    // nothing more.
+    SMBCFILE* folder = smbc_getFunctionOpendir(smb)(smb, url.c_str());
+    if (!folder) return false;
+    listing = {};
+    struct stat info {};
+    while (const auto* entry = smbc_getFunctionReaddirPlus2(smb)(smb, folder, &info)) {
+      const std::string name(entry->name);
+      if (name == ".") {
+        listing.id = info.st_ino;
+      } else if (name != "..") {
+        listing.entries.push_back({name, S_ISDIR(info.st_mode), info.st_ino});
+      }
     }
-  }
-  smbc_getFunctionClosedir(smb)(smb, folder);
-  return entries;
+    smbc_getFunctionClosedir(smb)(smb, folder);
+    return true;
+  });
+  if (error != 0) fail("list", path, error);
+  return listing;
 }
 
 std::string SmbContext::securityDescriptor(const UncPath& path) {
-  SMBCCTX* smb = context();
+  const std::string url = urlOf("read the access list of", path);
   std::string buffer(kDescriptorBufferSize, '\0');
-  errno = 0;
-  if (smbc_getFunctionGetxattr(smb)(smb, path.url().c_str(), "system.nt_sec_desc.*", buffer.data(),
-                                    buffer.size()) < 0) {
-    fail("read the access list of", path);
-  }
+  const int error = repeatable([&](SMBCCTX* smb) {
+    return smbc_getFunctionGetxattr(smb)(smb, url.c_str(), "system.nt_sec_desc.*", buffer.data(),
+                                         buffer.size()) >= 0;
+  });
+  if (error != 0) fail("read the access list of", path, error);
   buffer.resize(std::strlen(buffer.c_str()));
   return buffer;
 }
 
 void SmbContext::setSecurityDescriptor(const UncPath& path, const std::string& descriptor) {
-  SMBCCTX* smb = context();
-  errno = 0;
-  if (smbc_getFunctionSetxattr(smb)(smb, path.url().c_str(), "system.nt_sec_desc.*",
-                                    descriptor.data(), descriptor.size(), 0) != 0) {
-    fail("set the access list of", path);
-  }
+  const std::string url = urlOf("set the access list of", path);
+  // The whole access list is replaced: a second call leaves what the first did.
+  const int error = repeatable([&](SMBCCTX* smb) {
+    return smbc_getFunctionSetxattr(smb)(smb, url.c_str(), "system.nt_sec_desc.*",
+                                         descriptor.data(), descriptor.size(), 0) == 0;
+  });
+  if (error != 0) fail("set the access list of", path, error);
 }
 
 }  // namespace kestrine

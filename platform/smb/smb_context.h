@@ -2,27 +2,32 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/file_system.h"
+#include "platform/smb/share_access.h"
 #include "platform/smb/unc_path.h"
 
 struct _SMBCCTX;
 
 namespace kestrine {
 
+// How long a file server may take to accept a connection or answer a call.
+inline constexpr std::chrono::milliseconds kFileServerTimeout{30'000};
+
 // One SMB client context for the whole run, set up at first use. It signs in
 // with the caller's Kerberos ticket only: no password prompt, no guest or
 // anonymous fallback. Connections it opens to a server stay open for the next
 // call, which is what makes one folder cost milliseconds rather than a login.
-// Every failure is a FileError with the errno and the path.
-class SmbContext {
+// A connection the server dropped (a restart, an idle disconnect) is opened
+// afresh. Every failure is a FileError with the errno and the path.
+class SmbContext : public ShareAccess {
  public:
-  SmbContext();
-  ~SmbContext();
+  explicit SmbContext(std::chrono::milliseconds timeout = kFileServerTimeout);
+  ~SmbContext() override;
   SmbContext(const SmbContext&) = delete;
   SmbContext& operator=(const SmbContext&) = delete;
 
@@ -30,21 +35,17 @@ class SmbContext {
   void mkdir(const UncPath& path);
   // True when the last call of this context created this folder: it is
   // empty, and nothing need be asked about what lies in it.
-  bool createdJustNow(const UncPath& path) const { return path.url() == created_; }
+  bool createdJustNow(const UncPath& path) const override { return created_ == path; }
 
-  struct Entry {
-    std::string name;
-    bool isFolder = false;
-  };
-  // The files and folders in a folder, without "." and "..".
-  std::vector<Entry> list(const UncPath& path);
+  // The files and folders in a folder, with the server's file IDs.
+  Listing list(const UncPath& path) override;
 
   // The security descriptor in libsmbclient's text form with numeric SIDs,
   // e.g. "REVISION:1,OWNER:S-1-5-32-544,ACL:S-1-5-32-544:0/3/2032127".
   std::string securityDescriptor(const UncPath& path);
   // Sets what the text names (revision, owner, group, access list); the
   // access list given replaces the whole existing one.
-  void setSecurityDescriptor(const UncPath& path, const std::string& descriptor);
+  void setSecurityDescriptor(const UncPath& path, const std::string& descriptor) override;
 
  private:
   struct Free {
@@ -52,9 +53,15 @@ class SmbContext {
   };
 
   _SMBCCTX* context();
+  template <class Call>
+  int once(Call call);
+  template <class Call>
+  int repeatable(Call call);
+  [[noreturn]] void fail(const char* doing, const UncPath& path, int error) const;
 
+  std::chrono::milliseconds timeout_;
   std::unique_ptr<_SMBCCTX, Free> context_;
-  std::string created_;
+  std::optional<UncPath> created_;
   std::optional<FileError> setupFailure_;
 };
 

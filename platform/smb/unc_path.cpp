@@ -1,6 +1,9 @@
 #include "platform/smb/unc_path.h"
 
+#include <cerrno>
 #include <cstdio>
+
+#include "platform/file_system.h"
 
 namespace kestrine {
 
@@ -8,6 +11,44 @@ namespace {
 
 bool isSeparator(char c) {
   return c == '\\' || c == '/';
+}
+
+bool isControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+std::string codePoint(char c) {
+  char text[8];
+  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned char>(c));
+  return text;
+}
+
+// U+2400 + c for C0 controls, U+2421 for DEL, written as UTF-8.
+std::string printable(const std::string& name) {
+  std::string shown;
+  for (const char c : name) {
+    if (!isControl(c)) {
+      shown += c;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    const unsigned picture = byte == 0x7F ? 0x2421 : 0x2400 + byte;
+    shown += static_cast<char>(0xE0 | (picture >> 12));
+    shown += static_cast<char>(0x80 | ((picture >> 6) & 0x3F));
+    shown += static_cast<char>(0x80 | (picture & 0x3F));
+  }
+  return shown;
+}
+
+// Why the element cannot be one piece of a share path, or "" when it can.
+std::string elementProblem(const std::string& element) {
+  if (element.empty() || element == "." || element == "..") return "names no folder";
+  for (const char c : element) {
+    if (isSeparator(c)) return "holds a path separator";
+    if (isControl(c)) return "holds a control character (" + codePoint(c) + ")";
+  }
+  return {};
 }
 
 std::string percentEncoded(const std::string& text) {
@@ -52,14 +93,22 @@ std::optional<UncPath> parseUncPath(const std::string& path) {
 }
 
 std::string UncPath::url() const {
-  std::string result = "smb://" + percentEncoded(server) + "/" + percentEncoded(share);
-  for (const std::string& folder : folders) result += "/" + percentEncoded(folder);
+  std::vector<const std::string*> elements{&server, &share};
+  for (const std::string& folder : folders) elements.push_back(&folder);
+  std::string result = "smb:/";
+  for (const std::string* element : elements) {
+    const std::string problem = elementProblem(*element);
+    if (!problem.empty()) {
+      throw FileError(EINVAL, text() + ": the name \"" + printable(*element) + "\" " + problem);
+    }
+    result += "/" + percentEncoded(*element);
+  }
   return result;
 }
 
 std::string UncPath::text() const {
-  std::string result = "\\\\" + server + "\\" + share;
-  for (const std::string& folder : folders) result += "\\" + folder;
+  std::string result = "\\\\" + printable(server) + "\\" + printable(share);
+  for (const std::string& folder : folders) result += "\\" + printable(folder);
   return result;
 }
 

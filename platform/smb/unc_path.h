@@ -13,12 +13,18 @@ struct UncPath {
   std::vector<std::string> folders;  // below the share; empty for the share itself
 
   // smb://server/share/folder/... with every piece percent-encoded, so that
-  // no text in a name is read as URL syntax.
+  // no text in a name is read as URL syntax. Throws FileError (EINVAL) for a
+  // piece that names no single place: empty, "." or "..", holding a separator
+  // or a control character (U+0000-U+001F, U+007F). libsmbclient decodes the
+  // URL into C strings, so "a%00b" would reach the server as "a".
   std::string url() const;
-  // \\server\share\folder\..., for messages.
+  // \\server\share\folder\..., for messages; control characters are shown as
+  // their Unicode pictures (U+2400...).
   std::string text() const;
   // The same location again with one more name below it.
   UncPath child(const std::string& name) const;
+
+  bool operator==(const UncPath&) const = default;
 };
 
 bool isUncPath(const std::string& path);

@@ -14,6 +14,7 @@
 #include "platform/smb/smb_permissions.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
+#include "tests/integration/import_fixture.h"
 #include "tests/integration/sandbox.h"
 
 namespace kestrine::testing {
@@ -25,94 +26,7 @@ using ::testing::IsEmpty;
 constexpr int kNormalAccount = 512;
 constexpr int kDisabled = 2;
 
-class ImportTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { sandbox = std::make_unique<Sandbox>(); }
-  static void TearDownTestSuite() { sandbox.reset(); }
-
-  void SetUp() override {
-    static int counter = 0;
-    tag = "k" + std::to_string(getpid() % 100000) + static_cast<char>('a' + counter++ % 26);
-    directory = std::filesystem::temp_directory_path() / ("kestrine-" + tag);
-    std::filesystem::create_directories(directory);
-  }
-  void TearDown() override {
-    for (const auto& unit : units) sandbox->removeTree(unitDn(unit));
-    sandbox->removeFromShare(tag);
-    std::filesystem::remove_all(directory);
-  }
-
-  // A unit name of this test's own, removed afterwards.
-  std::string unit(const std::string& name) {
-    units.push_back(tag + " " + name);
-    return units.back();
-  }
-  std::string account(const std::string& name) const { return tag + name; }
-  std::string unitDn(const std::string& unit) const {
-    return childDn("OU=" + escapeDnValue(unit), sandbox->domainDn());
-  }
-  Entry user(const std::string& unit, const std::string& commonName) const {
-    return sandbox->read(childDn("cn=" + escapeDnValue(commonName), unitDn(unit)));
-  }
-
-  struct Outcome {
-    std::string completeText;
-    std::vector<std::string> messages;
-  };
-  // One import run, as a new process of the program would make it.
-  Outcome import(const std::vector<std::string>& lines) {
-    const auto path = directory / "users.csv";
-    std::ofstream file(path, std::ios::binary);
-    for (const auto& line : lines) file << line << "\r\n";
-    file.close();
-    CallLog log;
-    RecordingView view(log, path.string());
-    LdapDirectory ldap;
-    HostServiceObjects services(ldap);
-    ImportRun(view, ldap, services).run();
-    Outcome outcome{view.completeText, {}};
-    for (const auto& entry : log.entries) {
-      if (entry.rfind("message", 0) == 0) outcome.messages.push_back(entry);
-    }
-    return outcome;
-  }
-  std::string line(const std::string& name, const std::string& commonName, const std::string& unit,
-                   const std::string& password = "Pa55word!x") const {
-    return account(name) + "," + commonName + ",First " + name + ",Last " + name + "," + password +
-           "," + unit + ",kestrine.test," + sandbox->server() + ",home,scripts\\" + name + ".cmd";
-  }
-
-  std::string homeFolder(const std::string& name) const {
-    return "\\\\" + sandbox->server() + "\\home$\\" + account(name);
-  }
-  // The access entries of a file or folder on the share, as SID:type/flags/mask.
-  std::vector<std::string> accessEntries(const std::string& path) {
-    const std::string descriptor = smb.securityDescriptor(*parseUncPath(path));
-    std::vector<std::string> entries;
-    for (std::size_t at = descriptor.find("ACL:"); at != std::string::npos;
-         at = descriptor.find("ACL:", at + 4)) {
-      entries.push_back(descriptor.substr(at + 4, descriptor.find(',', at) - at - 4));
-    }
-    return entries;
-  }
-  std::vector<std::string> fullControlFor(const std::string& name, const char* flags) {
-    const Entry entry = sandbox->read(userDn(name));
-    const std::string suffix = std::string(":0/") + flags + "/0x001f01ff";
-    return {std::string(kAdministratorsSid) + suffix, sidText(first(entry, "objectSid")) + suffix};
-  }
-  std::string userDn(const std::string& name) {
-    const auto found = sandbox->read(childDn("cn=" + escapeDnValue(name), unitDn(units.front())));
-    return found.dn;
-  }
-
-  static std::unique_ptr<Sandbox> sandbox;
-  SmbContext smb;
-  std::string tag;
-  std::filesystem::path directory;
-  std::vector<std::string> units;
-};
-
-std::unique_ptr<Sandbox> ImportTest::sandbox;
+class ImportTest : public ImportFixture {};
 
 TEST_F(ImportTest, AccountsGetEveryAttributeAndAWorkingPassword) {
   const auto sales = unit("Sales");
@@ -152,7 +66,7 @@ TEST_F(ImportTest, UnitsAreCreatedOnceAndShared) {
             "1 Users and Folders were added successfully!");
 }
 
-TEST_F(ImportTest, ExistingAccountIsLeftUnchangedAndReported) {
+TEST_F(ImportTest, ExistingAccountIsLeftUnchangedAndCountedAsExisting) {
   const auto sales = unit("Sales");
   import({line("jd", "John Doe", sales)});
   const Entry before = user(sales, "John Doe");
@@ -160,11 +74,9 @@ TEST_F(ImportTest, ExistingAccountIsLeftUnchangedAndReported) {
   auto again = line("jd", "John Doe", sales, "0ther!Pass");
   again.replace(again.find("First jd"), 8, "Changed");
   const auto outcome = import({again});
-  EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 1 failed.");
-  ASSERT_EQ(outcome.messages.size(), 1u);
-  EXPECT_THAT(outcome.messages[0],
-              HasSubstr("[Kestrine] " + account("jd") + ": write the account: "));
-  EXPECT_THAT(outcome.messages[0], HasSubstr("(LDAP 68)"));
+  EXPECT_EQ(outcome.completeText,
+            "0 Users and Folders were added successfully! 1 already existed.");
+  EXPECT_THAT(outcome.messages, IsEmpty());
 
   const Entry after = user(sales, "John Doe");
   EXPECT_EQ(first(after, "givenName"), "First jd");
@@ -280,17 +192,20 @@ TEST_F(ImportTest, FolderOnAnUnreachableServerOrMissingShareIsToldWithItsPath) {
   EXPECT_THAT(outcome.messages[3], HasSubstr(account("nh") + ": create the home folder: "));
 }
 
-TEST_F(ImportTest, AccountTheDomainDoesNotKnowGetsThePermissionMessage) {
+TEST_F(ImportTest, AccountThatWasNotCreatedGetsNoFolder) {
   const auto sales = unit("Sales");
-  // The second account's name is taken, so it is never created; its folder is.
+  // The second record's DN is the first one's: its account is never created.
   const auto outcome = import({line("jd", "John Doe", sales), line("jx", "John Doe", sales)});
   EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully! 1 failed.");
-  ASSERT_EQ(outcome.messages.size(), 2u);
-  EXPECT_EQ(outcome.messages[0], "message 0 [] Error assigning permissions for user " +
-                                     account("jx") + " to home folder " + homeFolder("jx"));
+  ASSERT_EQ(outcome.messages.size(), 1u);
+  EXPECT_THAT(outcome.messages[0],
+              HasSubstr(account("jx") + ": home folder left alone: the account was not created ("));
+  EXPECT_FALSE(std::filesystem::exists(sandbox->shareDir() + "/" + account("jx")));
 
+  // Granting to an account the domain does not know fails and says so.
   LdapDirectory ldap;
   HostServiceObjects services(ldap);
+  smb.mkdir(*parseUncPath(homeFolder("jx")));
   const auto grant = services.createShell()->grantFullControl(homeFolder("jx"), account("jx"));
   EXPECT_NE(grant.exitCode, 0);
   EXPECT_THAT(grant.reason, HasSubstr("no such account"));
@@ -306,12 +221,12 @@ TEST_F(ImportTest, UnreachableDirectoryFailsEveryRecordWithTheReason) {
   const auto outcome = import({line("nd", "No Dir", unit("Sales"))});
   ldap_set_option(nullptr, LDAP_OPT_URI, saved.c_str());
   EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 1 failed.");
-  // The home folder is made all the same; the grant cannot find the account.
-  ASSERT_EQ(outcome.messages.size(), 2u);
+  // No folder without an account: only the summary, with the reason.
+  ASSERT_EQ(outcome.messages.size(), 1u);
+  EXPECT_THAT(outcome.messages[0], HasSubstr("bind the directory (rootDSE): "));
   EXPECT_THAT(outcome.messages[0],
-              HasSubstr("Error assigning permissions for user " + account("nd")));
-  EXPECT_THAT(outcome.messages[1], HasSubstr("bind the directory (rootDSE): "));
-  EXPECT_THAT(outcome.messages[1], HasSubstr("Can't contact LDAP server"));
+              HasSubstr(account("nd") + ": not attempted: the domain could not be reached"));
+  EXPECT_FALSE(std::filesystem::exists(sandbox->shareDir() + "/" + account("nd")));
 }
 
 }  // namespace

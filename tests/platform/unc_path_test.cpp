@@ -3,10 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/file_system.h"
 #include "platform/smb/smb_permissions.h"
 
 namespace kestrine {
 namespace {
+
+using ::testing::HasSubstr;
 
 TEST(UncPath, TakesServerShareAndFoldersApart) {
   const auto path = parseUncPath("\\\\dc1.kestrine.test\\home$\\jdoe");
@@ -35,6 +41,43 @@ TEST(UncPath, UrlEncodesEveryCharacterOfURLSyntax) {
   EXPECT_EQ(path->url(), "smb://srv/home%24/a%20b%252F%3F%23%40%3A%3Bx%C3%A9");
   EXPECT_EQ(path->child("sub dir").url(),
             "smb://srv/home%24/a%20b%252F%3F%23%40%3A%3Bx%C3%A9/sub%20dir");
+}
+
+TEST(UncPath, UrlRefusesNamesThatLibsmbclientWouldCutShortOrSplit) {
+  // libsmbclient decodes the URL into C strings: "victim%00x" would reach the
+  // server as "victim", someone else's folder.
+  std::vector<std::string> controls;
+  for (int c = 0; c < 0x20; ++c) controls.emplace_back(1, static_cast<char>(c));
+  controls.emplace_back("\x7F");
+  for (const std::string& control : controls) {
+    const std::string name = "victim" + control + "x";
+    for (const UncPath& path : {UncPath{"srv", "home$", {name}}, UncPath{"srv", name, {"a"}},
+                                UncPath{name, "home$", {}}, UncPath{"srv", "home$", {"a", name}}}) {
+      try {
+        path.url();
+        ADD_FAILURE() << "accepted byte " << static_cast<int>(control[0]);
+      } catch (const FileError& e) {
+        EXPECT_EQ(e.code(), EINVAL);
+        char codePoint[16];
+        std::snprintf(codePoint, sizeof codePoint, "(U+%04X)",
+                      static_cast<unsigned char>(control[0]));
+        EXPECT_THAT(e.what(), HasSubstr(codePoint));
+      }
+    }
+  }
+  const UncPath home = *parseUncPath("\\\\srv\\home$");
+  for (const char* piece : {"a/b", "a\\b", "..", ".", ""}) {
+    EXPECT_THROW(home.child(piece).url(), FileError) << piece;
+  }
+  EXPECT_EQ(home.child(" ~\x80\xFF").url(), "smb://srv/home%24/%20~%80%FF");
+}
+
+TEST(UncPath, KeepsANulInsideANameAndShowsItAsAPicture) {
+  const auto path = parseUncPath(std::string("\\\\srv\\home$\\victim\0x\\\x7F\x1F", 23));
+  ASSERT_TRUE(path);
+  EXPECT_EQ(path->folders[0], std::string("victim\0x", 8));
+  EXPECT_EQ(path->text(), "\\\\srv\\home$\\victim\xE2\x90\x80x\\\xE2\x90\xA1\xE2\x90\x9F");
+  EXPECT_THROW(path->url(), FileError);
 }
 
 TEST(FullControlDescriptor, AdministratorsAndTheAccountInheritedBelowFoldersOnly) {

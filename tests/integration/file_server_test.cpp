@@ -1,0 +1,210 @@
+// The SMB side against the sandbox's file server: a server that drops its
+// connections or stops answering, and a home folder whose links loop.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+#include "platform/ldap/ldap_directory.h"
+#include "platform/smb/smb_context.h"
+#include "platform/smb/smb_permissions.h"
+#include "tests/integration/import_fixture.h"
+
+namespace kestrine::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+std::string readLink(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::read_symlink(path, error).string();
+}
+
+std::string processName(pid_t pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+
+pid_t parentOf(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  const auto end = text.rfind(')');
+  if (end == std::string::npos) return 0;
+  std::istringstream rest(text.substr(end + 2));
+  char state = 0;
+  pid_t parent = 0;
+  rest >> state >> parent;
+  return parent;
+}
+
+// The smbd processes of this sandbox: those in the network namespace that
+// `scripts/sandbox-domain exec` runs the tests in. `connections` keeps only
+// those serving a client (smbd's children that are named smbd themselves).
+std::vector<pid_t> sandboxSmbd(bool connections) {
+  const std::string ownNamespace = readLink("/proc/self/ns/net");
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = std::stoi(name);
+    if (pid == getpid() || readLink(entry.path().string() + "/ns/net") != ownNamespace) continue;
+    if (processName(pid) != "smbd") continue;
+    if (connections && processName(parentOf(pid)) != "smbd") continue;
+    found.push_back(pid);
+  }
+  return found;
+}
+
+// scripts/sandbox-domain COMMAND for the sandbox these tests run in.
+void sandboxDomain(const std::string& command) {
+  const std::string line = "KESTRINE_SANDBOX_NAME=\"$KESTRINE_SANDBOX_NETNS\" " +
+                           std::string(KESTRINE_SANDBOX_SCRIPT) + " " + command + " >/dev/null";
+  ASSERT_EQ(std::system(line.c_str()), 0) << line;
+}
+
+// Drops every SMB connection of the sandbox, as an idle disconnect or a
+// crash of the process serving it would.
+void dropConnections() {
+  const auto serving = sandboxSmbd(true);
+  ASSERT_FALSE(serving.empty()) << "no smbd serves a connection";
+  for (const pid_t pid : serving) kill(pid, SIGKILL);
+  for (int i = 0; i < 50 && !sandboxSmbd(true).empty(); ++i) usleep(100'000);
+}
+
+class FileServer : public ImportFixture {
+ protected:
+  void SetUp() override {
+    ImportFixture::SetUp();
+    local = sandbox->shareDir() + "/" + account("fs");
+    std::filesystem::create_directories(local);
+    std::ofstream(local + "/notes.txt") << "kept\n";
+  }
+
+  UncPath folder(const std::string& below = "") const {
+    UncPath path = *parseUncPath(homeFolder("fs"));
+    for (const auto& piece : std::filesystem::path(below)) path = path.child(piece.string());
+    return path;
+  }
+
+  std::string local;
+};
+
+TEST_F(FileServer, CallAfterADroppedConnectionConnectsAfresh) {
+  SmbContext smb;
+  const std::string descriptor = smb.securityDescriptor(folder());
+  // libsmbclient notices a dropped connection only when a call on it fails;
+  // each kind of call is made right after a drop.
+  const std::vector<std::pair<const char*, std::function<void()>>> calls = {
+      {"stat", [&] { EXPECT_TRUE(S_ISDIR(smb.stat(folder()).st_mode)); }},
+      {"list", [&] { EXPECT_EQ(smb.list(folder()).entries.size(), 1u); }},
+      {"read", [&] { EXPECT_EQ(smb.securityDescriptor(folder()), descriptor); }},
+      {"set", [&] { smb.setSecurityDescriptor(folder(), descriptor); }},
+      {"mkdir", [&] { smb.mkdir(folder("made")); }},
+  };
+  for (const auto& [name, call] : calls) {
+    SCOPED_TRACE(name);
+    dropConnections();
+    EXPECT_NO_THROW(call());
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(local + "/made"));
+}
+
+TEST_F(FileServer, CallsAfterAServerRestartConnectAfresh) {
+  SmbContext smb;
+  const std::string descriptor = smb.securityDescriptor(folder());
+  sandboxDomain("restart");
+  // The access list goes over a second connection (to IPC$) as well.
+  EXPECT_EQ(smb.securityDescriptor(folder()), descriptor);
+  EXPECT_NO_THROW(smb.setSecurityDescriptor(folder(), descriptor));
+  EXPECT_EQ(smb.list(folder()).entries.size(), 1u);
+}
+
+TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
+  SmbContext smb(std::chrono::seconds(2));
+  smb.stat(folder());
+  const auto stopped = sandboxSmbd(false);
+  ASSERT_FALSE(stopped.empty());
+  for (const pid_t pid : stopped) kill(pid, SIGSTOP);
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    smb.stat(folder());
+    ADD_FAILURE() << "a stopped server answered";
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.code(), ETIMEDOUT);
+    EXPECT_THAT(e.what(), HasSubstr("the file server did not answer within 2 s"));
+  }
+  const auto waited = std::chrono::steady_clock::now() - started;
+  for (const pid_t pid : stopped) kill(pid, SIGCONT);
+  EXPECT_LT(waited, std::chrono::seconds(20));
+  // Answering again, the server is used again.
+  EXPECT_NO_THROW(smb.stat(folder()));
+}
+
+TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
+  // libsmbclient would cut "fs<NUL>x" to "fs": this folder.
+  const std::string before = smb.securityDescriptor(folder());
+  UncPath cut = folder();
+  cut.folders.back() += std::string(1, '\0') + "x";
+  EXPECT_THROW(smb.stat(cut), FileError);
+  EXPECT_THROW(smb.list(cut), FileError);
+  EXPECT_THROW(smb.mkdir(cut.child("sub")), FileError);
+  try {
+    smb.setSecurityDescriptor(cut, "REVISION:1,ACL:S-1-1-0:0/3/2032127");
+    ADD_FAILURE() << "sent";
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.code(), EINVAL);
+    EXPECT_THAT(e.what(),
+                HasSubstr("set the access list of " + folder().text() + "\xE2\x90\x80x: the name"));
+  }
+  LdapDirectory ldap;
+  SmbPermissionShell shell(std::make_shared<SmbContext>(), ldap);
+  EXPECT_EQ(shell.grantFullControl(homeFolder("fs") + std::string(1, '\0') + "x", "Administrator")
+                .exitCode,
+            EINVAL);
+  EXPECT_EQ(smb.securityDescriptor(folder()), before);
+  EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
+}
+
+TEST_F(FileServer, GrantEndsOnLinksThatLoopAndOnFoldersTooDeep) {
+  // Links the server follows: to the folder above and to the folder itself.
+  std::filesystem::create_directories(local + "/sub");
+  std::filesystem::create_directory_symlink("..", local + "/sub/up");
+  std::filesystem::create_directory_symlink(".", local + "/sub/self");
+  std::string levels = "deep";
+  for (int level = 2; level <= kMaxFolderDepth; ++level) levels += "/d" + std::to_string(level);
+  const std::string beyond = levels + "/below";
+  std::filesystem::create_directories(local + "/" + beyond);
+  const std::string untouched = smb.securityDescriptor(folder(beyond));
+
+  LdapDirectory ldap;
+  SmbPermissionShell shell(std::make_shared<SmbContext>(), ldap);
+  const auto started = std::chrono::steady_clock::now();
+  const GrantResult result = shell.grantFullControl(folder().text(), "Administrator");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+
+  EXPECT_EQ(result.exitCode, ELOOP) << result.reason;
+  EXPECT_THAT(result.reason, HasSubstr("more than 64 folder levels below " + folder().text()));
+  EXPECT_THAT(result.reason, ::testing::Not(HasSubstr("more below")));
+  const std::string sid = ldap.accountSid("Administrator");
+  const std::vector<std::string> granted = {std::string(kAdministratorsSid) + ":0/3/0x001f01ff",
+                                            sid + ":0/3/0x001f01ff"};
+  EXPECT_EQ(accessEntries(folder("sub").text()), granted);
+  EXPECT_EQ(accessEntries(folder(levels).text()), granted);  // 64 levels below
+  EXPECT_EQ(smb.securityDescriptor(folder(beyond)), untouched);
+  std::ifstream kept(local + "/notes.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
+}
+
+}  // namespace
+}  // namespace kestrine::testing
