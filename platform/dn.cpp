@@ -1,9 +1,6 @@
 #include "platform/dn.h"
 
-#include <ldap.h>
-
-#include <memory>
-#include <string>
+#include <cstddef>
 #include <vector>
 
 #include "platform/directory.h"
@@ -12,114 +9,257 @@ namespace kestrine {
 
 namespace {
 
-constexpr unsigned kFormat = LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PRETTY;
+constexpr int kInvalidDnSyntax = 34;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-struct DnDeleter {
-  void operator()(LDAPDN dn) const { ldap_dnfree(dn); }
-};
-using DnHandle = std::unique_ptr<LDAPRDN, DnDeleter>;
-
-struct RdnDeleter {
-  void operator()(LDAPRDN rdn) const { ldap_rdnfree(rdn); }
-};
-using RdnHandle = std::unique_ptr<LDAPAVA*, RdnDeleter>;
-
-struct LdapMemoryDeleter {
-  void operator()(char* text) const { ldap_memfree(text); }
-};
-
-std::string takeText(char* text) {
-  std::unique_ptr<char, LdapMemoryDeleter> owner(text);
-  return owner ? std::string(owner.get()) : std::string();
+std::string hexByte(unsigned char byte) {
+  return {'\\', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
 }
 
-berval bervalOf(const std::string& text) {
-  return berval{static_cast<ber_len_t>(text.size()), const_cast<char*>(text.data())};
+// The blanks LDAP parsers drop around separators; a value keeps them only
+// escaped at either end.
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-[[noreturn]] void refuse(const std::string& what) {
-  throw DirectoryError(LDAP_INVALID_DN_SYNTAX, what);
+bool isAlpha(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
 }
 
-// libldap's parser reads C strings: it asserts on an empty or NUL-led text,
-// and a NUL further on would silently end it. Every text it parses is an
-// owned copy, so a NUL always follows the last byte.
-std::string parsableCopy(std::string_view text, const char* what) {
-  if (text.find('\0') != std::string_view::npos) {
-    refuse(std::string(what) + " cannot hold a NUL character");
+int hexValue(char c) {
+  if (isDigit(c)) return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing
+// above U+10FFFF, since the name must also become UTF-16 on Windows.
+bool isUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto byte = static_cast<unsigned char>(text[i + k]);
+      if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += length;
   }
-  return std::string(text);
+  return true;
 }
 
-DnHandle parseDn(std::string_view text) {
-  const std::string copy = parsableCopy(text, "a distinguished name");
-  if (copy.empty()) return nullptr;
-  LDAPDN dn = nullptr;
-  berval value = bervalOf(copy);
-  const int rc = ldap_bv2dn(&value, &dn, LDAP_DN_FORMAT_LDAPV3);
-  DnHandle owner(dn);
-  if (rc != LDAP_SUCCESS || !dn) refuse("\"" + copy + "\" is not a distinguished name");
-  return owner;
-}
-
-RdnHandle parseRdn(std::string_view text) {
-  const std::string copy = parsableCopy(text, "a relative name");
-  const std::string refusal = "\"" + copy + "\" is not a single relative name";
-  if (copy.empty()) refuse(refusal);
-  LDAPRDN rdn = nullptr;
-  char* next = nullptr;
-  berval value = bervalOf(copy);
-  const int rc = ldap_bv2rdn(&value, &rdn, &next, LDAP_DN_FORMAT_LDAPV3);
-  RdnHandle owner(rdn);
-  if (rc != LDAP_SUCCESS || !rdn || next != copy.data() + copy.size()) refuse(refusal);
-  return owner;
-}
-
-std::string formatDn(LDAPDN dn) {
-  if (!dn) return {};
-  char* text = nullptr;
-  const int rc = ldap_dn2str(dn, &text, kFormat);
-  std::string formatted = takeText(text);
-  if (rc != LDAP_SUCCESS) {
-    refuse(std::string("cannot write a distinguished name: ") + ldap_err2string(rc));
+// The text for an error message: control characters and stray bytes as \XX,
+// so that the message stays one printable line.
+std::string quoted(std::string_view text) {
+  const bool utf8 = isUtf8(text);
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !utf8)) {
+      out += hexByte(byte);
+    } else {
+      out += c;
+    }
   }
-  return formatted;
+  return out + "\"";
+}
+
+[[noreturn]] void refuse(std::string_view text, const char* what) {
+  throw DirectoryError(kInvalidDnSyntax, quoted(text) + what);
+}
+
+// Reads a distinguished name into its relative names, each already in
+// canonical form.
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : text_(text) {}
+
+  std::vector<std::string> relativeNames() {
+    std::vector<std::string> names;
+    if (text_.empty()) return names;
+    std::string name;
+    while (true) {
+      name += attributeValueAssertion();
+      if (atEnd()) break;
+      const char separator = text_[pos_++];
+      if (separator == '+') {
+        name += '+';
+      } else if (separator == ',') {
+        names.push_back(std::move(name));
+        name.clear();
+      } else {
+        fail();
+      }
+    }
+    names.push_back(std::move(name));
+    return names;
+  }
+
+ private:
+  [[noreturn]] void fail() const { refuse(text_, " is not a distinguished name"); }
+
+  bool atEnd() const { return pos_ == text_.size(); }
+  char peek() const { return atEnd() ? '\0' : text_[pos_]; }
+  void skipBlanks() {
+    while (!atEnd() && isBlank(text_[pos_])) ++pos_;
+  }
+
+  std::string attributeValueAssertion() {
+    skipBlanks();
+    std::string ava(attributeType());
+    skipBlanks();
+    if (peek() != '=') fail();
+    ++pos_;
+    skipBlanks();
+    ava += '=';
+    ava += peek() == '#' ? hexValueText() : escapeDnValue(stringValue());
+    skipBlanks();
+    return ava;
+  }
+
+  // A keyword ("OU", "x-attr") or a dotted number ("2.5.4.11"). Options
+  // (";binary") are refused: they have no place in a name.
+  std::string_view attributeType() {
+    const std::size_t start = pos_;
+    if (isAlpha(peek())) {
+      while (isAlpha(peek()) || isDigit(peek()) || peek() == '-') ++pos_;
+    } else if (isDigit(peek())) {
+      while (true) {
+        while (isDigit(peek())) ++pos_;
+        if (peek() != '.') break;
+        ++pos_;
+        if (!isDigit(peek())) fail();
+      }
+    } else {
+      fail();
+    }
+    return text_.substr(start, pos_ - start);
+  }
+
+  // "#" and the hex digits of a BER encoding, kept as bytes (uppercase).
+  std::string hexValueText() {
+    std::string value = "#";
+    ++pos_;
+    while (hexValue(peek()) >= 0) {
+      if (pos_ + 1 >= text_.size() || hexValue(text_[pos_ + 1]) < 0) fail();
+      value += kHexDigits[hexValue(text_[pos_])];
+      value += kHexDigits[hexValue(text_[pos_ + 1])];
+      pos_ += 2;
+    }
+    if (value.size() == 1) fail();
+    return value;
+  }
+
+  // The value's bytes, escapes undone, unescaped blanks at its end dropped.
+  std::string stringValue() {
+    std::string value;
+    std::size_t kept = 0;  // the value's length up to its last significant byte
+    while (!atEnd() && peek() != ',' && peek() != '+') {
+      const char c = text_[pos_++];
+      if (c == '\\') {
+        value += escapedByte();
+        kept = value.size();
+        continue;
+      }
+      if (c == '\0' || c == '"' || c == ';' || c == '<' || c == '>') fail();
+      value += c;
+      if (!isBlank(c)) kept = value.size();
+    }
+    value.resize(kept);
+    if (!isUtf8(value)) fail();
+    return value;
+  }
+
+  char escapedByte() {
+    const char c = peek();
+    if (hexValue(c) >= 0 && pos_ + 1 < text_.size() && hexValue(text_[pos_ + 1]) >= 0) {
+      pos_ += 2;
+      return static_cast<char>(hexValue(c) * 16 + hexValue(text_[pos_ - 1]));
+    }
+    // RFC 4514's escapable characters, plus the blanks libldap also takes.
+    constexpr std::string_view kEscapable = " \t\n\r\"#+,;<=>\\";
+    if (atEnd() || kEscapable.find(c) == std::string_view::npos) fail();
+    ++pos_;
+    return c;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string dn;
+  for (const std::string& name : names) {
+    if (!dn.empty()) dn += ',';
+    dn += name;
+  }
+  return dn;
 }
 
 }  // namespace
 
 std::string escapeDnValue(std::string_view value) {
-  // libldap escapes a value as part of a whole relative name; use a one-letter
-  // attribute and keep what follows its "=". A NUL in the value comes out as
-  // \00. The copy puts a NUL after the value, where libldap's UTF-8 check may
-  // look past a truncated sequence.
-  const std::string copy(value);
-  const std::string attribute = "x";
-  LDAPAVA ava{};
-  ava.la_attr = bervalOf(attribute);
-  ava.la_value = bervalOf(copy);
-  ava.la_flags = LDAP_AVA_STRING;
-  LDAPAVA* rdn[] = {&ava, nullptr};
-  char* text = nullptr;
-  const int rc = ldap_rdn2str(rdn, &text, kFormat);
-  std::string escaped = takeText(text);
-  if (rc != LDAP_SUCCESS || escaped.size() < 2) {
-    refuse("cannot escape \"" + copy + "\": " + ldap_err2string(rc));
+  if (!isUtf8(value)) refuse(value, " is not UTF-8 text");
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    constexpr std::string_view kSpecial = "\"+,;<=>\\";
+    const bool special = c == '\0' || kSpecial.find(c) != std::string_view::npos;
+    // A leading '#' would start a hex value; blanks at either end would be
+    // dropped as insignificant.
+    const bool atLead = i == 0 && (c == '#' || isBlank(c));
+    const bool atTail = i + 1 == value.size() && isBlank(c);
+    if (special || atLead || atTail) {
+      escaped += hexByte(static_cast<unsigned char>(c));
+    } else {
+      escaped += c;
+    }
   }
-  return escaped.substr(2);
+  return escaped;
 }
 
 std::string normalizeDn(std::string_view dn) {
-  return formatDn(parseDn(dn).get());
+  return joined(Parser(dn).relativeNames());
 }
 
 std::string childDn(std::string_view relativeName, std::string_view parentDn) {
-  const RdnHandle rdn = parseRdn(relativeName);
-  const DnHandle parent = parseDn(parentDn);
-  std::vector<LDAPRDN> parts{rdn.get()};
-  for (LDAPDN p = parent.get(); p && *p; ++p) parts.push_back(*p);
-  parts.push_back(nullptr);
-  return formatDn(parts.data());
+  std::vector<std::string> names = Parser(relativeName).relativeNames();
+  if (names.size() != 1) refuse(relativeName, " is not a single relative name");
+  for (std::string& name : Parser(parentDn).relativeNames()) names.push_back(std::move(name));
+  return joined(names);
+}
+
+std::string adsPath(std::string_view dn) {
+  const std::string canonical = normalizeDn(dn);
+  if (canonical.empty()) refuse(dn, " names no object");
+  std::string path = "LDAP://";
+  for (const char c : canonical) {
+    if (c == '/') path += '\\';
+    path += c;
+  }
+  return path;
 }
 
 }  // namespace kestrine

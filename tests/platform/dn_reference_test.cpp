@@ -1,4 +1,4 @@
-#include "platform/distinguished_name.h"
+#include "platform/dn.h"
 
 #include <gtest/gtest.h>
 #include <ldap.h>
@@ -99,7 +99,7 @@ TEST(EscapeAttributeValue, WritesWhatLibldapWritesAndReadsBackAsTheValue) {
       {"", ""},
       {"Z\xC3\xBCrich/\xE2\x82\xAC", "Z\xC3\xBCrich/\xE2\x82\xAC"}};
   for (const auto& [value, escaped] : cases) {
-    EXPECT_EQ(escapeAttributeValue(value), escaped) << value;
+    EXPECT_EQ(escapeDnValue(value), escaped) << value;
     const auto back = ldapParse("OU=" + escaped);
     EXPECT_TRUE(back && back->text == "OU=" + escaped && back->firstValue == value) << escaped;
   }
@@ -111,9 +111,9 @@ TEST(EscapeAttributeValue, RefusesBytesThatAreNoUnicodeText) {
   for (const std::string& bad :
        Texts{"\xC3", "\xFF", "a\x80", "\xE2\x82", "\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80",
              "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80"}) {
-    EXPECT_FALSE(ours(escapeAttributeValue, bad)) << bad;
+    EXPECT_FALSE(ours(escapeDnValue, bad)) << bad;
   }
-  EXPECT_TRUE(ours(escapeAttributeValue, "\xF4\x8F\xBF\xBF \xEF\xBF\xBF"));  // the last ones
+  EXPECT_TRUE(ours(escapeDnValue, "\xF4\x8F\xBF\xBF \xEF\xBF\xBF"));  // the last ones
 }
 
 TEST(CanonicalDn, DropsInsignificantBlanksAndReescapesAsLibldapDoes) {
@@ -127,10 +127,10 @@ TEST(CanonicalDn, DropsInsignificantBlanksAndReescapesAsLibldapDoes) {
       {"OU=,DC=x+CN=   ", "OU=,DC=x+CN="},
       {"1.2.840=a,0=b,x-1=c/\x01\\00", "1.2.840=a,0=b,x-1=c/\x01\\00"}};
   for (const auto& [dn, canonical] : cases) {
-    EXPECT_EQ(canonicalDn(dn), canonical) << dn;
+    EXPECT_EQ(normalizeDn(dn), canonical) << dn;
     EXPECT_EQ(ldapParse(dn).value().text, canonical) << dn;
   }
-  EXPECT_EQ(canonicalDn(""), "");
+  EXPECT_EQ(normalizeDn(""), "");
 }
 
 TEST(CanonicalDn, RefusesWhatLibldapRefuses) {
@@ -140,34 +140,34 @@ TEST(CanonicalDn, RefusesWhatLibldapRefuses) {
              "OU=#",       "OU=#0",   "OU=#0Az",   "OU=#0A\\20", "1.=a",       "1a=b",
              "a_b=c",      "O U=a",   "OID.1.2=a", "OU=\\FF",    "OU=\xC3",    "OU=\\C3\\A9\\C3",
              "OU=a,\vDC=x"}) {
-    EXPECT_FALSE(ours(canonicalDn, bad)) << bad;
+    EXPECT_FALSE(ours(normalizeDn, bad)) << bad;
     EXPECT_FALSE(ldapParse(bad)) << bad;
   }
   for (const std::string& bad :
        Texts{"ou;lang-en=a", "OU=#,DC=x", "OU=#0A zz,DC=x", "OU=\xED\xA0\x80"}) {
-    EXPECT_FALSE(ours(canonicalDn, bad)) << bad;
+    EXPECT_FALSE(ours(normalizeDn, bad)) << bad;
     EXPECT_TRUE(ldapParse(bad) && differsOnPurpose(bad)) << bad;
   }
-  EXPECT_EQ(canonicalDn("OU=a\\\\ ,DC=x"), "OU=a\\5C,DC=x");
+  EXPECT_EQ(normalizeDn("OU=a\\\\ ,DC=x"), "OU=a\\5C,DC=x");
   EXPECT_EQ(ldapParse("OU=a\\\\ ,DC=x").value().text, "OU=a\\5C\\20,DC=x");
   for (const std::string& nul : Texts{"\0"s, "\0OU=a"s, "OU=a\0"s, "OU=a\0,DC=evil"s, "O\0U=a"s}) {
-    EXPECT_FALSE(ours(canonicalDn, nul)) << nul.size();
+    EXPECT_FALSE(ours(normalizeDn, nul)) << nul.size();
   }
 }
 
 TEST(JoinDn, PutsOneRelativeNameInFrontOfItsParent) {
-  EXPECT_EQ(joinDn("cn=John", "OU=Sales, DC=x"), "cn=John,OU=Sales,DC=x");
-  EXPECT_EQ(joinDn(" cn = a + sn=b ", ""), "cn=a+sn=b");
-  EXPECT_EQ(joinDn("OU=" + escapeAttributeValue("x,OU=Evil"), "DC=x"), "OU=x\\2COU\\3DEvil,DC=x");
+  EXPECT_EQ(childDn("cn=John", "OU=Sales, DC=x"), "cn=John,OU=Sales,DC=x");
+  EXPECT_EQ(childDn(" cn = a + sn=b ", ""), "cn=a+sn=b");
+  EXPECT_EQ(childDn("OU=" + escapeDnValue("x,OU=Evil"), "DC=x"), "OU=x\\2COU\\3DEvil,DC=x");
   for (const std::string& bad :
        Texts{"cn=a,OU=b", "", " ", "nonsense", "OU=a\\", "OU=a,", "OU=a\0"s}) {
-    EXPECT_FALSE(ours([](std::string_view r) { return joinDn(r, "DC=x"); }, bad)) << bad;
+    EXPECT_FALSE(ours([](std::string_view r) { return childDn(r, "DC=x"); }, bad)) << bad;
   }
   for (const std::string& bad : Texts{" ", ",", "DC=x,", "DC=x\\", "DC=\0"s}) {
-    EXPECT_FALSE(ours([](std::string_view p) { return joinDn("OU=a", p); }, bad)) << bad;
+    EXPECT_FALSE(ours([](std::string_view p) { return childDn("OU=a", p); }, bad)) << bad;
   }
   try {
-    joinDn("OU=a\0b"s, "DC=x");
+    childDn("OU=a\0b"s, "DC=x");
     ADD_FAILURE();
   } catch (const DirectoryError& e) {
     EXPECT_STREQ(e.what(), "\"OU=a\\00b\" is not a distinguished name");
@@ -176,7 +176,7 @@ TEST(JoinDn, PutsOneRelativeNameInFrontOfItsParent) {
 
 TEST(AdsPath, EscapesTheSlashThatAdsiSplitsPathsAt) {
   EXPECT_EQ(adsPath("CN=Post 1/2 , DC=x"), "LDAP://CN=Post 1\\/2,DC=x");
-  EXPECT_EQ(adsPath("CN=" + escapeAttributeValue("a\\/b\"")), "LDAP://CN=a\\5C\\/b\\22");
+  EXPECT_EQ(adsPath("CN=" + escapeDnValue("a\\/b\"")), "LDAP://CN=a\\5C\\/b\\22");
   EXPECT_EQ(adsPath("DC=x"), "LDAP://DC=x");
   EXPECT_FALSE(ours(adsPath, ""));
   EXPECT_FALSE(ours(adsPath, "OU=a\\/b"));  // "\/" belongs to paths, not to names
@@ -232,7 +232,7 @@ TEST(DistinguishedName, AgreesWithLibldapOnRandomValuesAndNames) {
   };
   for (int round = 0; round < 6000; ++round) {
     const std::string value = randomText(random, 8);
-    if (const auto mine = ours(escapeAttributeValue, value)) {
+    if (const auto mine = ours(escapeDnValue, value)) {
       ++escaped;
       const auto back = ldapParse("OU=" + *mine + ",DC=x");
       EXPECT_TRUE(back && back->text == "OU=" + *mine + ",DC=x" && back->firstValue == value)
@@ -240,7 +240,7 @@ TEST(DistinguishedName, AgreesWithLibldapOnRandomValuesAndNames) {
     }
 
     const std::string dn = randomDn(random);
-    const auto canonical = ours(canonicalDn, dn);
+    const auto canonical = ours(normalizeDn, dn);
     const auto reference = ldapParse(dn);
     agree(canonical, reference ? std::optional(reference->text) : std::nullopt,
           differsOnPurpose(dn), dn);
@@ -255,7 +255,7 @@ TEST(DistinguishedName, AgreesWithLibldapOnRandomValuesAndNames) {
     }
     std::optional<std::string> mineJoined;
     try {
-      mineJoined = joinDn(dn, parent);
+      mineJoined = childDn(dn, parent);
       ++joined;
     } catch (const DirectoryError&) {
     }
