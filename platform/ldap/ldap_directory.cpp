@@ -148,8 +148,8 @@ class LdapObject : public DirectoryObject {
 
 }  // namespace
 
-LdapDirectory::LdapDirectory()
-    : session_(std::make_shared<LdapSession>()), known_(std::make_shared<KnownEntries>()) {}
+LdapDirectory::LdapDirectory(ConnectionSettings settings)
+    : session_(std::make_shared<LdapSession>(settings)), known_(std::make_shared<KnownEntries>()) {}
 LdapDirectory::~LdapDirectory() = default;
 
 std::shared_ptr<DirectoryObject> LdapDirectory::Bind(const std::string& path) {

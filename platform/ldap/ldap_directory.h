@@ -15,7 +15,8 @@ struct KnownEntries;
 // one connection for the whole run.
 class LdapDirectory : public Directory, public AccountLookup {
  public:
-  LdapDirectory();
+  // The program keeps the default settings; tests may wait less.
+  explicit LdapDirectory(ConnectionSettings settings = {});
   ~LdapDirectory() override;
 
   std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;

@@ -4,12 +4,12 @@
 
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/directory.h"
+#include "platform/directory_connection.h"
 
 namespace kestrine {
 
@@ -29,13 +29,15 @@ struct Entry {
   std::map<std::string, std::vector<std::string>> attributes;
 };
 
-// One LDAP connection for the whole run, opened at first use with SASL GSSAPI
-// and the caller's Kerberos credentials, sealed so that the server accepts
-// password writes. If opening fails, every later use fails at once with the
-// same error rather than trying again per record.
-class LdapSession {
+// The run's LDAP connection, opened at first use with SASL GSSAPI and the
+// caller's Kerberos credentials, sealed so that the server accepts password
+// writes. No call waits longer than the settings' timeout for the server; a
+// connection that is lost or closed by the server is replaced by a new one
+// with the same discovery and bind (see DirectoryConnection for when).
+class LdapSession : private DirectoryLink {
  public:
-  LdapSession() = default;
+  explicit LdapSession(ConnectionSettings settings = {});
+  ~LdapSession() override;
   LdapSession(const LdapSession&) = delete;
   LdapSession& operator=(const LdapSession&) = delete;
 
@@ -52,18 +54,23 @@ class LdapSession {
 
  private:
   struct Unbind {
-    void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
+    void operator()(LDAP* ld) const;
   };
 
-  LDAP* connection();
-  std::unique_ptr<LDAP, Unbind> open();
+  void open() override;
+  void close() override;
+  bool closedByPeer() override;
+  void probe() override;
+
   [[noreturn]] void fail(int rc, const std::string& doing);
+  // One search on the open connection.
   std::vector<Entry> find(const std::string& base, int scope, const std::string& filter,
                           const std::vector<std::string>& attributes, int sizeLimit,
                           const std::string& doing);
 
+  ConnectionSettings settings_;
+  DirectoryConnection connection_;
   std::unique_ptr<LDAP, Unbind> ld_;
-  std::optional<DirectoryError> openFailure_;
   std::string uri_;
 };
 

@@ -47,13 +47,15 @@ wait_for_window() {
   return 1
 }
 
-# keyboard_import PID CSV SHOT_DIR: with Kestrine (process PID) showing its
-# main window, types the CSV path into FilePath, goes back to Import with
-# Shift+Tab and presses it, answers every message box with OK, and presses
-# Done in the completion window. Screenshots: SHOT_DIR/NN-<window>.png. Fails
-# unless the program ends by itself with exit status 0.
+# keyboard_import PID CSV SHOT_DIR [ANSWER_DELAY]: with Kestrine (process PID)
+# showing its main window, types the CSV path into FilePath, goes back to
+# Import with Shift+Tab and presses it, answers every message box with OK
+# (after ANSWER_DELAY seconds, as an administrator who looks away; default 0),
+# and presses Done in the completion window. Screenshots:
+# SHOT_DIR/NN-<window>.png. Fails unless the program ends by itself with exit
+# status 0.
 keyboard_import() {
-  local pid=$1 csv=$2 shots=$3 n=1 loading_shot=0 i
+  local pid=$1 csv=$2 shots=$3 answer_delay=${4:-0} n=1 loading_shot=0 i
   local screenshot=$KESTRINE_BUILD/tests/ui/x-screenshot
   mkdir -p "$shots"
   shot() { "$screenshot" "$shots/$(printf '%02d' "$n")-$1.png" && n=$((n + 1)); }
@@ -78,6 +80,7 @@ keyboard_import() {
     if [[ -n $(visible_window Kestrine "$form1") ]]; then
       sleep 0.3
       shot message
+      sleep "$answer_delay"
       xdotool key Return
       sleep 0.2
       continue

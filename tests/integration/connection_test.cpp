@@ -1,0 +1,332 @@
+// The directory connection against a sandbox controller that stops answering,
+// restarts or drops idle connections, in the middle of whole import runs.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "platform/dn.h"
+#include "platform/host_services.h"
+#include "platform/ldap/ldap_directory.h"
+#include "run/import_run.h"
+#include "tests/fakes/fakes.h"
+#include "tests/integration/sandbox.h"
+
+namespace kestrine::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+constexpr int kNormalAccount = 512;
+// Short enough for the tests, long enough for a slow machine's answers.
+constexpr ConnectionSettings kShort{.timeout = 4s, .retryAfter = 4s, .idleCheckAfter = 60s};
+
+// scripts/sandbox-domain COMMAND for the sandbox these tests run in; its
+// output, without the last line end.
+std::string sandboxDomain(const std::string& command) {
+  const std::string line = "KESTRINE_SANDBOX_NAME=\"$KESTRINE_SANDBOX_NETNS\" " +
+                           std::string(KESTRINE_SANDBOX_SCRIPT) + " " + command;
+  std::string output;
+  FILE* pipe = popen(line.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run: " + line);
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  if (pclose(pipe) != 0) throw std::runtime_error("failed: " + line);
+  if (!output.empty() && output.back() == '\n') output.pop_back();
+  return output;
+}
+
+// The controller stopped (SIGSTOP) until thaw() or the end of the scope:
+// the sandbox is shared by every integration test.
+class Freeze {
+ public:
+  Freeze() { sandboxDomain("freeze"); }
+  ~Freeze() {
+    try {
+      thaw();
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+  Freeze(const Freeze&) = delete;
+  Freeze& operator=(const Freeze&) = delete;
+  void thaw() {
+    if (std::exchange(frozen_, false)) sandboxDomain("thaw");
+  }
+
+ private:
+  bool frozen_ = true;
+};
+
+// The LDAP server's idle timeout lowered for connections opened in the scope.
+class IdleTimeout {
+ public:
+  explicit IdleTimeout(int seconds) : saved_(sandboxDomain("idle-timeout")) {
+    sandboxDomain("idle-timeout " + std::to_string(seconds));
+  }
+  ~IdleTimeout() {
+    try {
+      sandboxDomain("idle-timeout " + saved_);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+  IdleTimeout(const IdleTimeout&) = delete;
+  IdleTimeout& operator=(const IdleTimeout&) = delete;
+
+ private:
+  std::string saved_;
+};
+
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (saved_) {
+      setenv(name_, saved_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+// A view through which a fault strikes mid-run: when a progress text shows,
+// when a message box is up, or when the run has ended.
+class ActingView : public RecordingView {
+ public:
+  using RecordingView::RecordingView;
+  void setLoadingText(const std::string& text) override {
+    RecordingView::setLoadingText(text);
+    if (const auto act = onProgress.find(text); act != onProgress.end()) act->second();
+  }
+  void messageBox(const std::string& prompt, int buttons, const std::string& title) override {
+    RecordingView::messageBox(prompt, buttons, title);
+    if (onMessage) onMessage(prompt);
+  }
+  void showComplete() override {
+    RecordingView::showComplete();
+    if (onComplete) onComplete();
+  }
+
+  std::map<std::string, std::function<void()>> onProgress;
+  std::function<void(const std::string&)> onMessage;
+  std::function<void()> onComplete;
+};
+
+template <class Call>
+std::string failure(Call call) {
+  try {
+    call();
+  } catch (const DirectoryError& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "no DirectoryError";
+  return {};
+}
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { sandbox = std::make_unique<Sandbox>(); }
+  static void TearDownTestSuite() { sandbox.reset(); }
+
+  void SetUp() override {
+    static int counter = 0;
+    tag = "c" + std::to_string(getpid() % 100000) + static_cast<char>('a' + counter++ % 26);
+    folder = std::filesystem::temp_directory_path() / ("kestrine-" + tag);
+    std::filesystem::create_directories(folder);
+  }
+  void TearDown() override {
+    sandbox->removeTree(unitDn());
+    sandbox->removeFromShare(tag);
+    std::filesystem::remove_all(folder);
+  }
+
+  std::string unit() const { return tag + " Conn"; }
+  std::string unitDn() const { return childDn("OU=" + escapeDnValue(unit()), sandbox->domainDn()); }
+  std::string account(int n) const { return tag + "u" + std::to_string(n); }
+  std::string line(int n, const std::string& fileServer = "") const {
+    return account(n) + ",User " + account(n) + ",First,Last,Pa55word!x," + unit() +
+           ",kestrine.test," + (fileServer.empty() ? sandbox->server() : fileServer) +
+           ",home,logon.cmd";
+  }
+  // The progress text that ends record n.
+  std::string afterRecord(int n) const {
+    return "Creating Share: \\\\" + sandbox->server() + "\\home$\\" + account(n);
+  }
+  Entry user(int n) const {
+    return sandbox->read(childDn("cn=" + escapeDnValue("User " + account(n)), unitDn()));
+  }
+  bool enabled(int n) const {
+    const Entry entry = user(n);
+    return !entry.dn.empty() &&
+           first(entry, "userAccountControl") == std::to_string(kNormalAccount);
+  }
+
+  struct Outcome {
+    int done = 0;
+    int failed = 0;
+    std::string completeText;
+    std::string messages;  // every message box's text, one a line
+    Clock::duration took{};
+  };
+  Outcome import(const std::vector<std::string>& lines, ActingView& view,
+                 ConnectionSettings settings) {
+    const auto path = folder / "users.csv";
+    std::ofstream file(path, std::ios::binary);
+    for (const auto& line : lines) file << line << "\r\n";
+    file.close();
+    view.filePath = path.string();
+    LdapDirectory ldap(settings);
+    HostServiceObjects services(ldap);
+    ImportRun run(view, ldap, services);
+    const auto start = Clock::now();
+    run.run();
+    Outcome outcome{run.state().recordCount, run.state().failedCount, view.completeText, "",
+                    Clock::now() - start};
+    for (const auto& entry : log.entries) {
+      if (entry.rfind("message", 0) == 0) outcome.messages += entry + "\n";
+    }
+    return outcome;
+  }
+
+  static std::unique_ptr<Sandbox> sandbox;
+  std::string tag;
+  std::filesystem::path folder;
+  CallLog log;
+};
+
+std::unique_ptr<Sandbox> ConnectionTest::sandbox;
+
+TEST_F(ConnectionTest, FrozenControllerFailsTheBindAndRequestsInTheTimeoutThenServesAgain) {
+  LdapSession session(kShort);
+  session.readEntry("");
+  {
+    Freeze freeze;
+    const auto start = Clock::now();
+    // The read waits its timeout, and so does the new connection's bind.
+    const std::string reason = failure([&] { session.readEntry(""); });
+    EXPECT_THAT(reason, HasSubstr("GSSAPI bind to "));
+    EXPECT_THAT(reason, HasSubstr(": the domain controller did not answer within 4 s"));
+    EXPECT_THAT(reason, Not(HasSubstr("Success")));
+    EXPECT_LT(Clock::now() - start, 60s);
+    // Held for retryAfter: the same reason, without a new try.
+    EXPECT_EQ(failure([&] { session.readEntry(""); }), reason);
+  }
+  std::this_thread::sleep_for(kShort.retryAfter);
+  EXPECT_FALSE(session.readEntry("").attributes.empty());
+}
+
+TEST_F(ConnectionTest, ControllerFrozenForAWhileCostsOnlyTheRecordsOfThatWhile) {
+  ActingView view(log);
+  std::optional<Freeze> freeze;
+  view.onProgress[afterRecord(2)] = [&] { freeze.emplace(); };
+  view.onProgress[afterRecord(4)] = [&] {
+    freeze->thaw();
+    std::this_thread::sleep_for(kShort.retryAfter);
+  };
+  const auto outcome = import({line(1), line(2), line(3), line(4), line(5), line(6)}, view, kShort);
+
+  EXPECT_EQ(outcome.done, 4);
+  EXPECT_EQ(outcome.failed, 2);
+  EXPECT_THAT(outcome.completeText, StartsWith("4 Users and Folders were added successfully!"));
+  EXPECT_THAT(outcome.messages, HasSubstr("did not answer within 4 s"));
+  EXPECT_TRUE(enabled(1));
+  EXPECT_TRUE(enabled(2));
+  // The add that timed out may have been applied once the controller ran
+  // again; the account never got its password.
+  EXPECT_FALSE(enabled(3));
+  EXPECT_TRUE(user(4).dn.empty());  // failed at once, never sent
+  EXPECT_TRUE(enabled(5));
+  EXPECT_TRUE(enabled(6));
+}
+
+TEST_F(ConnectionTest, ControllerFrozenForGoodEndsTheRunWithEveryRecordReported) {
+  ActingView view(log);
+  std::optional<Freeze> freeze;
+  view.onProgress[afterRecord(2)] = [&] { freeze.emplace(); };
+  // Before the program's end, which closes the file share's connection too.
+  view.onComplete = [&] { freeze.reset(); };
+  std::vector<std::string> lines;
+  for (int n = 1; n <= 120; ++n) lines.push_back(line(n));
+  const auto outcome = import(lines, view, ConnectionSettings{});  // the program's own
+
+  EXPECT_EQ(outcome.done, 2);
+  EXPECT_EQ(outcome.failed, 118);
+  EXPECT_THAT(outcome.completeText, StartsWith("2 Users and Folders were added successfully!"));
+  // One timeout for the write, one for the new bind; then the rest fail at once.
+  EXPECT_LT(outcome.took, 150s);
+  EXPECT_TRUE(enabled(2));
+  EXPECT_TRUE(user(120).dn.empty());
+}
+
+TEST_F(ConnectionTest, ControllerRestartedMidRunServesTheLaterRecords) {
+  ActingView view(log);
+  view.onProgress[afterRecord(2)] = [] { sandboxDomain("restart"); };
+  const auto outcome = import({line(1), line(2), line(3), line(4)}, view, kShort);
+
+  EXPECT_EQ(outcome.done, 4);
+  EXPECT_EQ(outcome.completeText, "4 Users and Folders were added successfully!");
+  for (int n = 1; n <= 4; ++n) EXPECT_TRUE(enabled(n)) << n;
+}
+
+TEST_F(ConnectionTest, IdleDropWhileAMessageBoxWaitsCostsNoRecord) {
+  constexpr int kIdleSeconds = 4;
+  IdleTimeout idle(kIdleSeconds);
+  ActingView view(log);
+  view.onMessage = [&](const std::string& prompt) {
+    if (prompt.rfind("Cannot create:", 0) == 0) std::this_thread::sleep_for(kIdleSeconds * 1s + 3s);
+  };
+  const auto outcome =
+      import({line(1), line(2, "nohost.invalid"), line(3), line(4)}, view, ConnectionSettings{});
+
+  EXPECT_THAT(outcome.messages, HasSubstr("Cannot create: \\\\nohost.invalid\\home$\\"));
+  EXPECT_EQ(outcome.done, 3);
+  EXPECT_THAT(outcome.completeText, StartsWith("3 Users and Folders were added successfully!"));
+  EXPECT_TRUE(enabled(3));
+  EXPECT_TRUE(enabled(4));
+}
+
+TEST_F(ConnectionTest, BindWithoutAUsableTicketSaysWhy) {
+  {
+    ScopedEnvironment cache("KRB5CCNAME", "FILE:" + (folder / "no-such-cache").string());
+    LdapSession session(kShort);
+    EXPECT_THAT(failure([&] { session.readEntry(""); }),
+                HasSubstr(": no Kerberos ticket (run kinit)"));
+  }
+  const std::string cache = "FILE:" + (folder / "short-lived").string();
+  const std::string kinit = "kinit -l 3s -c " + cache + " Administrator@" + sandbox->realm() +
+                            " <\"$KESTRINE_SANDBOX_ADMIN_PASSWORD_FILE\" >/dev/null";
+  ASSERT_EQ(std::system(kinit.c_str()), 0);
+  std::this_thread::sleep_for(4s);
+  ScopedEnvironment expired("KRB5CCNAME", cache);
+  LdapSession session(kShort);
+  EXPECT_THAT(failure([&] { session.readEntry(""); }),
+              HasSubstr(": the ticket has expired (run kinit)"));
+}
+
+}  // namespace
+}  // namespace kestrine::testing
