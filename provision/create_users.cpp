@@ -50,6 +50,17 @@ void Provisioning::CreateUsers() {
   step("put sn", [&] { user.Put("sn", state_.lastName); });
   step("put userPrincipalName", [&] { user.Put("userPrincipalName", state_.principalName); });
   outcome.accountWritten = step("write the account", [&] { user.SetInfo(); });
+  if (!outcome.accountWritten) {
+    // The later steps could only fail on an object the directory does not
+    // hold, or, after a write lost with its connection, add the account a
+    // second time without its password. Only a refusal because the name is
+    // taken says whose account is there.
+    if (step.lastFailure().code == kAlreadyExists) {
+      identifyExistingAccount("LDAP://" + relativeName + "," + state_.ouPath + context);
+    }
+    return;
+  }
+  outcome.account = AccountOrigin::kCreated;
 
   step("put AccountExpirationDate",
        [&] { user.Put("AccountExpirationDate", std::string("01/01/1970")); });
@@ -65,12 +76,6 @@ void Provisioning::CreateUsers() {
     user.Forget("pwdLastSet");
   }
   outcome.accountCompleted = step("complete the account", [&] { user.SetInfo(); });
-
-  if (outcome.accountWritten) {
-    outcome.account = AccountOrigin::kCreated;
-  } else {
-    identifyExistingAccount("LDAP://" + relativeName + "," + state_.ouPath + context);
-  }
 }
 
 void Provisioning::identifyExistingAccount(const std::string& ownPath) {

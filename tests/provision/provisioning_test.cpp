@@ -134,6 +134,18 @@ TEST_F(ProvisioningTest, ExistingAccountIsLeftUnchanged) {
   EXPECT_THAT(state.record.failures, IsEmpty());
 }
 
+TEST_F(ProvisioningTest, FirstCommitLostWithItsConnectionIsNeverSentAgain) {
+  directory.objects["OU=Sales,DC=example,DC=test"];
+  directory.failWhen("SetInfo " + userDn + " givenName", 81);  // the server went away
+  provisioning.CreateUsers();
+  // A second add would create the account without its password.
+  EXPECT_EQ(directory.objects.count(userDn), 0u);
+  EXPECT_THAT(log.entries, Not(Contains(::testing::StartsWith("SetPassword"))));
+  EXPECT_EQ(state.record.account, AccountOrigin::kNotCreated);
+  ASSERT_EQ(state.record.failures.size(), 1u);
+  EXPECT_EQ(state.record.failures[0].code, 81);
+}
+
 TEST_F(ProvisioningTest, ExistingAccountIsTheRecordsOwnOnlyAtItsDnWithItsLogonName) {
   const std::string otherDn = "cn=Administrator,CN=Users,DC=example,DC=test";
   struct Case {
