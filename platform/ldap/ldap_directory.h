@@ -12,7 +12,7 @@ struct KnownEntries;
 
 // The directory through OpenLDAP's libldap: "LDAP://rootDSE" and
 // "LDAP://<dn>" on the server that libldap's configuration or DNS names, over
-// one connection for the whole run.
+// one connection for the whole run, reopened when it is lost.
 class LdapDirectory : public Directory, public AccountLookup {
  public:
   // The program keeps the default settings; tests may wait less.
