@@ -30,6 +30,7 @@ bool flagSet(const std::string& number, long flag) {
 void Provisioning::CreateUsers() {
   GuardedSteps step(&state_.record.failures);
   RecordOutcome& outcome = state_.record;
+  outcome.account = AccountOrigin::kNotCreated;
 
   std::string context;
   if (!step("bind the unit " + state_.ouPath, [&] {
@@ -80,7 +81,6 @@ void Provisioning::CreateUsers() {
 
 void Provisioning::identifyExistingAccount(const std::string& ownPath) {
   RecordOutcome& outcome = state_.record;
-  outcome.account = AccountOrigin::kNotCreated;
   try {
     std::shared_ptr<DirectoryObject> own;
     try {
