@@ -19,9 +19,13 @@ class DirectoryError : public PlatformError {
   using PlatformError::PlatformError;
 };
 
-// Result codes the provisioning steps tell apart (LDAP's numbers).
-inline constexpr int kAlreadyExists = 68;
+// Failure codes of directory operations: LDAP result codes, whichever
+// library reached the server.
+inline constexpr int kNoSuchAttribute = 16;
+inline constexpr int kInvalidSyntax = 21;
 inline constexpr int kNoSuchObject = 32;
+inline constexpr int kInvalidDnSyntax = 34;
+inline constexpr int kAlreadyExists = 68;
 // An operation on a reference that holds no object.
 inline constexpr int kObjectRequired = 424;
 

@@ -9,7 +9,6 @@ namespace kestrine {
 
 namespace {
 
-constexpr int kInvalidDnSyntax = 34;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 std::string hexByte(unsigned char byte) {

@@ -174,12 +174,6 @@ class PipeSignalHeld {
 
 }  // namespace
 
-std::string attributeKey(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return name;
-}
-
 std::string directoryServerUri() {
   char* configured = nullptr;
   std::string uri;

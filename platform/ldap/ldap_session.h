@@ -10,44 +10,27 @@
 
 #include "platform/directory.h"
 #include "platform/directory_connection.h"
+#include "platform/directory_session.h"
 
 namespace kestrine {
-
-// An attribute's name and its new values; no values removes the attribute.
-struct AttributeValues {
-  std::string name;
-  std::vector<std::string> values;
-};
-
-// Attribute names are case-insensitive: entries key them by this form.
-std::string attributeKey(std::string name);
-
-// What a base search read: the entry's name and its attributes, keyed by
-// attributeKey().
-struct Entry {
-  std::string dn;
-  std::map<std::string, std::vector<std::string>> attributes;
-};
 
 // The run's LDAP connection, opened at first use with SASL GSSAPI and the
 // caller's Kerberos credentials, sealed so that the server accepts password
 // writes. No call waits longer than the settings' timeout for the server; a
 // connection that is lost or closed by the server is replaced by a new one
 // with the same discovery and bind (see DirectoryConnection for when).
-class LdapSession : private DirectoryLink {
+class LdapSession : public DirectorySession, private DirectoryLink {
  public:
   explicit LdapSession(ConnectionSettings settings = {});
   ~LdapSession() override;
   LdapSession(const LdapSession&) = delete;
   LdapSession& operator=(const LdapSession&) = delete;
 
-  Entry readEntry(const std::string& dn);
-  // The entries below `base` that match an LDAP filter, with the attributes
-  // asked for.
+  Entry readEntry(const std::string& dn) override;
   std::vector<Entry> search(const std::string& base, const std::string& filter,
-                            const std::vector<std::string>& attributes);
-  void add(const std::string& dn, const std::vector<AttributeValues>& attributes);
-  void replace(const std::string& dn, const std::vector<AttributeValues>& attributes);
+                            const std::vector<std::string>& attributes) override;
+  void add(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
+  void replace(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
 
   // The server that the session talks (or would talk) to, for messages.
   const std::string& uri() const { return uri_; }

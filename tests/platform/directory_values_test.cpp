@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/ldap/ldap_directory.h"
+#include "platform/directory_values.h"
 
 namespace kestrine {
 namespace {
@@ -50,6 +50,18 @@ TEST(SidText, ReadsTheBinaryObjectSid) {
       "S-1-5-32-544");
   EXPECT_THROW(sidText(sid.substr(0, 27)), DirectoryError);
   EXPECT_THROW(sidText(""), DirectoryError);
+}
+
+TEST(FilterValue, EscapesWhatWouldChangeTheFilter) {
+  EXPECT_EQ(filterValue("jdoe"), "jdoe");
+  EXPECT_EQ(filterValue("*)(objectClass=*"), "\\2a\\29\\28objectClass=\\2a");
+  EXPECT_EQ(filterValue(std::string("a\\b\0c", 5)), "a\\5cb\\00c");
+  EXPECT_EQ(filterValue("J\xC3\xBCrgen"), "J\xC3\xBCrgen");  // UTF-8 goes as it is
+}
+
+TEST(AttributeKey, LowersAsciiLettersOnly) {
+  EXPECT_EQ(attributeKey("sAMAccountName"), "samaccountname");
+  EXPECT_EQ(attributeKey("\xC3\x9C-Name"), "\xC3\x9C-name");
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kestrine {
+
+// An attribute's name and its new values; no values removes the attribute.
+struct AttributeValues {
+  std::string name;
+  std::vector<std::string> values;
+};
+
+// Attribute names are case-insensitive: entries key them by this form.
+std::string attributeKey(std::string name);
+
+// What a search read: the entry's name and its attributes, keyed by
+// attributeKey().
+struct Entry {
+  std::string dn;
+  std::map<std::string, std::vector<std::string>> attributes;
+};
+
+// The requests the directory objects make of a connection to the server, as
+// the platform's LDAP library sends them. Failures are DirectoryErrors with
+// the LDAP result code.
+class DirectorySession {
+ public:
+  virtual ~DirectorySession() = default;
+  // The entry at `dn` ("" for the rootDSE) with its attributes.
+  virtual Entry readEntry(const std::string& dn) = 0;
+  // The entries below `base` that match an LDAP filter, with the attributes
+  // asked for.
+  virtual std::vector<Entry> search(const std::string& base, const std::string& filter,
+                                    const std::vector<std::string>& attributes) = 0;
+  virtual void add(const std::string& dn, const std::vector<AttributeValues>& attributes) = 0;
+  virtual void replace(const std::string& dn, const std::vector<AttributeValues>& attributes) = 0;
+};
+
+}  // namespace kestrine
