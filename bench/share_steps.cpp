@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < count; ++i) {
     state.accountName = argv[3] + std::to_string(i);
     state.record = {};
+    state.record.account = AccountOrigin::kCreated;  // the import made these accounts
     provisioning.CreateFolders();
     if (!state.record.folderPresent || !state.record.permissionsSet) ++failed;
   }

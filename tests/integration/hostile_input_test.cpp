@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -95,6 +96,11 @@ struct Hostile {
   const char* picture;  // how the byte is shown in the logon name
   const char* codePoint;
 };
+
+// The case's name, not its bytes, in test names and messages.
+void PrintTo(const Hostile& hostile, std::ostream* out) {
+  *out << hostile.name;
+}
 
 class HostileRecord : public HostileInput, public ::testing::WithParamInterface<Hostile> {};
 
