@@ -4,17 +4,17 @@
 #include "app/platform_services.h"
 #include "ui/form1.h"
 #include "ui/window_conventions.h"
-#include "ui/windows.h"
+#include "ui/forms.h"
 
 namespace {
 
 // Form1 has run its load handling by the time it exists; it opens centred with
 // the focus in FilePath. The icon is Form1's own: Loading keeps the platform's
 // default one on its taskbar button.
-void startUp(kestrine::Windows& windows) {
+void startUp(kestrine::Forms& forms) {
   // Only the program end ends the program, never the last window closing.
   QApplication::setQuitOnLastWindowClosed(false);
-  kestrine::showActivated(&windows.form1());
+  kestrine::showActivated(&forms.form1());
 }
 
 }  // namespace
@@ -22,7 +22,7 @@ void startUp(kestrine::Windows& windows) {
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   kestrine::PlatformServices services;
-  kestrine::Windows windows(services.directory, services.serviceObjects);
-  startUp(windows);
+  kestrine::Forms forms(services.directory, services.serviceObjects);
+  startUp(forms);
   return QApplication::exec();
 }

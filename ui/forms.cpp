@@ -1,4 +1,4 @@
-#include "ui/windows.h"
+#include "ui/forms.h"
 
 #include "ui/complete.h"
 #include "ui/form1.h"
@@ -6,22 +6,22 @@
 
 namespace kestrine {
 
-Windows::Windows(Directory& directory, ServiceObjects& services)
+Forms::Forms(Directory& directory, ServiceObjects& services)
     : view_(*this), run_(view_, directory, services) {}
 
-Windows::~Windows() = default;
+Forms::~Forms() = default;
 
-Form1& Windows::form1() {
+Form1& Forms::form1() {
   if (!form1_) form1_ = std::make_unique<Form1>([this] { run_.run(); });
   return *form1_;
 }
 
-Loading& Windows::loading() {
+Loading& Forms::loading() {
   if (!loading_) loading_ = std::make_unique<Loading>();
   return *loading_;
 }
 
-Complete& Windows::complete() {
+Complete& Forms::complete() {
   if (!complete_) complete_ = std::make_unique<Complete>();
   return *complete_;
 }

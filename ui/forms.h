@@ -16,12 +16,12 @@ class Loading;
 // The program's three windows, each a single instance that comes into being,
 // invisible, at its first use; and the import run, which lives as long as the
 // main window.
-class Windows {
+class Forms {
  public:
-  Windows(Directory& directory, ServiceObjects& services);
-  ~Windows();
-  Windows(const Windows&) = delete;
-  Windows& operator=(const Windows&) = delete;
+  Forms(Directory& directory, ServiceObjects& services);
+  ~Forms();
+  Forms(const Forms&) = delete;
+  Forms& operator=(const Forms&) = delete;
 
   Form1& form1();
   Loading& loading();

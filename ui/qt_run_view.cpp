@@ -11,43 +11,43 @@
 #include "ui/loading.h"
 #include "ui/program_end.h"
 #include "ui/window_conventions.h"
-#include "ui/windows.h"
+#include "ui/forms.h"
 
 namespace kestrine {
 
 void QtRunView::hideForm1() {
-  windows_.form1().hide();
+  forms_.form1().hide();
 }
 
 std::string QtRunView::filePathText() {
-  return windows_.form1().FilePath()->text().toStdString();
+  return forms_.form1().FilePath()->text().toStdString();
 }
 
 void QtRunView::showLoading() {
-  Loading& loading = windows_.loading();
+  Loading& loading = forms_.loading();
   showActivated(&loading);
   // The run keeps the event loop from painting; draw the designed text now.
   paintNow(&loading);
 }
 
 void QtRunView::hideLoading() {
-  windows_.loading().hide();
+  forms_.loading().hide();
 }
 
 void QtRunView::setLoadingText(const std::string& text) {
-  windows_.loading().lblLoading()->setText(QString::fromStdString(text));
+  forms_.loading().lblLoading()->setText(QString::fromStdString(text));
 }
 
 void QtRunView::repaintLoading() {
-  paintNow(windows_.loading().lblLoading());
+  paintNow(forms_.loading().lblLoading());
 }
 
 void QtRunView::setCompleteText(const std::string& text) {
-  windows_.complete().lblComplete()->setText(QString::fromStdString(text));
+  forms_.complete().lblComplete()->setText(QString::fromStdString(text));
 }
 
 void QtRunView::showComplete() {
-  showActivated(&windows_.complete());
+  showActivated(&forms_.complete());
 }
 
 // The run's boxes all pass buttons 0, and the interface carries no answer back,

@@ -6,12 +6,12 @@
 
 namespace kestrine {
 
-class Windows;
+class Forms;
 
 // The run's view of the three windows and of the message boxes.
 class QtRunView : public RunView {
  public:
-  explicit QtRunView(Windows& windows) : windows_(windows) {}
+  explicit QtRunView(Forms& forms) : forms_(forms) {}
 
   void hideForm1() override;
   std::string filePathText() override;
@@ -25,7 +25,7 @@ class QtRunView : public RunView {
   [[noreturn]] void endProgram() override;
 
  private:
-  Windows& windows_;
+  Forms& forms_;
 };
 
 }  // namespace kestrine

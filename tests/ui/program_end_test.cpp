@@ -16,7 +16,7 @@
 #include "ui/picture_button.h"
 #include "ui/picture_window.h"
 #include "ui/window_conventions.h"
-#include "ui/windows.h"
+#include "ui/forms.h"
 
 namespace kestrine {
 namespace {
@@ -46,19 +46,19 @@ int endThrough(int argc, char** argv, const QByteArray& how) {
   testing::CallLog log;
   testing::FakeDirectory directory(log);
   testing::FakeFileSystem files(log);
-  Windows windows(directory, files);
+  Forms forms(directory, files);
   std::printf("buffered\n");  // written only if the end flushes stdio
 
   if (how == "Command2") {
-    showActivated(&windows.form1());
-    QTest::keyClick(windows.form1().Command2(), Qt::Key_Space);
+    showActivated(&forms.form1());
+    QTest::keyClick(forms.form1().Command2(), Qt::Key_Space);
   } else if (how == "Finish") {
-    showActivated(&windows.complete());
-    QTest::mouseClick(windows.complete().Finish(), Qt::LeftButton);
+    showActivated(&forms.complete());
+    QTest::mouseClick(forms.complete().Finish(), Qt::LeftButton);
   } else {
     testing::MessageBoxAnswerer answerer([](QMessageBox& box) { note(box.text().toUtf8()); });
-    showActivated(&windows.form1());
-    QTest::mouseClick(windows.form1().Command1(), Qt::LeftButton);  // FilePath is empty
+    showActivated(&forms.form1());
+    QTest::mouseClick(forms.form1().Command1(), Qt::LeftButton);  // FilePath is empty
   }
   return 3;
 }

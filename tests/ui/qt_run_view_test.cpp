@@ -14,7 +14,7 @@
 #include "ui/picture_button.h"
 #include "ui/qt_run_view.h"
 #include "ui/window_conventions.h"
-#include "ui/windows.h"
+#include "ui/forms.h"
 
 namespace kestrine {
 namespace {
@@ -52,8 +52,8 @@ class QtRunViewTest : public QObject {
     testing::FakeFileSystem files(log);
     files.files["users.csv"] = {
         "jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd"};
-    Windows windows(directory, files);
-    Form1& form = windows.form1();
+    Forms forms(directory, files);
+    Form1& form = forms.form1();
     for (const QWidget* w : QApplication::topLevelWidgets()) {  // Loading, Complete come later
       QVERIFY(w->objectName() != u"Loading" && w->objectName() != u"Complete");
     }
@@ -74,18 +74,18 @@ class QtRunViewTest : public QObject {
                                    "show Complete",
                                }));
     QVERIFY(directory.objects.count("cn=John Doe,OU=Sales,DC=example,DC=test"));
-    QVERIFY(windows.complete().isVisible());
-    QCOMPARE(windows.complete().lblComplete()->text(),
+    QVERIFY(forms.complete().isVisible());
+    QCOMPARE(forms.complete().lblComplete()->text(),
              QStringLiteral("1 Users and Folders were added successfully!"));
-    QVERIFY(windows.loading().lblStep()->text().isEmpty());
+    QVERIFY(forms.loading().lblStep()->text().isEmpty());
   }
 
   void messageBoxesOfferOkAloneWithoutIcon() {
     testing::CallLog log;
     testing::FakeDirectory directory(log);
     testing::FakeFileSystem files(log);
-    Windows windows(directory, files);
-    QtRunView view(windows);
+    Forms forms(directory, files);
+    QtRunView view(forms);
     QStringList seen;
     testing::MessageBoxAnswerer answerer([&](QMessageBox& box) {
       seen << box.windowTitle() << box.text();

@@ -12,7 +12,7 @@
 #include "ui/loading.h"
 #include "ui/picture_button.h"
 #include "ui/window_conventions.h"
-#include "ui/windows.h"
+#include "ui/forms.h"
 
 namespace kestrine {
 namespace {
@@ -69,19 +69,19 @@ class WindowLayoutTest : public QObject {
 
  private:
   QWidget* window(const QString& name) {
-    if (name == u"Form1") return &windows_->form1();
-    if (name == u"Loading") return &windows_->loading();
-    return &windows_->complete();
+    if (name == u"Form1") return &forms_->form1();
+    if (name == u"Loading") return &forms_->loading();
+    return &forms_->complete();
   }
 
   testing::CallLog log_;
   testing::FakeDirectory directory_{log_};
   testing::FakeFileSystem files_{log_};
-  std::unique_ptr<Windows> windows_;
+  std::unique_ptr<Forms> forms_;
 
  private slots:
-  void init() { windows_ = std::make_unique<Windows>(directory_, files_); }
-  void cleanup() { windows_.reset(); }
+  void init() { forms_ = std::make_unique<Forms>(directory_, files_); }
+  void cleanup() { forms_.reset(); }
 
   void controlsSitWhereTheirTwipsSayInVerdana() {
     for (const Control& c : kControls) {
@@ -118,13 +118,13 @@ class WindowLayoutTest : public QObject {
         QVERIFY2(shown.pixel(p) == picture.pixel(p), expected.name);
       }
     }
-    QVERIFY(windows_->form1().windowIcon().availableSizes().contains(QSize(16, 16)));
-    QVERIFY(windows_->form1().windowIcon().availableSizes().contains(QSize(48, 48)));
-    QVERIFY(!windows_->loading().testAttribute(Qt::WA_SetWindowIcon));
+    QVERIFY(forms_->form1().windowIcon().availableSizes().contains(QSize(16, 16)));
+    QVERIFY(forms_->form1().windowIcon().availableSizes().contains(QSize(48, 48)));
+    QVERIFY(!forms_->loading().testAttribute(Qt::WA_SetWindowIcon));
   }
 
   void focusStartsInFilePathAndTabCyclesInTabIndexOrder() {
-    Form1& form = windows_->form1();
+    Form1& form = forms_->form1();
     showActivated(&form);
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QCOMPARE(QApplication::focusWidget(), form.FilePath());
