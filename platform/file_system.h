@@ -26,8 +26,9 @@ class LineTooLong : public FileError {
   LineTooLong() : FileError(EFBIG, "longer than 1 MiB") {}
 };
 
-// A text file open for reading, decoded to UTF-8: from UTF-16 when the file
-// starts with a UTF-16 byte-order mark, otherwise from the system's code page.
+// A text file open for reading, decoded to UTF-8: from UTF-16 or UTF-8 when
+// the file starts with that byte-order mark, otherwise from the system's code
+// page.
 class TextStream {
  public:
   virtual ~TextStream() = default;

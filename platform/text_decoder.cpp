@@ -3,11 +3,11 @@
 #include <langinfo.h>
 #include <locale.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <stdexcept>
-#include <utility>
+
+#include "platform/utf16_decoder.h"
 
 namespace kestrine {
 
@@ -29,55 +29,6 @@ bool readsAsUtf8(const std::string& charset) {
   const std::string name = canonicalName(charset);
   return name.empty() || name == "UTF8" || name == "ANSIX341968" || name == "ASCII" ||
          name == "USASCII";
-}
-
-// Length of the valid UTF-8 sequence at the start of `s`, or 0.
-std::size_t validSequence(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const auto continuation = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
-  const unsigned char lead = b(0);
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    if (!continuation(1) || !continuation(2)) return 0;
-    if (lead == 0xE0 && b(1) < 0xA0) return 0;   // overlong
-    if (lead == 0xED && b(1) >= 0xA0) return 0;  // surrogate
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
-    if (lead == 0xF0 && b(1) < 0x90) return 0;   // overlong
-    if (lead == 0xF4 && b(1) >= 0x90) return 0;  // beyond U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-void appendUtf8(char32_t code, std::string& out) {
-  const auto byte = [](char32_t bits) { return static_cast<char>(bits); };
-  if (code < 0x80) {
-    out += byte(code);
-  } else if (code < 0x800) {
-    out += byte(0xC0 | (code >> 6));
-    out += byte(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += byte(0xE0 | (code >> 12));
-    out += byte(0x80 | ((code >> 6) & 0x3F));
-    out += byte(0x80 | (code & 0x3F));
-  } else {
-    out += byte(0xF0 | (code >> 18));
-    out += byte(0x80 | ((code >> 12) & 0x3F));
-    out += byte(0x80 | ((code >> 6) & 0x3F));
-    out += byte(0x80 | (code & 0x3F));
-  }
-}
-
-bool isHighSurrogate(char16_t unit) {
-  return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool isLowSurrogate(char16_t unit) {
-  return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 }  // namespace
@@ -121,62 +72,6 @@ std::string TextDecoder::decode(std::string_view bytes) {
       ++in;
       --inLeft;
       iconv(converter_, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  return out;
-}
-
-void Utf16Decoder::decode(std::string_view bytes, std::string& out) {
-  const auto unitOf = [&](unsigned char first, unsigned char second) {
-    return static_cast<char16_t>(bigEndian_ ? (first << 8) | second : (second << 8) | first);
-  };
-  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  std::size_t i = 0;
-  if (oddByte_ && !bytes.empty()) {
-    decodeUnit(unitOf(*oddByte_, at(0)), out);
-    oddByte_.reset();
-    i = 1;
-  }
-  for (; i + 1 < bytes.size(); i += 2) decodeUnit(unitOf(at(i), at(i + 1)), out);
-  if (i < bytes.size()) oddByte_ = at(i);
-}
-
-void Utf16Decoder::finish(std::string& out) {
-  if (highSurrogate_ != 0) out += kReplacement;
-  if (oddByte_) out += kReplacement;
-  highSurrogate_ = 0;
-  oddByte_.reset();
-}
-
-void Utf16Decoder::decodeUnit(char16_t unit, std::string& out) {
-  if (highSurrogate_ != 0) {
-    const char16_t high = std::exchange(highSurrogate_, 0);
-    if (isLowSurrogate(unit)) {
-      appendUtf8(0x10000 + (char32_t{high} - 0xD800) * 0x400 + (char32_t{unit} - 0xDC00), out);
-      return;
-    }
-    out += kReplacement;
-  }
-  if (isHighSurrogate(unit)) {
-    highSurrogate_ = unit;
-  } else if (isLowSurrogate(unit)) {
-    out += kReplacement;
-  } else {
-    appendUtf8(unit, out);
-  }
-}
-
-std::string repairUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  while (!bytes.empty()) {
-    const std::size_t length = validSequence(bytes);
-    if (length == 0) {
-      out += kReplacement;
-      bytes.remove_prefix(1);
-    } else {
-      out.append(bytes.substr(0, length));
-      bytes.remove_prefix(length);
     }
   }
   return out;

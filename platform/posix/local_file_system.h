@@ -8,8 +8,8 @@
 namespace kestrine {
 
 // Files on the local file system, read as text in the locale's character set,
-// or as UTF-16 when they start with its byte-order mark. Only regular files
-// open for reading.
+// or as UTF-16 or UTF-8 when they start with a byte-order mark. Only regular
+// files open for reading.
 class LocalFileSystem : public FileSystem {
  public:
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;

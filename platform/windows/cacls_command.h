@@ -12,8 +12,11 @@ namespace kestrine {
 // The folder and the account come from the CSV file. Quoting keeps blanks and
 // & | < > inside one argument; a name holding a double quote, a percent sign,
 // a caret or a control character could still change what cmd.exe runs, so it
-// gets no command at all.
+// gets no command at all. The group has its local name on a system in another
+// language ("Administratoren"); a name other than letters, digits, - _ and .
+// is quoted, and refused by the same rule or when empty.
 std::optional<std::string> caclsCommand(const std::string& homeFolder,
-                                        const std::string& accountName);
+                                        const std::string& accountName,
+                                        const std::string& administrators = "Administrators");
 
 }  // namespace kestrine

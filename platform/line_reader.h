@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+#include "platform/utf16_decoder.h"
+
+namespace kestrine {
+
+// An open file's bytes, as the platform reads them.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `size` bytes into `buffer`; 0 at the end. Throws FileError.
+  virtual std::size_t read(char* buffer, std::size_t size) = 0;
+};
+
+// Turns one line in the system's code page into UTF-8.
+class CodePageDecoder {
+ public:
+  virtual ~CodePageDecoder() = default;
+  virtual std::string decode(std::string_view bytes) = 0;
+};
+
+// A text stream over any byte source. The first bytes choose the decoding: a
+// UTF-16 byte-order mark (either order) reads UTF-16, a UTF-8 one reads UTF-8
+// and is dropped, anything else goes line by line through the code page.
+// Lines end at LF, CR LF or a lone CR. Reading goes through a fixed buffer, so
+// memory does not grow with the file or with a line past kMaxLineBytes.
+class LineReader : public TextStream {
+ public:
+  static constexpr std::size_t kBufferBytes = std::size_t{64} * 1024;
+
+  // `name` is the file's name for error texts.
+  LineReader(std::unique_ptr<ByteSource> source, std::unique_ptr<CodePageDecoder> codePage,
+             std::string name);
+
+  bool AtEndOfStream() override;
+  std::string ReadLine() override;
+  // Closes the source; reading afterwards fails.
+  void Close() override { source_.reset(); }
+
+ private:
+  void requireOpen() const;
+  bool available() { return position_ < filled_ || fill(); }
+  bool fill();
+  std::size_t readSource(std::size_t offset);
+  std::size_t readStart();
+  std::size_t takeByteOrderMark(std::string_view start);
+  void skipLineEnd();
+
+  std::unique_ptr<ByteSource> source_;  // none once closed
+  std::unique_ptr<CodePageDecoder> codePage_;
+  std::string name_;
+  std::optional<Utf16Decoder> utf16_;  // set by a UTF-16 byte-order mark
+  bool utf8_ = false;                  // set by a UTF-8 byte-order mark
+  bool started_ = false;
+  bool ended_ = false;  // the source said 0 and is not asked again
+  std::array<char, kBufferBytes> raw_{};
+  std::string decoded_;             // UTF-16 turned into UTF-8
+  const char* text_ = raw_.data();  // into raw_ or decoded_
+  std::size_t position_ = 0;
+  std::size_t filled_ = 0;
+};
+
+}  // namespace kestrine

@@ -1,0 +1,229 @@
+#include "platform/win32/win32_file_system.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cwctype>
+#include <utility>
+
+#include "platform/utf16_decoder.h"
+#include "platform/win32/wide_text.h"
+
+namespace kestrine {
+
+namespace {
+
+[[noreturn]] void failWith(DWORD error, const std::string& doing) {
+  throw FileError(errnoForWindowsError(error), doing + ": " + windowsErrorText(error));
+}
+
+// The caller's step names the file; the error says why it cannot be read.
+[[noreturn]] void cannotOpen(DWORD error) {
+  throw FileError(errnoForWindowsError(error), windowsErrorText(error));
+}
+
+[[noreturn]] void notRegularFile(int code) {
+  throw FileError(code, "not a regular file");
+}
+
+// A NUL would end the path early for the Win32 call, naming another file or
+// folder.
+bool wholePath(const std::string& path) {
+  return path.find('\0') == std::string::npos;
+}
+
+bool startsWith(std::wstring_view text, std::wstring_view start) {
+  return text.size() >= start.size() &&
+         std::equal(start.begin(), start.end(), text.begin(), [](wchar_t a, wchar_t b) {
+           return std::towupper(static_cast<wint_t>(a)) == std::towupper(static_cast<wint_t>(b));
+         });
+}
+
+// True for a device rather than a file: a pipe, a port, a volume, a disk.
+// Opening one can act on it, so it is refused before opening. The full path
+// also turns the old device names (NUL, COM1, C:\dir\aux.csv) into \\.\NAME.
+bool namesDevice(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return false;  // opening it fails with the reason
+    if (length < full.size()) {
+      full.resize(length);
+      break;
+    }
+    full.resize(length);
+  }
+  if (startsWith(full, L"\\\\.\\")) return true;
+  // The unparsed forms are files only as \\?\C:\... and \\?\UNC\...
+  if (startsWith(full, L"\\\\?\\") || startsWith(full, L"\\??\\")) {
+    const std::wstring_view rest = std::wstring_view(full).substr(4);
+    const bool drive = rest.size() >= 3 && std::iswalpha(static_cast<wint_t>(rest[0])) &&
+                       rest[1] == L':' && rest[2] == L'\\';
+    return !drive && !startsWith(rest, L"UNC\\");
+  }
+  return false;
+}
+
+bool isFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The bytes of an open disk file.
+class HandleSource : public ByteSource {
+ public:
+  HandleSource(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+  ~HandleSource() override { CloseHandle(file_); }
+  HandleSource(const HandleSource&) = delete;
+  HandleSource& operator=(const HandleSource&) = delete;
+
+  HANDLE handle() const { return file_; }
+
+  std::size_t read(char* buffer, std::size_t size) override {
+    DWORD got = 0;
+    const auto want = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
+    if (!ReadFile(file_, buffer, want, &got, nullptr)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_HANDLE_EOF) failWith(error, "read " + path_);
+      got = 0;
+    }
+    if (got == 0) requireNotTruncated();
+    offset_ += got;
+    return got;
+  }
+
+ private:
+  // Other programs may write the file while it is read; one cut short would
+  // otherwise just end early, its last records missing without a word.
+  void requireNotTruncated() {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file_, &size)) failWith(GetLastError(), "read " + path_);
+    if (size.QuadPart < offset_) {
+      throw FileError(EIO, "read " + path_ + ": the file was truncated while it was read");
+    }
+  }
+
+  HANDLE file_;
+  std::string path_;
+  LONGLONG offset_ = 0;  // bytes read from the file
+};
+
+void requireDiskFile(HANDLE file) {
+  if (GetFileType(file) != FILE_TYPE_DISK) notRegularFile(EINVAL);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) notRegularFile(EINVAL);  // a volume, a disk
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) notRegularFile(EISDIR);
+}
+
+// The bytes in the code page as UTF-16; false when one of them does not map.
+bool toWideStrictly(UINT codePage, std::string_view bytes, std::wstring& out) {
+  const auto length = static_cast<int>(bytes.size());
+  const int needed =
+      MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+  if (needed <= 0) return false;
+  const std::size_t start = out.size();
+  out.resize(start + static_cast<std::size_t>(needed));
+  MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, out.data() + start,
+                      needed);
+  return true;
+}
+
+}  // namespace
+
+Win32CodePageDecoder::Win32CodePageDecoder() : codePage_(GetACP()) {}
+
+std::string Win32CodePageDecoder::decode(std::string_view bytes) {
+  if (codePage_ == CP_UTF8) return repairUtf8(bytes);
+  if (bytes.empty()) return {};
+  std::wstring wide;
+  if (bytes.size() <= static_cast<std::size_t>(INT_MAX) && toWideStrictly(codePage_, bytes, wide)) {
+    return toUtf8(wide);
+  }
+  // Character by character, so that only what does not map is replaced; a
+  // lead byte with a bad second byte loses the lead byte alone.
+  wide.clear();
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto byte = static_cast<BYTE>(bytes[i]);
+    const std::size_t length = IsDBCSLeadByteEx(codePage_, byte) && i + 1 < bytes.size() ? 2 : 1;
+    if (toWideStrictly(codePage_, bytes.substr(i, length), wide)) {
+      i += length;
+    } else {
+      wide += L'\uFFFD';
+      ++i;
+    }
+  }
+  return toUtf8(wide);
+}
+
+int errnoForWindowsError(unsigned long error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return ENOENT;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return EEXIST;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NETWORK_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+      return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EBUSY;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+      return EINVAL;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    default:
+      return EIO;
+  }
+}
+
+std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& path) {
+  if (!wholePath(path)) throw FileError(EINVAL, windowsErrorText(ERROR_INVALID_NAME));
+  const std::wstring wide = toWide(path);
+  if (namesDevice(wide)) notRegularFile(EINVAL);
+  // Shared for writing: a spreadsheet program may hold the file open.
+  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A folder does not open as a file at all.
+    if (error == ERROR_ACCESS_DENIED && isFolder(wide)) notRegularFile(EISDIR);
+    cannotOpen(error);
+  }
+  auto source = std::make_unique<HandleSource>(file, path);  // closes the file from here on
+  requireDiskFile(source->handle());
+  return std::make_unique<LineReader>(std::move(source), std::make_unique<Win32CodePageDecoder>(),
+                                      path);
+}
+
+bool Win32FileSystem::FolderExists(const std::string& path) {
+  return wholePath(path) && isFolder(toWide(path));
+}
+
+void Win32FileSystem::CreateFolder(const std::string& path) {
+  if (!wholePath(path)) failWith(ERROR_INVALID_NAME, "create " + path.substr(0, path.find('\0')));
+  if (!CreateDirectoryW(toWide(path).c_str(), nullptr)) failWith(GetLastError(), "create " + path);
+}
+
+}  // namespace kestrine
