@@ -2,8 +2,8 @@
 #include <cstdio>
 
 #include "app/console_view.h"
-#include "platform/host_services.h"
-#include "platform/ldap/ldap_directory.h"
+#include "platform/linux/host_services.h"
+#include "platform/linux/ldap/ldap_directory.h"
 #include "run/import_run.h"
 
 int main(int argc, char** argv) {

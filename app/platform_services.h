@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ldap/ldap_directory.h"
-#include "platform/host_services.h"
+#include "platform/linux/ldap/ldap_directory.h"
+#include "platform/linux/host_services.h"
 
 namespace kestrine {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "bench/silent_view.h"
-#include "platform/posix/local_file_system.h"
+#include "platform/linux/local_file_system.h"
 #include "run/import_run.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "bench/silent_view.h"
-#include "platform/host_services.h"
-#include "platform/ldap/ldap_directory.h"
+#include "platform/linux/host_services.h"
+#include "platform/linux/ldap/ldap_directory.h"
 #include "provision/provisioning.h"
 
 int main(int argc, char** argv) {

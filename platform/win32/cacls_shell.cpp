@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/win32/wide_text.h"
-#include "platform/windows/cacls_command.h"
+#include "platform/cacls_command.h"
 
 namespace kestrine {
 

@@ -17,8 +17,8 @@
 #include <utility>
 
 #include "platform/dn.h"
-#include "platform/host_services.h"
-#include "platform/ldap/ldap_directory.h"
+#include "platform/linux/host_services.h"
+#include "platform/linux/ldap/ldap_directory.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
 #include "tests/integration/sandbox.h"

@@ -14,9 +14,9 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/ldap/ldap_directory.h"
-#include "platform/smb/smb_context.h"
-#include "platform/smb/smb_permissions.h"
+#include "platform/linux/ldap/ldap_directory.h"
+#include "platform/linux/smb/smb_context.h"
+#include "platform/linux/smb/smb_permissions.h"
 #include "tests/integration/import_fixture.h"
 
 namespace kestrine::testing {

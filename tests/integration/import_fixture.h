@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/smb/smb_context.h"
+#include "platform/linux/smb/smb_context.h"
 #include "tests/integration/sandbox.h"
 
 namespace kestrine::testing {

@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "platform/dn.h"
-#include "platform/host_services.h"
-#include "platform/ldap/ldap_directory.h"
-#include "platform/smb/smb_context.h"
-#include "platform/smb/smb_permissions.h"
+#include "platform/linux/host_services.h"
+#include "platform/linux/ldap/ldap_directory.h"
+#include "platform/linux/smb/smb_context.h"
+#include "platform/linux/smb/smb_permissions.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
 #include "tests/integration/import_fixture.h"

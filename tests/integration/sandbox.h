@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ldap/ldap_session.h"
+#include "platform/linux/ldap/ldap_session.h"
 
 namespace kestrine::testing {
 

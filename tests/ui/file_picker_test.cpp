@@ -6,7 +6,7 @@
 #include <QTest>
 #include <memory>
 
-#include "platform/host_services.h"
+#include "platform/linux/host_services.h"
 #include "ui/dir_list_box.h"
 #include "ui/drive_list_box.h"
 #include "ui/file_list_box.h"

@@ -12,7 +12,7 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -DUNICODE -D_UNICODE -O1 -g \
   "$source_dir/platform/win32/wide_text.cpp" \
   "$source_dir/platform/win32/win32_file_system.cpp" \
   "$source_dir/platform/win32/cacls_shell.cpp" \
-  "$source_dir/platform/windows/cacls_command.cpp" \
+  "$source_dir/platform/cacls_command.cpp" \
   "$source_dir/platform/line_reader.cpp" \
   "$source_dir/platform/utf16_decoder.cpp"
 export WINEPREFIX=${WINEPREFIX:-$build_dir/wine} WINEDEBUG=${WINEDEBUG:--all}

@@ -1,4 +1,4 @@
-#include "platform/ldap/ldap_session.h"
+#include "platform/linux/ldap/ldap_session.h"
 
 #include <krb5.h>
 #include <poll.h>

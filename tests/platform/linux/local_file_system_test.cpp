@@ -1,4 +1,4 @@
-#include "platform/posix/local_file_system.h"
+#include "platform/linux/local_file_system.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/text_decoder.h"
+#include "platform/linux/text_decoder.h"
 
 namespace kestrine {
 namespace {

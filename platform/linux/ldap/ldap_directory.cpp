@@ -1,6 +1,6 @@
-#include "platform/ldap/ldap_directory.h"
+#include "platform/linux/ldap/ldap_directory.h"
 
-#include "platform/ldap/ldap_session.h"
+#include "platform/linux/ldap/ldap_session.h"
 
 namespace kestrine {
 

@@ -1,4 +1,4 @@
-#include "platform/windows/cacls_command.h"
+#include "platform/cacls_command.h"
 
 #include <algorithm>
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "platform/smb/share_access.h"
-#include "platform/smb/unc_path.h"
+#include "platform/linux/smb/share_access.h"
+#include "platform/linux/smb/unc_path.h"
 
 struct _SMBCCTX;
 

@@ -1,4 +1,4 @@
-#include "platform/posix/local_file_system.h"
+#include "platform/linux/local_file_system.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "platform/line_reader.h"
-#include "platform/text_decoder.h"
+#include "platform/linux/text_decoder.h"
 
 namespace kestrine {
 

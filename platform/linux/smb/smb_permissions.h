@@ -5,7 +5,7 @@
 
 #include "platform/directory.h"
 #include "platform/file_system.h"
-#include "platform/smb/share_access.h"
+#include "platform/linux/smb/share_access.h"
 
 namespace kestrine {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/smb/unc_path.h"
+#include "platform/linux/smb/unc_path.h"
 
 namespace kestrine {
 

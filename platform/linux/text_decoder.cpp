@@ -1,4 +1,4 @@
-#include "platform/text_decoder.h"
+#include "platform/linux/text_decoder.h"
 
 #include <langinfo.h>
 #include <locale.h>

@@ -1,4 +1,4 @@
-#include "platform/smb/unc_path.h"
+#include "platform/linux/smb/unc_path.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "platform/file_system.h"
-#include "platform/smb/smb_permissions.h"
+#include "platform/linux/smb/smb_permissions.h"
 
 namespace kestrine {
 namespace {

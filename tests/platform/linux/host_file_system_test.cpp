@@ -1,4 +1,4 @@
-#include "platform/host_services.h"
+#include "platform/linux/host_services.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

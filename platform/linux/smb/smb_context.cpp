@@ -1,4 +1,4 @@
-#include "platform/smb/smb_context.h"
+#include "platform/linux/smb/smb_context.h"
 
 #include <libsmbclient.h>
 #include <netdb.h>

@@ -1,6 +1,6 @@
 // The grant's walk below a home folder over a share held in memory: trees that
 // loop, names that collide, chains deeper than any home folder.
-#include "platform/smb/smb_permissions.h"
+#include "platform/linux/smb/smb_permissions.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "platform/host_services.h"
+#include "platform/linux/host_services.h"
 
 #include <cerrno>
 
-#include "platform/smb/smb_permissions.h"
-#include "platform/smb/unc_path.h"
+#include "platform/linux/smb/smb_permissions.h"
+#include "platform/linux/smb/unc_path.h"
 
 namespace kestrine {
 

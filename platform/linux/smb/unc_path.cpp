@@ -1,4 +1,4 @@
-#include "platform/smb/unc_path.h"
+#include "platform/linux/smb/unc_path.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -5,8 +5,8 @@
 
 #include "platform/directory.h"
 #include "platform/file_system.h"
-#include "platform/posix/local_file_system.h"
-#include "platform/smb/smb_context.h"
+#include "platform/linux/local_file_system.h"
+#include "platform/linux/smb/smb_context.h"
 
 namespace kestrine {
 

@@ -1,4 +1,4 @@
-#include "platform/smb/smb_permissions.h"
+#include "platform/linux/smb/smb_permissions.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/smb/unc_path.h"
+#include "platform/linux/smb/unc_path.h"
 
 namespace kestrine {
 
