@@ -1,9 +1,8 @@
 // Home folders are made and granted for a record's own account only: never
-// for a logon name that belongs to someone else, never without the domain;
+// for a logon name that belongs to someone else;
 // and a second run of the same file changes no account and repairs folders.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <ldap.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,19 +16,12 @@
 namespace kestrine::testing {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::AnyOf;
-using ::testing::Each;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::Not;
 
 constexpr const char* kOneFailed = "0 Users and Folders were added successfully! 1 failed.";
 constexpr const char* kUsersMayRead = ",ACL:S-1-5-32-545:0/3/1179817";
 constexpr int kDisabled = 2;
-
-const auto kNoFolderMessage =
-    Each(AllOf(Not(HasSubstr("Cannot create")), Not(HasSubstr("Error assigning permissions"))));
 
 class OwnAccounts : public ImportFixture {
  protected:
@@ -96,26 +88,6 @@ TEST_F(OwnAccounts, LogonNameOfAnAccountInAnotherUnitLeavesItsFolderAlone) {
   EXPECT_TRUE(user(others, "Someone Else").dn.empty());
   EXPECT_EQ(folderState(homeFolder("ow")), folderBefore);
   EXPECT_EQ(user(owners, "Owner One").attributes, ownerBefore.attributes);
-}
-
-TEST_F(OwnAccounts, WithoutTheDomainNoFolderIsMade) {
-  // libldap reads its configuration once per process: change its default.
-  char* configured = nullptr;
-  ldap_get_option(nullptr, LDAP_OPT_URI, &configured);
-  const std::string saved = configured ? configured : "";
-  ldap_memfree(configured);
-  ldap_set_option(nullptr, LDAP_OPT_URI, "ldap://127.0.0.1:1");
-  const auto outcome = import({line("nd", "No Dir", unit("Sales"))});
-  ldap_set_option(nullptr, LDAP_OPT_URI, saved.c_str());
-
-  EXPECT_EQ(outcome.completeText, kOneFailed);
-  EXPECT_THAT(outcome.messages, kNoFolderMessage);
-  ASSERT_FALSE(outcome.messages.empty());
-  EXPECT_THAT(
-      outcome.messages.back(),
-      AnyOf(HasSubstr(account("nd") + ": not attempted: the domain could not be reached"),
-            HasSubstr(account("nd") + ": home folder left alone: the account was not created")));
-  EXPECT_FALSE(std::filesystem::exists(sandbox->shareDir() + "/" + account("nd")));
 }
 
 TEST_F(OwnAccounts, SecondRunOfTheSameFileChangesNoAccountAndRepairsItsFolders) {
