@@ -3,12 +3,17 @@
 
 KESTRINE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 KESTRINE_BUILD=$KESTRINE_ROOT/build
+KESTRINE_WINDOWS_BUILD=$KESTRINE_ROOT/build-windows
 
 # What building and testing Kestrine needs.
 # Debian 12's libqt6gui6 carries the xcb, offscreen and ICO plugins itself.
 KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libkrb5-dev
   libsasl2-modules-gssapi-mit libsmbclient-dev libgtest-dev libgmock-dev qt6-base-dev
   fonts-dejavu-core python3)
+
+# What the Windows build (mingw-w64) and its tests under Wine need; googletest
+# brings the sources that the cross build compiles.
+KESTRINE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 googletest cmake make)
 
 # Installs the Debian packages that are not installed yet; nothing when all are.
 ensure_packages() {
@@ -30,4 +35,22 @@ build_kestrine() {
     cmake -S "$KESTRINE_ROOT" -B "$KESTRINE_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   fi
   cmake --build "$KESTRINE_BUILD" -j "$(nproc)"
+}
+
+# Cross-builds the Windows core, platform layer and tests into build-windows/,
+# with a Wine prefix of its own for running them.
+build_windows() {
+  ensure_packages "${KESTRINE_WINDOWS_PACKAGES[@]}"
+  if [[ ! -f $KESTRINE_WINDOWS_BUILD/CMakeCache.txt ]]; then
+    cmake -S "$KESTRINE_ROOT" -B "$KESTRINE_WINDOWS_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$KESTRINE_ROOT/cmake/mingw-w64-x86_64.cmake"
+  fi
+  cmake --build "$KESTRINE_WINDOWS_BUILD" -j "$(nproc)"
+  local prefix=$KESTRINE_WINDOWS_BUILD/wine
+  if [[ ! -f $prefix/system.reg ]]; then
+    WINEPREFIX=$prefix WINEDEBUG=-all timeout 300 wineboot -i >/dev/null 2>&1
+    # A crash ends the program instead of waiting in a dialog.
+    WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' \
+      /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  fi
 }
