@@ -39,8 +39,10 @@ void Provisioning::CreateUsers() {
       })) {
     return;  // userContainer is an earlier record's unit: no account goes there
   }
-  const std::string relativeName = "cn=" + escapeDnValue(state_.commonName);
-  if (!step("create the account " + relativeName,
+  std::string relativeName;
+  // Text that is no name (not UTF-8) fails its step like any other.
+  if (!step("name the account", [&] { relativeName = "cn=" + escapeDnValue(state_.commonName); }) ||
+      !step("create the account " + relativeName,
             [&] { state_.newUser = state_.userContainer->Create("User", relativeName); })) {
     return;  // newUser is an earlier record's account: leave it unchanged
   }

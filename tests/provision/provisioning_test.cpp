@@ -134,6 +134,16 @@ TEST_F(ProvisioningTest, ExistingAccountIsLeftUnchanged) {
   EXPECT_THAT(state.record.failures, IsEmpty());
 }
 
+TEST_F(ProvisioningTest, CommonNameThatIsNoTextFailsTheRecordNotTheRun) {
+  createUnitAndUser();
+  state.record = {};
+  state.commonName = "Bad \xFF";
+  provisioning.CreateUsers();
+  ASSERT_EQ(state.record.failures.size(), 1u);
+  EXPECT_EQ(state.record.failures[0].step, "name the account");
+  EXPECT_EQ(state.record.account, AccountOrigin::kNotCreated);
+}
+
 TEST_F(ProvisioningTest, FirstCommitLostWithItsConnectionIsNeverSentAgain) {
   directory.objects["OU=Sales,DC=example,DC=test"];
   directory.failWhen("SetInfo " + userDn + " givenName", 81);  // the server went away
