@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/utf16_decoder.h"
+#include "tests/platform/utf16_text.h"
 
 namespace kestrine {
 namespace {
@@ -94,18 +95,6 @@ Lines readAll(const std::string& bytes, std::size_t piece = LineReader::kBufferB
   Lines lines;
   while (!stream->AtEndOfStream()) lines.push_back(stream->ReadLine());
   return lines;
-}
-
-// The text with a byte-order mark, in either byte order.
-std::string utf16(const std::u16string& text, bool bigEndian) {
-  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (const char16_t unit : text) {
-    const auto high = static_cast<char>(unit >> 8);
-    const auto low = static_cast<char>(unit & 0xFF);
-    bytes += bigEndian ? high : low;
-    bytes += bigEndian ? low : high;
-  }
-  return bytes;
 }
 
 // A source may hand out any number of bytes, even one at a time: the pieces

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "platform/linux/text_decoder.h"
+#include "tests/platform/utf16_text.h"
 
 namespace kestrine {
 namespace {
@@ -44,18 +45,6 @@ class LocalFileSystemTest : public ::testing::Test {
 using Lines = std::vector<std::string>;
 
 constexpr std::size_t kBufferBytes = std::size_t{64} * 1024;  // what the stream reads at a time
-
-// The text with a byte-order mark, in either byte order.
-std::string utf16(const std::u16string& text, bool bigEndian) {
-  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (const char16_t unit : text) {
-    const auto high = static_cast<char>(unit >> 8);
-    const auto low = static_cast<char>(unit & 0xFF);
-    bytes += bigEndian ? high : low;
-    bytes += bigEndian ? low : high;
-  }
-  return bytes;
-}
 
 long peakResidentKiB() {
   rusage usage{};
