@@ -1,14 +1,26 @@
 #pragma once
 
-#include "platform/linux/ldap/ldap_directory.h"
+#ifdef _WIN32
+#include "platform/win32/win32_directory.h"
+#include "platform/win32/win32_services.h"
+#else
 #include "platform/linux/host_services.h"
+#include "platform/linux/ldap/ldap_directory.h"
+#endif
 
 namespace kestrine {
 
 // The platform objects the import run works with, chosen here and only here.
+#ifdef _WIN32
+struct PlatformServices {
+  Win32Directory directory;
+  Win32ServiceObjects serviceObjects;
+};
+#else
 struct PlatformServices {
   LdapDirectory directory;
   HostServiceObjects serviceObjects{directory};
 };
+#endif
 
 }  // namespace kestrine

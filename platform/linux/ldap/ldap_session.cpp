@@ -13,6 +13,8 @@
 #include <ctime>
 #include <sstream>
 
+#include "platform/ldap_modifications.h"
+
 namespace kestrine {
 
 namespace {
@@ -97,10 +99,6 @@ std::string errorText(LDAP* ld, int rc) {
     if (*diagnostic) text += ": " + std::string(diagnostic);
   }
   return text;
-}
-
-bool leavesConnectionUnusable(int rc) {
-  return rc == LDAP_SERVER_DOWN || rc == LDAP_TIMEOUT || rc == LDAP_CONNECT_ERROR;
 }
 
 // Why the caller's Kerberos credentials cannot serve a bind, or "" when they
@@ -316,45 +314,18 @@ std::vector<Entry> LdapSession::find(const std::string& base, int scope, const s
 
 namespace {
 
-// LDAPMod arrays that point into the caller's strings.
-class Modifications {
- public:
-  Modifications(const std::vector<AttributeValues>& attributes, int op) {
-    // Reserved up front: the arrays point into each other.
-    values_.reserve(attributes.size());
-    valuePointers_.reserve(attributes.size());
-    mods_.reserve(attributes.size());
-    for (const auto& attribute : attributes) {
-      auto& values = values_.emplace_back();
-      for (const auto& value : attribute.values) {
-        values.push_back(
-            berval{static_cast<ber_len_t>(value.size()), const_cast<char*>(value.data())});
-      }
-      auto& pointers = valuePointers_.emplace_back();
-      for (auto& value : values) pointers.push_back(&value);
-      pointers.push_back(nullptr);
-      LDAPMod& mod = mods_.emplace_back();
-      mod.mod_op = op | LDAP_MOD_BVALUES;
-      mod.mod_type = const_cast<char*>(attribute.name.c_str());
-      mod.mod_bvalues = pointers.data();
-    }
-    for (auto& mod : mods_) modPointers_.push_back(&mod);
-    modPointers_.push_back(nullptr);
-  }
+using Modifications = LdapModifications<LDAPMod, berval, std::string>;
 
-  LDAPMod** get() { return modPointers_.data(); }
-
- private:
-  std::vector<std::vector<berval>> values_;
-  std::vector<std::vector<berval*>> valuePointers_;
-  std::vector<LDAPMod> mods_;
-  std::vector<LDAPMod*> modPointers_;
-};
+Modifications modifications(const std::vector<AttributeValues>& attributes, int op) {
+  return Modifications(
+      attributes, op, [](const std::string& name) { return name; },
+      [](LDAPMod& mod, berval** values) { mod.mod_bvalues = values; });
+}
 
 }  // namespace
 
 void LdapSession::add(const std::string& dn, const std::vector<AttributeValues>& attributes) {
-  Modifications mods(attributes, LDAP_MOD_ADD);
+  Modifications mods = modifications(attributes, LDAP_MOD_ADD);
   connection_.write([&] {
     clearDiagnostic(ld_.get());
     const int rc = ldap_add_ext_s(ld_.get(), dn.c_str(), mods.get(), nullptr, nullptr);
@@ -363,7 +334,7 @@ void LdapSession::add(const std::string& dn, const std::vector<AttributeValues>&
 }
 
 void LdapSession::replace(const std::string& dn, const std::vector<AttributeValues>& attributes) {
-  Modifications mods(attributes, LDAP_MOD_REPLACE);
+  Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
   connection_.write([&] {
     clearDiagnostic(ld_.get());
     const int rc = ldap_modify_ext_s(ld_.get(), dn.c_str(), mods.get(), nullptr, nullptr);

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/directory_connection.h"
+#include "platform/session_directory.h"
+#include "platform/win32/wldap_session.h"
+
+namespace kestrine {
+
+// The directory through the Windows LDAP library: "LDAP://rootDSE" and
+// "LDAP://<dn>" on a domain controller of this machine's domain, over one
+// connection for the whole run, reopened when it is lost.
+class Win32Directory : public SessionDirectory {
+ public:
+  // The program binds with Negotiate and keeps the default settings; tests
+  // may bind otherwise and wait less.
+  explicit Win32Directory(WldapBind bind = WldapBind::negotiate(), ConnectionSettings settings = {})
+      : SessionDirectory(std::make_shared<WldapSession>(std::move(bind), settings)) {}
+};
+
+}  // namespace kestrine

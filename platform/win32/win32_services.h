@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/win32/cacls_shell.h"
+#include "platform/win32/win32_file_system.h"
+
+namespace kestrine {
+
+// The platform objects of a run on Windows: files through the Win32 calls
+// (local or \\server\share), permissions granted by cacls.
+class Win32ServiceObjects : public ServiceObjects {
+ public:
+  std::shared_ptr<Shell> createShell() override {
+    return std::make_shared<CaclsShell>(administrators_);
+  }
+  std::shared_ptr<FileSystem> createFileSystem() override {
+    return std::make_shared<Win32FileSystem>();
+  }
+
+ private:
+  // Looked up once per run: the group's local name does not change meanwhile.
+  std::string administrators_ = administratorsGroupName();
+};
+
+}  // namespace kestrine

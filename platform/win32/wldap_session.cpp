@@ -1,0 +1,284 @@
+#include "platform/win32/wldap_session.h"
+
+// winsock2 before windows.h, which would bring in the older winsock; the
+// LDAP headers after both, winber after winldap.
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <winldap.h>
+
+#include <winber.h>
+
+#include <utility>
+
+#include "platform/directory.h"
+#include "platform/ldap_modifications.h"
+#include "platform/win32/wide_text.h"
+
+namespace kestrine {
+
+static_assert(LDAP_SERVER_DOWN == kLdapServerDown && LDAP_TIMEOUT == kLdapTimeout &&
+              LDAP_CONNECT_ERROR == kLdapConnectError && LDAP_MOD_BVALUES == 0x80);
+
+namespace {
+
+template <class T, auto Free>
+struct Freer {
+  void operator()(T* p) const { Free(p); }
+};
+void freeText(wchar_t* text) {
+  ldap_memfreeW(text);
+}
+void freeMessage(LDAPMessage* message) {
+  ldap_msgfree(message);
+}
+void freeBerElement(BerElement* ber) {
+  ber_free(ber, 0);
+}
+void freeValues(berval** values) {
+  ldap_value_free_len(values);
+}
+using LdapText = std::unique_ptr<wchar_t, Freer<wchar_t, freeText>>;
+using LdapMessage = std::unique_ptr<LDAPMessage, Freer<LDAPMessage, freeMessage>>;
+using BerHandle = std::unique_ptr<BerElement, Freer<BerElement, freeBerElement>>;
+using ValuesHandle = std::unique_ptr<berval*, Freer<berval*, freeValues>>;
+
+// wldap32 takes non-const strings it does not change.
+wchar_t* text(std::wstring& value) {
+  return value.data();
+}
+
+std::string errorText(unsigned long rc) {
+  const wchar_t* name = ldap_err2stringW(rc);
+  return (name ? toUtf8(name) : std::string("LDAP error")) + " (LDAP " + std::to_string(rc) + ")";
+}
+
+using Modifications = LdapModifications<LDAPModW, berval, std::wstring>;
+
+Modifications modifications(const std::vector<AttributeValues>& attributes, int op) {
+  return Modifications(
+      attributes, op, [](const std::string& name) { return toWide(name); },
+      [](LDAPModW& mod, berval** values) { mod.mod_vals.modv_bvals = values; });
+}
+
+}  // namespace
+
+// The final result of a request: its code, the server's text, and for a
+// search the entries that came before it.
+struct WldapSession::Answer {
+  LdapMessage message;
+  unsigned long code = LDAP_SUCCESS;
+  std::string diagnostic;
+};
+
+WldapSession::WldapSession(WldapBind bind, ConnectionSettings settings)
+    : bind_(std::move(bind)), settings_(settings), connection_(*this, settings) {}
+
+WldapSession::~WldapSession() = default;
+
+void WldapSession::Unbind::operator()(ldap* ld) const {
+  ldap_unbind(ld);
+}
+
+std::string WldapSession::serverName() const {
+  return bind_.method == WldapBind::Method::Negotiate ? "the domain controller"
+                                                      : "ldaps://" + bind_.server;
+}
+
+void WldapSession::open() {
+  close();
+  std::wstring server = toWide(bind_.server);
+  // Without a name, wldap32 locates a domain controller of the machine's
+  // domain, as "LDAP://rootDSE" does.
+  LDAP* raw = bind_.method == WldapBind::Method::Negotiate
+                  ? ldap_initW(nullptr, LDAP_PORT)
+                  : ldap_sslinitW(text(server), LDAP_SSL_PORT, 1);
+  if (!raw) {
+    const unsigned long rc = LdapGetLastError();
+    throw ConnectionLost(static_cast<int>(rc), "connect to " + serverName() + ": " + errorText(rc));
+  }
+  std::unique_ptr<ldap, Unbind> ld(raw);
+  ULONG version = LDAP_VERSION3;
+  ldap_set_optionW(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_optionW(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  // A lost connection is replaced by DirectoryConnection, which knows that a
+  // write may not be sent again; the library must not do it behind its back.
+  ldap_set_optionW(ld.get(), LDAP_OPT_AUTO_RECONNECT, LDAP_OPT_OFF);
+  ULONG sendTimeout = static_cast<ULONG>(settings_.timeout.count());
+  ldap_set_optionW(ld.get(), LDAP_OPT_SEND_TIMEOUT, &sendTimeout);
+
+  const std::string doing = "connect to " + serverName();
+  l_timeval timeout{static_cast<LONG>(settings_.timeout.count()), 0};
+  ULONG rc = ldap_connect(ld.get(), &timeout);
+  if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
+  if (rc != LDAP_SUCCESS) throw ConnectionLost(static_cast<int>(rc), doing + ": " + errorText(rc));
+
+  if (bind_.method == WldapBind::Method::Negotiate) {
+    // Sealing: the server refuses password writes on a connection without it.
+    ldap_set_optionW(ld.get(), LDAP_OPT_SIGN, LDAP_OPT_ON);
+    ldap_set_optionW(ld.get(), LDAP_OPT_ENCRYPT, LDAP_OPT_ON);
+    rc = ldap_bind_sW(ld.get(), nullptr, nullptr, LDAP_AUTH_NEGOTIATE);
+  } else {
+    std::wstring user = toWide(bind_.user);
+    std::wstring password = toWide(bind_.password);
+    rc = ldap_simple_bind_sW(ld.get(), text(user), text(password));
+    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+  }
+  if (rc != LDAP_SUCCESS) {
+    const std::string bound =
+        (bind_.method == WldapBind::Method::Negotiate ? "Negotiate bind to " : "simple bind to ") +
+        serverName();
+    if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, bound + ": " + noAnswerReason(settings_));
+    if (leavesConnectionUnusable(static_cast<int>(rc)))
+      throw ConnectionLost(static_cast<int>(rc), bound + ": " + errorText(rc));
+    throw DirectoryError(static_cast<int>(rc), bound + ": " + errorText(rc));
+  }
+  ld_ = std::move(ld);
+}
+
+void WldapSession::close() {
+  ld_.reset();
+}
+
+bool WldapSession::closedByPeer() {
+  if (!ld_) return true;
+  UINT_PTR socket = 0;
+  if (ldap_get_optionW(ld_.get(), LDAP_OPT_DESC, &socket) != LDAP_SUCCESS || socket == 0 ||
+      socket == static_cast<UINT_PTR>(INVALID_SOCKET)) {
+    // Not to be seen from here: the idle check finds a dead connection.
+    return false;
+  }
+  // No request is out between calls: anything to read is an end of file or
+  // the server's notice of disconnection.
+  WSAPOLLFD poll{static_cast<SOCKET>(socket), POLLRDNORM, 0};
+  return WSAPoll(&poll, 1, 0) > 0;
+}
+
+void WldapSession::probe() {
+  find("", LDAP_SCOPE_BASE, "(objectClass=*)", {"1.1"}, 1, "read rootDSE");
+}
+
+void WldapSession::fail(unsigned long rc, const std::string& doing, const std::string& diagnostic) {
+  const int code = static_cast<int>(rc);
+  if (rc == LDAP_TIMEOUT) throw ConnectionLost(code, doing + ": " + noAnswerReason(settings_));
+  std::string reason = errorText(rc);
+  if (!diagnostic.empty()) reason += ": " + diagnostic;
+  if (leavesConnectionUnusable(code)) {
+    throw ConnectionLost(code, doing + ": lost the connection to " + serverName() + ": " + reason);
+  }
+  throw DirectoryError(code, doing + ": " + reason);
+}
+
+WldapSession::Answer WldapSession::await(unsigned long id, const std::string& doing) {
+  l_timeval timeout{static_cast<LONG>(settings_.timeout.count()), 0};
+  LDAPMessage* raw = nullptr;
+  const ULONG type = ldap_result(ld_.get(), id, LDAP_MSG_ALL, &timeout, &raw);
+  Answer answer;
+  answer.message.reset(raw);
+  if (type == 0) {
+    ldap_abandon(ld_.get(), id);
+    fail(LDAP_TIMEOUT, doing);
+  }
+  if (type == static_cast<ULONG>(-1) || !raw) fail(LdapGetLastError(), doing);
+
+  ULONG code = LDAP_SUCCESS;
+  wchar_t* matched = nullptr;
+  wchar_t* message = nullptr;
+  const ULONG parsed =
+      ldap_parse_resultW(ld_.get(), raw, &code, &matched, &message, nullptr, nullptr, FALSE);
+  LdapText matchedOwner(matched);
+  LdapText messageOwner(message);
+  if (parsed != LDAP_SUCCESS) fail(parsed, doing);
+  answer.code = code;
+  if (message) answer.diagnostic = toUtf8(message);
+  return answer;
+}
+
+Entry WldapSession::readEntry(const std::string& dn) {
+  const std::string doing = "read " + (dn.empty() ? std::string("rootDSE") : dn);
+  std::vector<Entry> entries;
+  connection_.read([&] {
+    entries = find(dn, LDAP_SCOPE_BASE, "(objectClass=*)", bind_.readAttributes, 1, doing);
+  });
+  if (entries.empty()) throw DirectoryError(kNoSuchObject, doing + ": no such object");
+  return std::move(entries.front());
+}
+
+std::vector<Entry> WldapSession::search(const std::string& base, const std::string& filter,
+                                        const std::vector<std::string>& attributes) {
+  std::vector<Entry> entries;
+  connection_.read([&] {
+    entries =
+        find(base, LDAP_SCOPE_SUBTREE, filter, attributes, 0, "search " + base + " for " + filter);
+  });
+  return entries;
+}
+
+std::vector<Entry> WldapSession::find(const std::string& base, unsigned long scope,
+                                      const std::string& filter,
+                                      const std::vector<std::string>& attributes,
+                                      unsigned long sizeLimit, const std::string& doing) {
+  LDAP* ld = ld_.get();
+  std::wstring wideBase = toWide(base);
+  std::wstring wideFilter = toWide(filter);
+  std::vector<std::wstring> wideNames;
+  for (const auto& name : attributes) wideNames.push_back(toWide(name));
+  std::vector<wchar_t*> names;
+  for (auto& name : wideNames) names.push_back(text(name));
+  names.push_back(nullptr);
+
+  ULONG id = 0;
+  const ULONG sent = ldap_search_extW(
+      ld, text(wideBase), scope, text(wideFilter), attributes.empty() ? nullptr : names.data(), 0,
+      nullptr, nullptr, static_cast<ULONG>(settings_.timeout.count()), sizeLimit, &id);
+  if (sent != LDAP_SUCCESS) fail(sent, doing);
+  Answer answer = await(id, doing);
+  if (answer.code != LDAP_SUCCESS) fail(answer.code, doing, answer.diagnostic);
+
+  std::vector<Entry> entries;
+  for (LDAPMessage* found = ldap_first_entry(ld, answer.message.get()); found;
+       found = ldap_next_entry(ld, found)) {
+    Entry& entry = entries.emplace_back();
+    if (LdapText name{ldap_get_dnW(ld, found)}) entry.dn = toUtf8(name.get());
+    BerElement* rawBer = nullptr;
+    for (wchar_t* attribute = ldap_first_attributeW(ld, found, &rawBer); attribute;
+         attribute = ldap_next_attributeW(ld, found, rawBer)) {
+      LdapText attributeOwner(attribute);
+      auto& values = entry.attributes[attributeKey(toUtf8(attribute))];
+      if (ValuesHandle read{ldap_get_values_lenW(ld, found, attribute)}) {
+        for (berval** v = read.get(); *v; ++v) values.emplace_back((*v)->bv_val, (*v)->bv_len);
+      }
+    }
+    BerHandle ber(rawBer);
+  }
+  return entries;
+}
+
+void WldapSession::add(const std::string& dn, const std::vector<AttributeValues>& attributes) {
+  Modifications mods = modifications(attributes, LDAP_MOD_ADD);
+  std::wstring wideDn = toWide(dn);
+  const std::string doing = "add " + dn;
+  connection_.write([&] {
+    ULONG id = 0;
+    const ULONG sent = ldap_add_extW(ld_.get(), text(wideDn), mods.get(), nullptr, nullptr, &id);
+    if (sent != LDAP_SUCCESS) fail(sent, doing);
+    const Answer answer = await(id, doing);
+    if (answer.code != LDAP_SUCCESS) fail(answer.code, doing, answer.diagnostic);
+  });
+}
+
+void WldapSession::replace(const std::string& dn, const std::vector<AttributeValues>& attributes) {
+  Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
+  std::wstring wideDn = toWide(dn);
+  const std::string doing = "modify " + dn;
+  connection_.write([&] {
+    ULONG id = 0;
+    const ULONG sent = ldap_modify_extW(ld_.get(), text(wideDn), mods.get(), nullptr, nullptr, &id);
+    if (sent != LDAP_SUCCESS) fail(sent, doing);
+    const Answer answer = await(id, doing);
+    if (answer.code != LDAP_SUCCESS) fail(answer.code, doing, answer.diagnostic);
+  });
+}
+
+}  // namespace kestrine

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/directory_connection.h"
+#include "platform/directory_session.h"
+
+struct ldap;
+
+namespace kestrine {
+
+// How a session finds its server and proves who it is.
+struct WldapBind {
+  enum class Method {
+    // The program: a domain controller of this machine's domain, the
+    // logged-on user's credentials, every message signed and sealed.
+    Negotiate,
+    // Where no Negotiate bind is to be had (tests under Wine): a named
+    // server over LDAPS with a name and password.
+    SimpleOverTls,
+  };
+  Method method = Method::Negotiate;
+  std::string server;  // SimpleOverTls only
+  std::string user;
+  std::string password;
+  // The attributes an object is read with; none means all of them. Wine's
+  // LDAP library hangs on TLS answers of more than about a kilobyte, so its
+  // tests read only what the run asks for.
+  std::vector<std::string> readAttributes;
+
+  static WldapBind negotiate() { return {}; }
+  static WldapBind simpleOverTls(std::string server, std::string user, std::string password) {
+    return {Method::SimpleOverTls, std::move(server), std::move(user), std::move(password), {}};
+  }
+};
+
+// The run's LDAP connection through the Windows LDAP library (wldap32),
+// opened at first use. Every request waits at most the settings' timeout for
+// its answer; a connection that is lost or closed by the server is replaced
+// by a new one with the same bind (see DirectoryConnection for when).
+class WldapSession : public DirectorySession, private DirectoryLink {
+ public:
+  explicit WldapSession(WldapBind bind = WldapBind::negotiate(), ConnectionSettings settings = {});
+  ~WldapSession() override;
+  WldapSession(const WldapSession&) = delete;
+  WldapSession& operator=(const WldapSession&) = delete;
+
+  Entry readEntry(const std::string& dn) override;
+  std::vector<Entry> search(const std::string& base, const std::string& filter,
+                            const std::vector<std::string>& attributes) override;
+  void add(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
+  void replace(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
+
+ private:
+  struct Unbind {
+    void operator()(ldap* ld) const;
+  };
+
+  void open() override;
+  void close() override;
+  bool closedByPeer() override;
+  void probe() override;
+
+  std::string serverName() const;
+  [[noreturn]] void fail(unsigned long rc, const std::string& doing,
+                         const std::string& diagnostic = {});
+  // Waits for the answer to request `id`, sent for `doing`; throws on a
+  // failure, a lost connection or no answer in time.
+  struct Answer;
+  Answer await(unsigned long id, const std::string& doing);
+  std::vector<Entry> find(const std::string& base, unsigned long scope, const std::string& filter,
+                          const std::vector<std::string>& attributes, unsigned long sizeLimit,
+                          const std::string& doing);
+
+  WldapBind bind_;
+  ConnectionSettings settings_;
+  DirectoryConnection connection_;
+  std::unique_ptr<ldap, Unbind> ld_;
+};
+
+}  // namespace kestrine
