@@ -1,8 +1,8 @@
-#include "ui/forms.h"
+#include "ui/qt/forms.h"
 
-#include "ui/complete.h"
-#include "ui/form1.h"
-#include "ui/loading.h"
+#include "ui/qt/complete.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/loading.h"
 
 namespace kestrine {
 

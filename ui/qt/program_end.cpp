@@ -1,4 +1,4 @@
-#include "ui/program_end.h"
+#include "ui/qt/program_end.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
-#include "ui/file_list_box.h"
+#include "ui/qt/file_list_box.h"
 
 #include <QDir>
 #include <QMouseEvent>
 
-#include "ui/dir_list_box.h"
+#include "ui/qt/dir_list_box.h"
 
 namespace kestrine {
 

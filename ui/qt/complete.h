@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/picture_window.h"
+#include "ui/qt/picture_window.h"
 
 class QLabel;
 

@@ -1,36 +1,30 @@
-#include "ui/window_conventions.h"
+#include "ui/qt/window_conventions.h"
 
 #include <QLabel>
 #include <QPalette>
 #include <QWidget>
-#include <cmath>
 
 namespace kestrine {
 
-int twipsToPixels(int twips) {
-  return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
+QRect pixelRect(const TwipsRect& twips) {
+  const PixelRect pixels = toPixels(twips);
+  return {pixels.left, pixels.top, pixels.width, pixels.height};
 }
 
-QRect twipsRect(int left, int top, int width, int height) {
-  const int x = twipsToPixels(left);
-  const int y = twipsToPixels(top);
-  return {x, y, twipsToPixels(left + width) - x, twipsToPixels(top + height) - y};
+QSize clientSize(const WindowDescription& window) {
+  return {twipsToPixels(window.width), twipsToPixels(window.height)};
 }
 
-QSize twipsSize(int width, int height) {
-  return {twipsToPixels(width), twipsToPixels(height)};
-}
-
-QFont verdanaFont(qreal points, bool bold) {
+QFont verdanaFont(const FontDescription& description) {
   // Once, before the first Verdana font is resolved and cached.
   [[maybe_unused]] static const bool substituted = [] {
-    QFont::insertSubstitution(QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"));
+    QFont::insertSubstitution(QString::fromLatin1(kFontFamily), QStringLiteral("DejaVu Sans"));
     return true;
   }();
 
-  QFont font(QStringLiteral("Verdana"));
-  font.setPointSizeF(points);
-  font.setWeight(bold ? QFont::Bold : QFont::Normal);
+  QFont font(QString::fromLatin1(kFontFamily));
+  font.setPointSizeF(description.points);
+  font.setWeight(description.bold ? QFont::Bold : QFont::Normal);
   font.setStyle(QFont::StyleNormal);
   font.setUnderline(false);
   font.setStrikeOut(false);
@@ -41,17 +35,40 @@ QString assetPath(const QString& fileName) {
   return QStringLiteral(":/kestrine/") + fileName;
 }
 
+QString picturePath(const char* baseName) {
+  return assetPath(QString::fromLatin1(baseName) + QStringLiteral(".png"));
+}
+
 QIcon applicationIcon() {
   return QIcon(assetPath(QStringLiteral("kestrine.ico")));
 }
 
-QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& place,
-                  const QFont& font, Qt::Alignment alignment) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(name);
-  label->setGeometry(place);
-  label->setFont(font);
+namespace {
+
+QPalette::ColorRole roleOf(SystemColour colour) {
+  return colour == SystemColour::HighlightText ? QPalette::HighlightedText : QPalette::Button;
+}
+
+}  // namespace
+
+void applyDescription(QWidget* control, const ControlDescription& description) {
+  control->setObjectName(QString::fromLatin1(description.name));
+  control->setGeometry(pixelRect(description.place));
+  if (description.font.points > 0) control->setFont(verdanaFont(description.font));
+  const TextColour& colour = description.colour;
+  if (colour.system != SystemColour::None) {
+    control->setForegroundRole(roleOf(colour.system));
+  } else {
+    setTextColour(control, QColor(colour.red, colour.green, colour.blue));
+  }
+}
+
+QLabel* makeLabel(QWidget* parent, const ControlDescription& control) {
+  auto* label = new QLabel(QString::fromUtf8(control.text), parent);
+  applyDescription(label, control);
   label->setTextFormat(Qt::PlainText);
+  const Qt::Alignment alignment =
+      control.align == TextAlign::Centre ? Qt::AlignHCenter : Qt::AlignLeft;
   label->setAlignment(alignment | Qt::AlignTop);
   label->setWordWrap(true);
   label->setAutoFillBackground(false);

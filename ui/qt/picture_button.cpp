@@ -1,21 +1,20 @@
-#include "ui/picture_button.h"
+#include "ui/qt/picture_button.h"
 
 #include <QKeyEvent>
 #include <QPen>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
-#include "ui/window_conventions.h"
+#include "ui/qt/window_conventions.h"
 
 namespace kestrine {
 
-PictureButton::PictureButton(QWidget* parent, const QString& name, const QString& pictureFile,
-                             const QString& caption, const QRect& place)
-    : QAbstractButton(parent), picture_(assetPath(pictureFile)) {
-  setObjectName(name);
-  setAccessibleName(caption);
+PictureButton::PictureButton(QWidget* parent, const ControlDescription& control)
+    : QAbstractButton(parent), picture_(picturePath(control.picture)) {
+  applyDescription(this, control);
+  // The word on the picture, for accessibility only.
+  setAccessibleName(QString::fromLatin1(control.word));
   setFocusPolicy(Qt::StrongFocus);
-  setGeometry(place);
 }
 
 QSize PictureButton::sizeHint() const {

@@ -3,15 +3,15 @@
 #include <QAbstractButton>
 #include <QPixmap>
 
+#include "ui/window_description.h"
+
 namespace kestrine {
 
 // A push button whose face is a picture drawn centred on it, without text.
 // Space, Enter and a mouse click press it.
 class PictureButton : public QAbstractButton {
  public:
-  // `caption` is the word on the picture, for accessibility only.
-  PictureButton(QWidget* parent, const QString& name, const QString& pictureFile,
-                const QString& caption, const QRect& place);
+  PictureButton(QWidget* parent, const ControlDescription& control);
 
   QSize sizeHint() const override;
 

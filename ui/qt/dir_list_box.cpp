@@ -1,4 +1,4 @@
-#include "ui/dir_list_box.h"
+#include "ui/qt/dir_list_box.h"
 
 #include <QDir>
 #include <QFileInfo>

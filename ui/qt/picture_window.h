@@ -3,6 +3,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include "ui/window_description.h"
+
 namespace kestrine {
 
 // A window of fixed size without frame or title bar whose look is a background
@@ -11,10 +13,7 @@ namespace kestrine {
 // it: the program leaves its windows only through the program end.
 class PictureWindow : public QWidget {
  public:
-  enum class Taskbar { Shown, Hidden };
-
-  PictureWindow(const QString& name, const QString& caption, QSize clientSize,
-                const QString& pictureFile, Taskbar taskbar);
+  explicit PictureWindow(const WindowDescription& window);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

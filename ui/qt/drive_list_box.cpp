@@ -1,4 +1,4 @@
-#include "ui/drive_list_box.h"
+#include "ui/qt/drive_list_box.h"
 
 #include <QFileInfo>
 #include <QSignalBlocker>

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "ui/picture_window.h"
+#include "ui/qt/picture_window.h"
 
 class QLabel;
 class QLineEdit;

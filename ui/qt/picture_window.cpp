@@ -1,10 +1,10 @@
-#include "ui/picture_window.h"
+#include "ui/qt/picture_window.h"
 
 #include <QCloseEvent>
 #include <QPainter>
 #include <QScreen>
 
-#include "ui/window_conventions.h"
+#include "ui/qt/window_conventions.h"
 
 namespace kestrine {
 
@@ -12,19 +12,19 @@ namespace {
 
 // A tool window has no taskbar button (its type tells window managers so) and
 // still takes the keyboard focus when activated, with or without a manager.
-Qt::WindowFlags flagsFor(PictureWindow::Taskbar taskbar) {
-  const Qt::WindowFlags type = taskbar == PictureWindow::Taskbar::Shown ? Qt::Window : Qt::Tool;
+Qt::WindowFlags flagsFor(const WindowDescription& window) {
+  const Qt::WindowFlags type = window.taskbar ? Qt::Window : Qt::Tool;
   return type | Qt::FramelessWindowHint;
 }
 
 }  // namespace
 
-PictureWindow::PictureWindow(const QString& name, const QString& caption, QSize clientSize,
-                             const QString& pictureFile, Taskbar taskbar)
-    : QWidget(nullptr, flagsFor(taskbar)), picture_(assetPath(pictureFile)) {
-  setObjectName(name);
-  setWindowTitle(caption);
-  setFixedSize(clientSize);
+PictureWindow::PictureWindow(const WindowDescription& window)
+    : QWidget(nullptr, flagsFor(window)), picture_(picturePath(window.picture)) {
+  setObjectName(QString::fromLatin1(window.name));
+  setWindowTitle(QString::fromUtf8(window.caption));
+  setFixedSize(clientSize(window));
+  if (window.icon) setWindowIcon(applicationIcon());
 }
 
 void PictureWindow::paintEvent(QPaintEvent*) {

@@ -1,4 +1,4 @@
-#include "ui/qt_run_view.h"
+#include "ui/qt/qt_run_view.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -6,12 +6,12 @@
 #include <QPushButton>
 
 #include "run/import_run.h"
-#include "ui/complete.h"
-#include "ui/form1.h"
-#include "ui/loading.h"
-#include "ui/program_end.h"
-#include "ui/window_conventions.h"
-#include "ui/forms.h"
+#include "ui/qt/complete.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/forms.h"
+#include "ui/qt/loading.h"
+#include "ui/qt/program_end.h"
+#include "ui/qt/window_conventions.h"
 
 namespace kestrine {
 

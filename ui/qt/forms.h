@@ -5,7 +5,7 @@
 #include "platform/directory.h"
 #include "platform/file_system.h"
 #include "run/import_run.h"
-#include "ui/qt_run_view.h"
+#include "ui/qt/qt_run_view.h"
 
 namespace kestrine {
 
