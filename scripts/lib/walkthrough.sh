@@ -105,3 +105,19 @@ keyboard_import() {
   wait "$pid" || status=$?
   ((status == 0)) || { echo "Kestrine ended with status $status" >&2; return 1; }
 }
+
+# Starts Xvfb and, for $WINEPREFIX, a wineserver that stays until
+# stop_wine_display: Wine's desktop opens on the display of the first program
+# of a session, so a session left from a run without that display is ended
+# first.
+start_wine_display() {
+  : "${WINEPREFIX:?set WINEPREFIX}"
+  timeout 30 wineserver -k 2>/dev/null || true
+  start_xvfb
+  wineserver -p
+}
+
+stop_wine_display() {
+  timeout 30 wineserver -k 2>/dev/null || true
+  stop_xvfb
+}
