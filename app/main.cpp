@@ -2,9 +2,9 @@
 #include <QApplication>
 
 #include "app/platform_services.h"
-#include "ui/form1.h"
-#include "ui/window_conventions.h"
-#include "ui/forms.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/window_conventions.h"
+#include "ui/qt/forms.h"
 
 namespace {
 

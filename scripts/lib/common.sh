@@ -11,9 +11,10 @@ KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libk
   libsasl2-modules-gssapi-mit libsmbclient-dev libgtest-dev libgmock-dev qt6-base-dev
   fonts-dejavu-core python3)
 
-# What the Windows build (mingw-w64) and its tests under Wine need; googletest
-# brings the sources that the cross build compiles.
-KESTRINE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 googletest cmake make)
+# What the Windows build (mingw-w64, windres for the resources) and its tests
+# under Wine need; googletest brings the sources that the cross build compiles.
+KESTRINE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+  googletest cmake make)
 
 # Installs the Debian packages that are not installed yet; nothing when all are.
 ensure_packages() {

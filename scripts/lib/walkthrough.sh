@@ -58,7 +58,11 @@ keyboard_import() {
   local pid=$1 csv=$2 shots=$3 answer_delay=${4:-0} n=1 loading_shot=0 i
   local screenshot=$KESTRINE_BUILD/tests/ui/x-screenshot
   mkdir -p "$shots"
-  shot() { "$screenshot" "$shots/$(printf '%02d' "$n")-$1.png" && n=$((n + 1)); }
+  # A caller may define window_seen to look at each window when it is shot.
+  shot() {
+    "$screenshot" "$shots/$(printf '%02d' "$n")-$1.png" && n=$((n + 1))
+    if declare -F window_seen >/dev/null; then window_seen "$1"; fi
+  }
 
   wait_for_window Kestrine 60
   local form1
@@ -81,6 +85,11 @@ keyboard_import() {
       sleep 0.3
       shot message
       sleep "$answer_delay"
+      # Without a window manager Wine leaves the X focus where it was; the
+      # administrator would click on the box first.
+      if [[ -n ${KESTRINE_FOCUS_BOXES:-} ]]; then
+        xdotool windowfocus "$(visible_window Kestrine "$form1")" 2>/dev/null || true
+      fi
       xdotool key Return
       sleep 0.2
       continue
@@ -104,4 +113,20 @@ keyboard_import() {
   fi
   wait "$pid" || status=$?
   ((status == 0)) || { echo "Kestrine ended with status $status" >&2; return 1; }
+}
+
+# Starts Xvfb and, for $WINEPREFIX, a wineserver that stays until
+# stop_wine_display: Wine's desktop opens on the display of the first program
+# of a session, so a session left from a run without that display is ended
+# first.
+start_wine_display() {
+  : "${WINEPREFIX:?set WINEPREFIX}"
+  timeout 30 wineserver -k 2>/dev/null || true
+  start_xvfb
+  wineserver -p
+}
+
+stop_wine_display() {
+  timeout 30 wineserver -k 2>/dev/null || true
+  stop_xvfb
 }

@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "platform/linux/host_services.h"
-#include "ui/dir_list_box.h"
-#include "ui/drive_list_box.h"
-#include "ui/file_list_box.h"
-#include "ui/form1.h"
+#include "ui/qt/dir_list_box.h"
+#include "ui/qt/drive_list_box.h"
+#include "ui/qt/file_list_box.h"
+#include "ui/qt/form1.h"
 
 namespace kestrine {
 namespace {

@@ -8,13 +8,13 @@
 
 #include "tests/fakes/fakes.h"
 #include "tests/ui/message_box_answerer.h"
-#include "ui/complete.h"
-#include "ui/form1.h"
-#include "ui/loading.h"
-#include "ui/picture_button.h"
-#include "ui/qt_run_view.h"
-#include "ui/window_conventions.h"
-#include "ui/forms.h"
+#include "ui/qt/complete.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/forms.h"
+#include "ui/qt/loading.h"
+#include "ui/qt/picture_button.h"
+#include "ui/qt/qt_run_view.h"
+#include "ui/qt/window_conventions.h"
 
 namespace kestrine {
 namespace {

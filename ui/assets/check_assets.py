@@ -23,7 +23,8 @@ PICTURES = {  # name: (width, height, colour type 2 = RGB, 6 = RGBA)
     "done.png": (54, 20, 6),
 }
 ICON_ENTRIES = {(48, 8), (32, 8), (16, 8), (48, 32), (32, 32), (16, 32)}
-ALL_FILES = sorted(PICTURES) + ["kestrine.ico"]
+BITMAPS = {name[:-4] + ".bmp": name for name in PICTURES}  # the Windows resources
+ALL_FILES = sorted(PICTURES) + sorted(BITMAPS) + ["kestrine.ico"]
 
 
 def paeth(a, b, c):
@@ -61,6 +62,34 @@ def read_png(path):
                      for x in range(w)])
         prev = line
     return w, h, ctype, rows
+
+
+def read_bmp(path):
+    """Returns (width, height, rows of (r, g, b, a)) of a 24- or 32-bit BI_RGB file."""
+    data = path.read_bytes()
+    magic, size, _, offset = struct.unpack("<2sIII", data[:14])
+    assert magic == b"BM" and size == len(data), f"{path.name}: not a BMP"
+    hsize, w, h, planes, bits, compression = struct.unpack("<IiiHHI", data[14:34])
+    assert (hsize, planes, compression) == (40, 1, 0) and bits in (24, 32) and h > 0, \
+        f"{path.name}: unexpected format"
+    bpp, stride = bits // 8, (w * bits + 31) // 32 * 4
+    assert offset + stride * h == len(data), f"{path.name}: pixel data has the wrong length"
+    rows = []
+    for y in range(h - 1, -1, -1):  # bottom-up
+        line = data[offset + y * stride:offset + y * stride + w * bpp]
+        rows.append([(line[x * bpp + 2], line[x * bpp + 1], line[x * bpp],
+                      line[x * bpp + 3] if bpp == 4 else 255) for x in range(w)])
+    return w, h, rows
+
+
+def check_bitmaps(folder):
+    """The BMP copies hold the PNGs' pixels; see-through pixels keep their alpha."""
+    for bmp, png in BITMAPS.items():
+        _, _, ctype, png_rows = read_png(folder / png)
+        _, _, bmp_rows = read_bmp(folder / bmp)
+        if ctype == 2:
+            assert (folder / bmp).read_bytes()[28] == 24, f"{bmp}: opaque picture not in 24 bits"
+        assert bmp_rows == png_rows, f"{bmp}: pixels differ from {png}"
 
 
 def luminance(rgb):
@@ -153,6 +182,7 @@ def check_icon(path):
 
 def check_folder(folder):
     check_pictures(folder)
+    check_bitmaps(folder)
     check_icon(folder / "kestrine.ico")
 
 

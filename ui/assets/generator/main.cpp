@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "bmp_file.h"
 #include "ico_file.h"
 #include "pictures.h"
 
@@ -17,10 +18,21 @@ namespace {
 // fontconfig would pick on this machine.
 constexpr char kCaptionFont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 
-bool Save(const QImage& image, const QDir& dir, const QString& name) {
-  if (image.save(dir.filePath(name), "PNG")) return true;
+bool Write(const QDir& dir, const QString& name, const QByteArray& bytes) {
+  QFile file(dir.filePath(name));
+  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) return true;
   std::fprintf(stderr, "kestrine-assets: cannot write %s\n", qPrintable(dir.filePath(name)));
   return false;
+}
+
+// Each picture as PNG for the Qt windows and as BMP for the Windows resources.
+bool Save(const QImage& image, const QDir& dir, const QString& baseName) {
+  if (!image.save(dir.filePath(baseName + ".png"), "PNG")) {
+    std::fprintf(stderr, "kestrine-assets: cannot write %s.png\n",
+                 qPrintable(dir.filePath(baseName)));
+    return false;
+  }
+  return Write(dir, baseName + ".bmp", kestrine_assets::EncodeBmpFile(image));
 }
 
 }  // namespace
@@ -50,23 +62,19 @@ int main(int argc, char** argv) {
 
   using namespace kestrine_assets;
   bool ok = true;
-  ok &= Save(GlossyNavyBackground(443, 320, 104), out, "form1.png");
+  ok &= Save(GlossyNavyBackground(443, 320, 104), out, "form1");
   // Only the top 82 rows of the completion window show; the band is sized
   // for those, so it keeps form1's proportions.
-  ok &= Save(GlossyNavyBackground(400, 200, 50), out, "complete.png");
-  ok &= Save(TexturedGreyBar(394, 67), out, "loading.png");
-  ok &= Save(GlossyButton(54, 20, "Import", family), out, "import.png");
-  ok &= Save(GlossyButton(54, 20, "Cancel", family), out, "cancel.png");
-  ok &= Save(GlossyButton(54, 20, "Done", family), out, "done.png");
+  ok &= Save(GlossyNavyBackground(400, 200, 50), out, "complete");
+  ok &= Save(TexturedGreyBar(394, 67), out, "loading");
+  ok &= Save(GlossyButton(54, 20, "Import", family), out, "import");
+  ok &= Save(GlossyButton(54, 20, "Cancel", family), out, "cancel");
+  ok &= Save(GlossyButton(54, 20, "Done", family), out, "done");
 
   QList<IconPicture> icon;
   for (int bits : {8, 32}) {
     for (int size : {48, 32, 16}) icon.append({AppIcon(size), bits});
   }
-  QFile ico(out.filePath("kestrine.ico"));
-  if (!ico.open(QIODevice::WriteOnly) || ico.write(EncodeIcoFile(icon)) < 0) {
-    std::fprintf(stderr, "kestrine-assets: cannot write %s\n", qPrintable(ico.fileName()));
-    ok = false;
-  }
+  ok &= Write(out, "kestrine.ico", EncodeIcoFile(icon));
   return ok ? 0 : 1;
 }

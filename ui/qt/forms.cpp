@@ -1,0 +1,29 @@
+#include "ui/qt/forms.h"
+
+#include "ui/qt/complete.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/loading.h"
+
+namespace kestrine {
+
+Forms::Forms(Directory& directory, ServiceObjects& services)
+    : view_(*this), run_(view_, directory, services) {}
+
+Forms::~Forms() = default;
+
+Form1& Forms::form1() {
+  if (!form1_) form1_ = std::make_unique<Form1>([this] { run_.run(); });
+  return *form1_;
+}
+
+Loading& Forms::loading() {
+  if (!loading_) loading_ = std::make_unique<Loading>();
+  return *loading_;
+}
+
+Complete& Forms::complete() {
+  if (!complete_) complete_ = std::make_unique<Complete>();
+  return *complete_;
+}
+
+}  // namespace kestrine

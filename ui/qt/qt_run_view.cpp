@@ -1,0 +1,70 @@
+#include "ui/qt/qt_run_view.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "run/import_run.h"
+#include "ui/qt/complete.h"
+#include "ui/qt/form1.h"
+#include "ui/qt/forms.h"
+#include "ui/qt/loading.h"
+#include "ui/qt/program_end.h"
+#include "ui/qt/window_conventions.h"
+
+namespace kestrine {
+
+void QtRunView::hideForm1() {
+  forms_.form1().hide();
+}
+
+std::string QtRunView::filePathText() {
+  return forms_.form1().FilePath()->text().toStdString();
+}
+
+void QtRunView::showLoading() {
+  Loading& loading = forms_.loading();
+  showActivated(&loading);
+  // The run keeps the event loop from painting; draw the designed text now.
+  paintNow(&loading);
+}
+
+void QtRunView::hideLoading() {
+  forms_.loading().hide();
+}
+
+void QtRunView::setLoadingText(const std::string& text) {
+  forms_.loading().lblLoading()->setText(QString::fromStdString(text));
+}
+
+void QtRunView::repaintLoading() {
+  paintNow(forms_.loading().lblLoading());
+}
+
+void QtRunView::setCompleteText(const std::string& text) {
+  forms_.complete().lblComplete()->setText(QString::fromStdString(text));
+}
+
+void QtRunView::showComplete() {
+  showActivated(&forms_.complete());
+}
+
+// The run's boxes all pass buttons 0, and the interface carries no answer back,
+// so every box offers OK alone.
+void QtRunView::messageBox(const std::string& prompt, int, const std::string& title) {
+  QMessageBox box;
+  box.setWindowTitle(QString::fromStdString(title.empty() ? kApplicationTitle : title));
+  box.setIcon(QMessageBox::NoIcon);
+  box.setTextFormat(Qt::PlainText);
+  box.setText(QString::fromStdString(prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  box.setStandardButtons(QMessageBox::Ok);
+  box.button(QMessageBox::Ok)->setIcon(QIcon());
+  box.exec();
+}
+
+void QtRunView::endProgram() {
+  kestrine::endProgram();
+}
+
+}  // namespace kestrine

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "run/run_view.h"
+
+namespace kestrine::win32 {
+
+class Forms;
+
+// The run's view of the three windows and of the message boxes.
+class Win32RunView : public RunView {
+ public:
+  explicit Win32RunView(Forms& forms) : forms_(forms) {}
+
+  void hideForm1() override;
+  std::string filePathText() override;
+  void showLoading() override;
+  void hideLoading() override;
+  void setLoadingText(const std::string& text) override;
+  void repaintLoading() override;
+  void setCompleteText(const std::string& text) override;
+  void showComplete() override;
+  void messageBox(const std::string& prompt, int buttons, const std::string& title) override;
+  [[noreturn]] void endProgram() override;
+
+ private:
+  Forms& forms_;
+};
+
+}  // namespace kestrine::win32
