@@ -31,7 +31,7 @@ endfunction()
 # (installed as kestrine.exe):
 #   Kestrine-<version>-win64.zip        kestrine.exe and README.txt in a folder
 #   Kestrine-<version>-win64-setup.exe  the NSIS installer
-# and records them for the tests in tests/packaging.
+# and records them for the tests in tests/packaging, which must come after.
 function(kestrine_windows_packages target)
   set(name Kestrine-${PROJECT_VERSION}-win64)
   set(work ${CMAKE_BINARY_DIR}/package)
@@ -64,7 +64,8 @@ function(kestrine_windows_packages target)
     VERBATIM)
   add_custom_target(kestrine_windows_packages ALL DEPENDS ${zip} ${installer})
 
-  set(KESTRINE_WINDOWS_PROGRAM ${target} PARENT_SCOPE)
-  set(KESTRINE_WINDOWS_ZIP ${zip} PARENT_SCOPE)
-  set(KESTRINE_WINDOWS_INSTALLER ${installer} PARENT_SCOPE)
+  # Global, so that the call may sit in the directory of the program's target.
+  set_property(GLOBAL PROPERTY KESTRINE_WINDOWS_PROGRAM ${target})
+  set_property(GLOBAL PROPERTY KESTRINE_WINDOWS_ZIP ${zip})
+  set_property(GLOBAL PROPERTY KESTRINE_WINDOWS_INSTALLER ${installer})
 endfunction()
