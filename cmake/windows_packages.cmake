@@ -2,7 +2,6 @@
 # packages, a zip and an NSIS installer, all with the project's version.
 # Included from the Windows branch of the top CMakeLists.txt.
 enable_language(RC)
-find_program(KESTRINE_MAKENSIS makensis REQUIRED)
 
 # VERSIONINFO's numbers have four parts; the ones the project leaves out are 0.
 set(_kestrine_version_parts)
@@ -33,6 +32,7 @@ endfunction()
 #   Kestrine-<version>-win64-setup.exe  the NSIS installer
 # and records them for the tests in tests/packaging, which must come after.
 function(kestrine_windows_packages target)
+  find_program(KESTRINE_MAKENSIS makensis REQUIRED)
   set(name Kestrine-${PROJECT_VERSION}-win64)
   set(work ${CMAKE_BINARY_DIR}/package)
   set(zip ${CMAKE_BINARY_DIR}/${name}.zip)
