@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The Debian package, made with cpack from the built program as scripts/package
+# makes it: its fields, that it holds the program, its desktop entry and icons
+# and nothing else, and that they work together once unpacked.
+#   deb_package_test.sh CPACK BUILD-DIR VERSION
+set -euo pipefail
+cpack=$1 build=$2 version=$3
+
+for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate readelf; do
+  command -v "$tool" >/dev/null || {
+    echo "$tool is missing (scripts/test installs it)" >&2
+    exit 1
+  }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+if ! "$cpack" --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
+  cat "$work/cpack.log" >&2
+  exit 1
+fi
+deb=$work/out/kestrine_${version}_amd64.deb
+if [[ ! -f $deb ]]; then
+  echo "FAIL: no kestrine_${version}_amd64.deb; cpack made: $(cd "$work/out" && echo *.deb)" >&2
+  exit 1
+fi
+
+# The control fields.
+field() { dpkg-deb --field "$deb" "$1"; }
+[[ $(field Package) == kestrine ]] || fail "Package: $(field Package)"
+[[ $(field Version) == "$version" ]] || fail "Version: $(field Version), wanted $version"
+[[ $(field Architecture) == amd64 ]] || fail "Architecture: $(field Architecture)"
+[[ $(field Section) == admin ]] || fail "Section: $(field Section)"
+[[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
+description=$(field Description)
+[[ -n ${description%%$'\n'*} && $description == *$'\n'* ]] ||
+  fail "Description wants a short line and a long text: $description"
+depends=$(field Depends)
+for library in libqt6widgets6 libldap libsmbclient libkrb5 libc6; do
+  [[ ", $depends" == *", $library"* ]] || fail "Depends has no $library: $depends"
+done
+
+# The files: exactly these, none of the tests, harness or bench tools.
+expected="./usr/bin/kestrine
+./usr/share/applications/kestrine.desktop
+./usr/share/icons/hicolor/16x16/apps/kestrine.png
+./usr/share/icons/hicolor/32x32/apps/kestrine.png
+./usr/share/icons/hicolor/48x48/apps/kestrine.png"
+files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+[[ $files == "$expected" ]] || fail "files:"$'\n'"$files"$'\n'"wanted:"$'\n'"$expected"
+
+root=$work/root
+dpkg-deb --extract "$deb" "$root"
+
+program=$root/usr/bin/kestrine
+[[ -x $program ]] || fail "usr/bin/kestrine is not executable"
+readelf --file-header "$program" | grep -q 'Type: *DYN\|Type: *EXEC' ||
+  fail "usr/bin/kestrine is not a program"
+! readelf --section-headers "$program" | grep -q '\.debug_info' ||
+  fail "usr/bin/kestrine keeps its debugging information"
+
+entry=$root/usr/share/applications/kestrine.desktop
+desktop-file-validate "$entry" || fail "desktop-file-validate rejects kestrine.desktop"
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+[[ -x $root/usr/bin/$exec_name ]] || fail "Exec=$exec_name is not in usr/bin"
+icon=$(sed -n 's/^Icon=//p' "$entry")
+# Each size an RGBA PNG of its size: width, height, bit depth and colour type
+# from the IHDR chunk.
+for size in 16 32 48; do
+  png=$root/usr/share/icons/hicolor/${size}x${size}/apps/$icon.png
+  if [[ ! -f $png ]]; then
+    fail "Icon=$icon has no ${size}x${size} PNG"
+    continue
+  fi
+  [[ $(head -c 8 "$png" | od -An -tx1 | tr -d ' \n') == 89504e470d0a1a0a ]] ||
+    fail "$png is not a PNG"
+  read -r width height depth colour < <(od -An -j16 -N10 -tu1 "$png" |
+    awk '{ print $1*2^24+$2*2^16+$3*2^8+$4, $5*2^24+$6*2^16+$7*2^8+$8, $9, $10 }')
+  [[ "$width $height $depth $colour" == "$size $size 8 6" ]] ||
+    fail "${size}x${size} icon: ${width}x${height}, depth $depth, colour type $colour"
+done
+
+((failures == 0)) || exit 1
+echo "kestrine_${version}_amd64.deb: fields, files, desktop entry and icons as they should be"
