@@ -81,17 +81,25 @@ keyboard_import() {
       break
     fi
     # Message boxes carry the application's title, as the main window does.
-    if [[ -n $(visible_window Kestrine "$form1") ]]; then
+    local box
+    box=$(visible_window Kestrine "$form1") || true
+    if [[ -n $box ]]; then
       sleep 0.3
       shot message
       sleep "$answer_delay"
       # Without a window manager Wine leaves the X focus where it was; the
       # administrator would click on the box first.
       if [[ -n ${KESTRINE_FOCUS_BOXES:-} ]]; then
-        xdotool windowfocus "$(visible_window Kestrine "$form1")" 2>/dev/null || true
+        xdotool windowfocus --sync "$box" 2>/dev/null || true
       fi
       xdotool key Return
-      sleep 0.2
+      # One Return per box: wait for this one to go, which under Wine takes
+      # a moment, before looking for the next.
+      local gone
+      for ((gone = 0; gone < 100; gone++)); do
+        xdotool search --onlyvisible --name '^Kestrine$' 2>/dev/null | grep -qx -e "$box" || break
+        sleep 0.1
+      done
       continue
     fi
     if ((loading_shot == 0)) && [[ -n $(visible_window 'Working...') ]]; then
