@@ -256,25 +256,23 @@ std::vector<Entry> WldapSession::find(const std::string& base, unsigned long sco
 }
 
 void WldapSession::add(const std::string& dn, const std::vector<AttributeValues>& attributes) {
-  Modifications mods = modifications(attributes, LDAP_MOD_ADD);
-  std::wstring wideDn = toWide(dn);
-  const std::string doing = "add " + dn;
-  connection_.write([&] {
-    ULONG id = 0;
-    const ULONG sent = ldap_add_extW(ld_.get(), text(wideDn), mods.get(), nullptr, nullptr, &id);
-    if (sent != LDAP_SUCCESS) fail(sent, doing);
-    const Answer answer = await(id, doing);
-    if (answer.code != LDAP_SUCCESS) fail(answer.code, doing, answer.diagnostic);
-  });
+  change(dn, attributes, LDAP_MOD_ADD, "add " + dn);
 }
 
 void WldapSession::replace(const std::string& dn, const std::vector<AttributeValues>& attributes) {
-  Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
+  change(dn, attributes, LDAP_MOD_REPLACE, "modify " + dn);
+}
+
+void WldapSession::change(const std::string& dn, const std::vector<AttributeValues>& attributes,
+                          int op, const std::string& doing) {
+  Modifications mods = modifications(attributes, op);
   std::wstring wideDn = toWide(dn);
-  const std::string doing = "modify " + dn;
   connection_.write([&] {
     ULONG id = 0;
-    const ULONG sent = ldap_modify_extW(ld_.get(), text(wideDn), mods.get(), nullptr, nullptr, &id);
+    const ULONG sent =
+        op == LDAP_MOD_ADD
+            ? ldap_add_extW(ld_.get(), text(wideDn), mods.get(), nullptr, nullptr, &id)
+            : ldap_modify_extW(ld_.get(), text(wideDn), mods.get(), nullptr, nullptr, &id);
     if (sent != LDAP_SUCCESS) fail(sent, doing);
     const Answer answer = await(id, doing);
     if (answer.code != LDAP_SUCCESS) fail(answer.code, doing, answer.diagnostic);

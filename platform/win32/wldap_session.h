@@ -70,6 +70,9 @@ class WldapSession : public DirectorySession, private DirectoryLink {
   // failure, a lost connection or no answer in time.
   struct Answer;
   Answer await(unsigned long id, const std::string& doing);
+  // An add (LDAP_MOD_ADD) or a modify (LDAP_MOD_REPLACE) of `dn`.
+  void change(const std::string& dn, const std::vector<AttributeValues>& attributes, int op,
+              const std::string& doing);
   std::vector<Entry> find(const std::string& base, unsigned long scope, const std::string& filter,
                           const std::vector<std::string>& attributes, unsigned long sizeLimit,
                           const std::string& doing);

@@ -50,10 +50,10 @@ bool canList(const std::wstring& directory) {
 // DlgDirListW takes (and rewrites) one buffer with the directory and pattern.
 bool listInto(HWND window, int id, const std::wstring& directory, const wchar_t* pattern,
               UINT types) {
-  std::wstring spec = directory + (directory.back() == L'\\' ? L"" : L"\\") + pattern;
-  if (spec.size() >= MAX_PATH) return false;
+  std::wstring searched = directory + (directory.back() == L'\\' ? L"" : L"\\") + pattern;
+  if (searched.size() >= MAX_PATH) return false;
   std::array<wchar_t, MAX_PATH> buffer{};
-  spec.copy(buffer.data(), spec.size());
+  searched.copy(buffer.data(), searched.size());
   return DlgDirListW(window, buffer.data(), id, 0, types) != 0;
 }
 
