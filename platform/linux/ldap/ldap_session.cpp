@@ -191,10 +191,10 @@ void LdapSession::configure(LDAP* ld) {
       {"SASL_SECPROPS", LDAP_OPT_X_SASL_SECPROPS, "minssf=56"},
   };
   for (const auto& option : options) {
-    const int rc = ldap_set_option(ld, option.option, option.value);
-    if (rc != LDAP_OPT_SUCCESS) {
-      throw DirectoryError(rc, "set up the connection to " + server_.uri() + ": " + option.name +
-                                   ": " + errorText(ld, rc));
+    // LDAP_OPT_ERROR tells nothing more; it is not LDAP_SERVER_DOWN, whose value it shares.
+    if (ldap_set_option(ld, option.option, option.value) != LDAP_OPT_SUCCESS) {
+      throw DirectoryError(LDAP_LOCAL_ERROR, "set up the connection to " + server_.uri() +
+                                                 ": libldap refuses the option " + option.name);
     }
   }
 }
