@@ -1,5 +1,6 @@
 #include "platform/linux/ldap/ldap_session.h"
 
+#include <arpa/inet.h>
 #include <krb5.h>
 #include <openldap.h>
 #include <poll.h>
@@ -89,6 +90,12 @@ bool mechanismLoaded(const char* name) {
     if (std::strcmp(*loaded, name) == 0) return true;
   }
   return false;
+}
+
+bool namesAnAddress(const std::string& host) {
+  in6_addr address;
+  return inet_pton(AF_INET, host.c_str(), &address) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), &address) == 1;
 }
 
 // Why the caller's Kerberos credentials cannot serve a bind, or "" when they
@@ -214,7 +221,12 @@ void LdapSession::bind(LDAP* ld) {
   }
   if (rc != LDAP_SUCCESS) {
     const std::string ticket = ticketProblem();
-    throw DirectoryError(rc, doing + ": " + (ticket.empty() ? errorText(ld, rc) : ticket));
+    const std::string byAddress =
+        namesAnAddress(server_.host)
+            ? " (Kerberos needs the server's host name in ldap.conf, not its address)"
+            : "";
+    throw DirectoryError(rc,
+                         doing + ": " + (ticket.empty() ? errorText(ld, rc) + byAddress : ticket));
   }
   ber_len_t strength = 0;
   if (ldap_get_option(ld, LDAP_OPT_X_SASL_SSF, &strength) != LDAP_OPT_SUCCESS ||
