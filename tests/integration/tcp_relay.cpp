@@ -135,7 +135,10 @@ SilentPort::SilentPort(const std::string& address) : listener_(listenOn(address,
   const sockaddr_in target = socketAddress(address, port_);
   for (OwnedSocket& socket : queued_) {
     socket = OwnedSocket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    connect(socket.get(), reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 &&
+        errno != EINPROGRESS) {
+      throw std::runtime_error("fill a silent port's queue: " + std::string(std::strerror(errno)));
+    }
   }
 }
 
