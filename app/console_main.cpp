@@ -1,4 +1,5 @@
 // kestrine-console CSV-FILE: the import run with its windows printed as text.
+#include <csignal>
 #include <cstdio>
 
 #include "app/console_view.h"
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s CSV-FILE\n", argv[0]);
     return 2;
   }
+  // As the program does: a reset connection fails a write, nothing more.
+  std::signal(SIGPIPE, SIG_IGN);
   kestrine::ConsoleView view(argv[1], stdout);
   kestrine::LdapDirectory directory;
   kestrine::HostServiceObjects services(directory);

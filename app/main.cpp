@@ -1,10 +1,12 @@
 // kestrine: the main window; its Import button runs the import.
 #include <QApplication>
 
+#include <csignal>
+
 #include "app/platform_services.h"
 #include "ui/qt/form1.h"
-#include "ui/qt/window_conventions.h"
 #include "ui/qt/forms.h"
+#include "ui/qt/window_conventions.h"
 
 namespace {
 
@@ -20,6 +22,9 @@ void startUp(kestrine::Forms& forms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write to a connection that the server has reset fails; it must not end
+  // the process.
+  std::signal(SIGPIPE, SIG_IGN);
   QApplication application(argc, argv);
   kestrine::PlatformServices services;
   kestrine::Forms forms(services.directory, services.serviceObjects);

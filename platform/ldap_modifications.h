@@ -7,16 +7,6 @@
 
 namespace kestrine {
 
-// Result codes on which both LDAP libraries give up the connection: the
-// server is gone, did not answer in time, or could not be reached.
-inline constexpr int kLdapServerDown = 0x51;
-inline constexpr int kLdapTimeout = 0x55;
-inline constexpr int kLdapConnectError = 0x5b;
-
-inline bool leavesConnectionUnusable(int rc) {
-  return rc == kLdapServerDown || rc == kLdapTimeout || rc == kLdapConnectError;
-}
-
 // The null-terminated LDAPMod array of an add or a modify, for either
 // library's LDAPMod and berval types; it points into the caller's values and
 // into names converted by `toName` (UTF-8 for libldap, UTF-16 for wldap32).

@@ -1,9 +1,18 @@
 #include "run/import_run.h"
 
+#include <algorithm>
+
+#include "platform/directory_connection.h"
 #include "platform/dn.h"
 #include "run/csv_record.h"
 
 namespace kestrine {
+
+namespace {
+
+constexpr const char* kBindRootDse = "bind the directory (rootDSE)";
+
+}  // namespace
 
 void ImportRun::run() {
   GuardedSteps step(&state_.runFailures);
@@ -13,7 +22,14 @@ void ImportRun::run() {
   bool ended = false;
   step("check the CSV path", [&] { ended = !GetFolder(); });
   if (ended) return;
-  step("bind the directory (rootDSE)", [&] { state_.rootDse = directory_.Bind("LDAP://rootDSE"); });
+  step(kBindRootDse, [&] {
+    try {
+      state_.rootDse = directory_.Bind("LDAP://rootDSE");
+    } catch (const ConnectionLost&) {
+      domainUnreachable_ = true;
+      throw;
+    }
+  });
   step("create the shell object", [&] { state_.shell = services_.createShell(); });
   step("create the file system object", [&] { state_.fileSystem = services_.createFileSystem(); });
   if (!step("open the CSV file", [&] {
@@ -135,7 +151,18 @@ void ImportRun::countRecord() {
 }
 
 std::string ImportRun::whyNotProvisioned(const RecordOutcome& outcome) const {
-  if (!state_.rootDse) return "not attempted: the domain could not be reached";
+  if (!state_.rootDse) {
+    // A domain that was never asked (no server found, no SASL module, no
+    // ticket) is not one that could not be reached: name what failed.
+    const auto& failures = state_.runFailures;
+    const auto bind = std::find_if(failures.begin(), failures.end(), [](const Failure& failure) {
+      return failure.step == kBindRootDse;
+    });
+    if (domainUnreachable_ || bind == failures.end()) {
+      return "not attempted: the domain could not be reached";
+    }
+    return "not attempted: " + bind->reason;
+  }
   const std::string firstFailure = outcome.failures.empty() ? std::string("not provisioned")
                                                             : outcome.failures.front().step + ": " +
                                                                   outcome.failures.front().reason;

@@ -50,6 +50,7 @@ class ImportRun {
   ServiceObjects& services_;
   RunState state_;
   Provisioning provisioning_;
+  bool domainUnreachable_ = false;  // the rootDSE bind found no server that answered
 };
 
 }  // namespace kestrine

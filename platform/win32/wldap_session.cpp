@@ -18,10 +18,15 @@
 
 namespace kestrine {
 
-static_assert(LDAP_SERVER_DOWN == kLdapServerDown && LDAP_TIMEOUT == kLdapTimeout &&
-              LDAP_CONNECT_ERROR == kLdapConnectError && LDAP_MOD_BVALUES == 0x80);
+static_assert(LDAP_MOD_BVALUES == 0x80);
 
 namespace {
+
+// wldap32's codes on which it gives up the connection: the server is gone,
+// did not answer in time, or could not be reached.
+bool leavesConnectionUnusable(int rc) {
+  return rc == LDAP_SERVER_DOWN || rc == LDAP_TIMEOUT || rc == LDAP_CONNECT_ERROR;
+}
 
 template <class T, auto Free>
 struct Freer {

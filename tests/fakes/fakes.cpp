@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <variant>
 
+#include "platform/directory_connection.h"
 #include "platform/dn.h"
 
 namespace kestrine::testing {
@@ -79,6 +80,11 @@ class FakeObject : public DirectoryObject {
 };
 
 void FakeDirectory::failIfListed(const std::string& entry) {
+  for (const auto& prefix : lostWhen_) {
+    if (entry.compare(0, prefix.size(), prefix) == 0) {
+      throw ConnectionLost(-1, "no answer: " + entry);
+    }
+  }
   for (const auto& [prefix, code] : failures_) {
     if (entry.compare(0, prefix.size(), prefix) == 0) {
       throw DirectoryError(code, "refused: " + entry);

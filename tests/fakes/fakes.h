@@ -34,6 +34,8 @@ class FakeDirectory : public Directory {
   void failWhen(std::string prefix, int code = 53) {
     failures_.emplace_back(std::move(prefix), code);
   }
+  // ... fail as a server that does not answer does: with ConnectionLost.
+  void loseConnectionWhen(std::string prefix) { lostWhen_.push_back(std::move(prefix)); }
   void failIfListed(const std::string& entry);
 
   std::string namingContext = "DC=example,DC=test";
@@ -43,6 +45,7 @@ class FakeDirectory : public Directory {
  private:
   CallLog& log_;
   std::vector<std::pair<std::string, int>> failures_;
+  std::vector<std::string> lostWhen_;
   friend class FakeObject;
 };
 

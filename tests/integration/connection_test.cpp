@@ -1,10 +1,12 @@
 // The directory connection against a sandbox controller that stops answering,
-// restarts or drops idle connections, in the middle of whole import runs.
+// restarts, drops idle connections or has its connections reset, in the
+// middle of whole import runs.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +24,7 @@
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
 #include "tests/integration/sandbox.h"
+#include "tests/integration/tcp_relay.h"
 
 namespace kestrine::testing {
 namespace {
@@ -35,21 +38,8 @@ using ::testing::StartsWith;
 constexpr int kNormalAccount = 512;
 // Short enough for the tests, long enough for a slow machine's answers.
 constexpr ConnectionSettings kShort{.timeout = 4s, .retryAfter = 4s, .idleCheckAfter = 60s};
-
-// scripts/sandbox-domain COMMAND for the sandbox these tests run in; its
-// output, without the last line end.
-std::string sandboxDomain(const std::string& command) {
-  const std::string line = "KESTRINE_SANDBOX_NAME=\"$KESTRINE_SANDBOX_NETNS\" " +
-                           std::string(KESTRINE_SANDBOX_SCRIPT) + " " + command;
-  std::string output;
-  FILE* pipe = popen(line.c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run: " + line);
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  if (pclose(pipe) != 0) throw std::runtime_error("failed: " + line);
-  if (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
-}
+constexpr ConnectionSettings kCheckEveryWrite{
+    .timeout = 4s, .retryAfter = 4s, .idleCheckAfter = 0s};
 
 // The controller stopped (SIGSTOP) until thaw() or the end of the scope:
 // the sandbox is shared by every integration test.
@@ -150,7 +140,10 @@ std::string failure(Call call) {
 
 class ConnectionTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { sandbox = std::make_unique<Sandbox>(); }
+  static void SetUpTestSuite() {
+    std::signal(SIGPIPE, SIG_IGN);  // as the programs do
+    sandbox = std::make_unique<Sandbox>();
+  }
   static void TearDownTestSuite() { sandbox.reset(); }
 
   void SetUp() override {
@@ -166,6 +159,10 @@ class ConnectionTest : public ::testing::Test {
   }
 
   std::string unit() const { return tag + " Conn"; }
+  // The controller by its name, at another port.
+  std::string uri(int port) const {
+    return "ldap://" + sandbox->server() + ":" + std::to_string(port);
+  }
   std::string unitDn() const { return childDn("OU=" + escapeDnValue(unit()), sandbox->domainDn()); }
   std::string account(int n) const { return tag + "u" + std::to_string(n); }
   std::string line(int n, const std::string& fileServer = "") const {
@@ -308,6 +305,54 @@ TEST_F(ConnectionTest, IdleDropWhileAMessageBoxWaitsCostsNoRecord) {
   EXPECT_THAT(outcome.completeText, StartsWith("3 Users and Folders were added successfully!"));
   EXPECT_TRUE(enabled(3));
   EXPECT_TRUE(enabled(4));
+}
+
+TEST_F(ConnectionTest, ResetConnectionIsReplacedForAReadAndBeforeAWrite) {
+  TcpRelay relay(sandbox->address(), LDAP_PORT);
+  ConfiguredServers servers(uri(relay.port()));
+  LdapSession session(kCheckEveryWrite);
+  session.readEntry("");
+  relay.forget();
+  EXPECT_FALSE(session.readEntry("").attributes.empty());  // run again on a new connection
+  EXPECT_EQ(relay.connections(), 2);
+  relay.forget();
+  // The check before the write meets the reset, and the write a new connection.
+  session.add(unitDn(), {{"objectClass", {"organizationalUnit"}}});
+  EXPECT_EQ(relay.connections(), 3);
+  EXPECT_FALSE(sandbox->read(unitDn()).dn.empty());
+}
+
+TEST_F(ConnectionTest, NewConnectionGoesToTheControllerBoundFirstWhileItAnswers) {
+  std::optional<TcpRelay> first(std::in_place, sandbox->address(), LDAP_PORT);
+  TcpRelay second(sandbox->address(), LDAP_PORT);
+  ConfiguredServers servers(uri(first->port()) + " " + uri(second.port()));
+  LdapSession session(kShort);
+  session.readEntry("");
+  servers.set(uri(second.port()) + " " + uri(first->port()));  // as DNS shuffles them
+  first->forget();
+  session.readEntry("");
+  EXPECT_EQ(first->connections(), 2);
+  EXPECT_EQ(second.connections(), 0);
+  first.reset();
+  session.readEntry("");
+  EXPECT_EQ(second.connections(), 1);
+}
+
+TEST_F(ConnectionTest, AddressesThatNeverAnswerShareOneTimeout) {
+  const SilentPort a(sandbox->address()), b(sandbox->address()), c(sandbox->address());
+  const std::string silent = uri(a.port()) + " " + uri(b.port());
+  for (const std::string& last : {uri(c.port()), uri(LDAP_PORT)}) {
+    ConfiguredServers servers(silent + " " + last);
+    LdapSession session(kShort);
+    const auto start = Clock::now();
+    if (last == uri(LDAP_PORT)) {
+      EXPECT_FALSE(session.readEntry("").attributes.empty());
+    } else {
+      EXPECT_THAT(failure([&] { session.readEntry(""); }),
+                  HasSubstr(last + ": the domain controller did not answer within 4 s"));
+    }
+    EXPECT_LT(Clock::now() - start, kShort.timeout + 1s) << last;  // not 4 s for each
+  }
 }
 
 TEST_F(ConnectionTest, BindWithoutAUsableTicketSaysWhy) {

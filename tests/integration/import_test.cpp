@@ -212,14 +212,10 @@ TEST_F(ImportTest, AccountThatWasNotCreatedGetsNoFolder) {
 }
 
 TEST_F(ImportTest, UnreachableDirectoryFailsEveryRecordWithTheReason) {
-  // libldap reads its configuration once per process: change its default.
-  char* configured = nullptr;
-  ldap_get_option(nullptr, LDAP_OPT_URI, &configured);
-  const std::string saved = configured ? configured : "";
-  ldap_memfree(configured);
-  ldap_set_option(nullptr, LDAP_OPT_URI, "ldap://127.0.0.1:1");
-  const auto outcome = import({line("nd", "No Dir", unit("Sales"))});
-  ldap_set_option(nullptr, LDAP_OPT_URI, saved.c_str());
+  const auto outcome = [&] {
+    ConfiguredServers nowhere("ldap://127.0.0.1:1");
+    return import({line("nd", "No Dir", unit("Sales"))});
+  }();
   EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 1 failed.");
   // No folder without an account: only the summary, with the reason.
   ASSERT_EQ(outcome.messages.size(), 1u);

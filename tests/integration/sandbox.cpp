@@ -1,7 +1,9 @@
 #include "tests/integration/sandbox.h"
 
 #include <krb5.h>
+#include <ldap.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -34,6 +36,7 @@ Sandbox::Sandbox()
     : domainDn_(requiredEnvironment("KESTRINE_SANDBOX_DOMAIN_DN")),
       realm_(requiredEnvironment("KESTRINE_SANDBOX_REALM")),
       server_(requiredEnvironment("KESTRINE_SANDBOX_DC")),
+      address_(requiredEnvironment("KESTRINE_SANDBOX_DC_IP")),
       shareDir_(requiredEnvironment("KESTRINE_SANDBOX_SHARE_DIR")) {}
 
 void Sandbox::removeFromShare(const std::string& prefix) {
@@ -57,6 +60,37 @@ void Sandbox::removeTree(const std::string& dn) {
   if (read(dn).dn.empty()) return;
   const std::string command = "ldapdelete -Y GSSAPI -Q -r " + shellQuoted(dn);
   if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
+
+std::string sandboxDomain(const std::string& command) {
+  const std::string line = "KESTRINE_SANDBOX_NAME=\"$KESTRINE_SANDBOX_NETNS\" " +
+                           std::string(KESTRINE_SANDBOX_SCRIPT) + " " + command;
+  std::string output;
+  FILE* pipe = popen(line.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run: " + line);
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  if (pclose(pipe) != 0) throw std::runtime_error("failed: " + line);
+  if (!output.empty() && output.back() == '\n') output.pop_back();
+  return output;
+}
+
+ConfiguredServers::ConfiguredServers(const std::string& uris) {
+  char* configured = nullptr;
+  ldap_get_option(nullptr, LDAP_OPT_URI, &configured);
+  saved_ = configured ? configured : "";
+  ldap_memfree(configured);
+  set(uris);
+}
+
+ConfiguredServers::~ConfiguredServers() {
+  set(saved_);
+}
+
+void ConfiguredServers::set(const std::string& uris) {
+  if (ldap_set_option(nullptr, LDAP_OPT_URI, uris.c_str()) != LDAP_OPT_SUCCESS) {
+    throw std::runtime_error("libldap refuses the servers " + uris);
+  }
 }
 
 bool Sandbox::passwordWorks(const std::string& account, const std::string& password) {

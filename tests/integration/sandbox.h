@@ -18,6 +18,8 @@ class Sandbox {
   const std::string& realm() const { return realm_; }
   // The controller's host name, which also serves the hidden share home$.
   const std::string& server() const { return server_; }
+  // Its IP address.
+  const std::string& address() const { return address_; }
   // Where the share's files lie on this machine.
   const std::string& shareDir() const { return shareDir_; }
 
@@ -35,9 +37,29 @@ class Sandbox {
   std::string domainDn_;
   std::string realm_;
   std::string server_;
+  std::string address_;
   std::string shareDir_;
   LdapSession session_;
 };
+
+// The servers that libldap's configuration names (ldap.conf's URI), replaced
+// for a scope: libldap reads its configuration once per process.
+class ConfiguredServers {
+ public:
+  explicit ConfiguredServers(const std::string& uris);
+  ~ConfiguredServers();
+  ConfiguredServers(const ConfiguredServers&) = delete;
+  ConfiguredServers& operator=(const ConfiguredServers&) = delete;
+
+  void set(const std::string& uris);
+
+ private:
+  std::string saved_;
+};
+
+// scripts/sandbox-domain COMMAND for the sandbox these tests run in; its
+// output, without the last line end.
+std::string sandboxDomain(const std::string& command);
 
 // The first value of an attribute, or "" when the entry lacks it.
 std::string first(const Entry& entry, const std::string& attribute);

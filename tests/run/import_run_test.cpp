@@ -224,8 +224,13 @@ TEST_F(ImportRunTest, LabelNamesTheUnitDuringTheAccountStepAndTheUserAfterIt) {
   EXPECT_EQ(labelBefore("Close"), "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe");
 }
 
-TEST_F(ImportRunTest, UnreachableDirectoryWalksEveryRecordTouchesNoFolderAndSaysWhy) {
-  directory.failWhen("Bind", 81);
+// Only a server that did not answer makes the domain "could not be reached";
+// a bind that failed for a reason of its own names it on every record.
+class UnboundDirectoryTest : public ImportRunTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnboundDirectoryTest, WalksEveryRecordTouchesNoFolderAndSaysWhy) {
+  const bool lost = GetParam();
+  lost ? directory.loseConnectionWhen("Bind") : directory.failWhen("Bind", 53);
   runWith({kFull, kFull});
   EXPECT_EQ(entries("lblLoading: Creating Share").size(), 2u);
   EXPECT_TRUE(entries("FolderExists").empty());  // no orphan folders
@@ -233,9 +238,15 @@ TEST_F(ImportRunTest, UnreachableDirectoryWalksEveryRecordTouchesNoFolderAndSays
   EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 2 failed.");
   const auto messages = entries("message");
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_THAT(messages[0], HasSubstr("bind the directory (rootDSE): refused: Bind LDAP://rootDSE\n"
-                                     "jdoe: not attempted: the domain could not be reached\n"));
+  EXPECT_THAT(messages[0], HasSubstr(lost ? "bind the directory (rootDSE): no answer: Bind "
+                                            "LDAP://rootDSE\n"
+                                            "jdoe: not attempted: the domain could not be reached\n"
+                                          : "bind the directory (rootDSE): refused: Bind "
+                                            "LDAP://rootDSE\n"
+                                            "jdoe: not attempted: refused: Bind LDAP://rootDSE\n"));
 }
+
+INSTANTIATE_TEST_SUITE_P(LostOrRefused, UnboundDirectoryTest, ::testing::Bool());
 
 std::string numberedRecord(int i) {
   const std::string n = std::to_string(i);

@@ -1,17 +1,14 @@
 #include "platform/linux/ldap/ldap_session.h"
 
+#include <arpa/inet.h>
 #include <krb5.h>
+#include <openldap.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sasl/sasl.h>
 
 #include <algorithm>
-#include <cctype>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
-#include <sstream>
 
 #include "platform/ldap_modifications.h"
 
@@ -19,10 +16,21 @@ namespace kestrine {
 
 namespace {
 
-// libldap reports this when nothing configured a server.
-constexpr const char* kBuiltInDefaultUri = "ldap://localhost:389/??base";
 constexpr const char* kNoTicket = "no Kerberos ticket (run kinit)";
 constexpr const char* kTicketExpired = "the ticket has expired (run kinit)";
+constexpr const char* kNoGssapiModule =
+    "the Kerberos (GSSAPI) module of the SASL library is not installed (Debian package "
+    "libsasl2-modules-gssapi-mit)";
+// The least SASL security strength that counts as sealed: DES, the weakest
+// cipher that Kerberos may still choose.
+constexpr ber_len_t kSealed = 56;
+
+// libldap's own codes are negative: the server is gone or did not answer,
+// or the connection's state is no longer known (a sealed message that does not
+// decode, say). Positive codes are the server's answers.
+bool leavesConnectionUnusable(int rc) {
+  return LDAP_API_ERROR(rc);
+}
 
 template <class T, void (*Free)(T*)>
 struct Freer {
@@ -44,33 +52,6 @@ using LdapText = std::unique_ptr<char, Freer<char, freeText>>;
 using LdapMessage = std::unique_ptr<LDAPMessage, Freer<LDAPMessage, freeMessage>>;
 using BerHandle = std::unique_ptr<BerElement, Freer<BerElement, freeBerElement>>;
 using ValuesHandle = std::unique_ptr<berval*, Freer<berval*, freeValues>>;
-
-std::string defaultRealm() {
-  krb5_context context = nullptr;
-  if (krb5_init_context(&context) != 0) return {};
-  char* realm = nullptr;
-  std::string result;
-  if (krb5_get_default_realm(context, &realm) == 0) {
-    result = realm;
-    krb5_free_default_realm(context, realm);
-  }
-  krb5_free_context(context);
-  return result;
-}
-
-std::string discoveredUri() {
-  const std::string realm = defaultRealm();
-  if (realm.empty()) return {};
-  char* hosts = nullptr;
-  const std::string domain = attributeKey(realm);  // DNS ignores case as LDAP names do
-  if (ldap_domain2hostlist(domain.c_str(), &hosts) != LDAP_SUCCESS || !hosts) return {};
-  LdapText owner(hosts);
-  std::istringstream list(hosts);
-  std::string host;
-  std::string uris;
-  while (list >> host) uris += (uris.empty() ? "" : " ") + ("ldap://" + host);
-  return uris;
-}
 
 // Answers the SASL prompts without asking anyone: GSSAPI takes the identity
 // from the Kerberos ticket.
@@ -99,6 +80,22 @@ std::string errorText(LDAP* ld, int rc) {
     if (*diagnostic) text += ": " + std::string(diagnostic);
   }
   return text;
+}
+
+// Whether the SASL library loaded a mechanism: its modules are plugins that
+// no package dependency shows.
+bool mechanismLoaded(const char* name) {
+  const char** loaded = sasl_global_listmech();
+  for (; loaded && *loaded; ++loaded) {
+    if (std::strcmp(*loaded, name) == 0) return true;
+  }
+  return false;
+}
+
+bool namesAnAddress(const std::string& host) {
+  in6_addr address;
+  return inet_pton(AF_INET, host.c_str(), &address) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), &address) == 1;
 }
 
 // Why the caller's Kerberos credentials cannot serve a bind, or "" when they
@@ -140,51 +137,7 @@ std::string ticketProblem() {
   return problem;
 }
 
-// SIGPIPE blocked in this thread while a write may meet a connection that
-// the server has reset; one raised meanwhile is taken, not delivered.
-class PipeSignalHeld {
- public:
-  PipeSignalHeld() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-  }
-  ~PipeSignalHeld() {
-    sigset_t pending;
-    sigpending(&pending);
-    if (!alreadyPending_ && sigismember(&pending, SIGPIPE) == 1) {
-      const timespec now{0, 0};
-      sigtimedwait(&pipe_, nullptr, &now);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  PipeSignalHeld(const PipeSignalHeld&) = delete;
-  PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
-
- private:
-  sigset_t pipe_;
-  sigset_t previous_;
-  bool alreadyPending_ = false;
-};
-
 }  // namespace
-
-std::string directoryServerUri() {
-  char* configured = nullptr;
-  std::string uri;
-  if (ldap_get_option(nullptr, LDAP_OPT_URI, &configured) == LDAP_OPT_SUCCESS && configured) {
-    uri = configured;
-    ldap_memfree(configured);
-  }
-  if (uri.empty() || uri == kBuiltInDefaultUri) {
-    std::string discovered = discoveredUri();
-    if (!discovered.empty()) return discovered;
-  }
-  return uri;
-}
 
 LdapSession::LdapSession(ConnectionSettings settings)
     : settings_(settings), connection_(*this, settings) {}
@@ -192,42 +145,111 @@ LdapSession::LdapSession(ConnectionSettings settings)
 LdapSession::~LdapSession() = default;
 
 void LdapSession::Unbind::operator()(LDAP* ld) const {
-  PipeSignalHeld held;
   ldap_unbind_ext_s(ld, nullptr, nullptr);
 }
 
 void LdapSession::open() {
   close();
-  uri_ = directoryServerUri();
+  std::vector<LdapServer> servers = configuredServers();
+  if (pinned_) {
+    servers.erase(std::remove(servers.begin(), servers.end(), *pinned_), servers.end());
+    servers.insert(servers.begin(), *pinned_);
+  }
+  ServerConnection connection = connectToFirst(servers, settings_);
+  server_ = connection.server;
   LDAP* raw = nullptr;
-  int rc = ldap_initialize(&raw, uri_.empty() ? nullptr : uri_.c_str());
+  const int rc = ldap_init_fd(connection.socket.get(), LDAP_PROTO_TCP, server_.uri().c_str(), &raw);
+  if (rc != LDAP_SUCCESS) {
+    throw DirectoryError(rc, "connect to " + server_.uri() + ": " + errorText(nullptr, rc));
+  }
+  connection.socket.release();  // the handle closes it from here on
   std::unique_ptr<LDAP, Unbind> ld(raw);
-  if (rc != LDAP_SUCCESS) {
-    throw DirectoryError(rc, "connect to " + uri_ + ": " + errorText(nullptr, rc));
-  }
-  const int version = LDAP_VERSION3;
-  // One limit for connecting and for every answer awaited by a synchronous
-  // call, each round of the SASL bind included.
-  const timeval timeout{settings_.timeout.count(), 0};
-  ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
-  ldap_set_option(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &timeout);
-  ldap_set_option(ld.get(), LDAP_OPT_TIMEOUT, &timeout);
-  // Sealing: the server refuses password writes on a connection without it.
-  char secprops[] = "minssf=56";
-  ldap_set_option(ld.get(), LDAP_OPT_X_SASL_SECPROPS, secprops);
-
-  rc = ldap_sasl_interactive_bind_s(ld.get(), nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
-                                    answerWithDefaults, nullptr);
-  if (rc != LDAP_SUCCESS) {
-    const std::string doing = "GSSAPI bind to " + uri_;
-    if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
-    if (leavesConnectionUnusable(rc))
-      throw ConnectionLost(rc, doing + ": " + errorText(ld.get(), rc));
-    const std::string ticket = ticketProblem();
-    throw DirectoryError(rc, doing + ": " + (ticket.empty() ? errorText(ld.get(), rc) : ticket));
-  }
+  configure(ld.get());
+  bind(ld.get());
   ld_ = std::move(ld);
+  if (pinned_) return;
+  try {
+    pin();
+  } catch (const DirectoryError&) {
+    close();
+    throw;
+  }
+}
+
+void LdapSession::configure(LDAP* ld) {
+  const int version = LDAP_VERSION3;
+  // One limit for every answer awaited by a synchronous call, each round of
+  // the SASL bind included.
+  const timeval timeout{settings_.timeout.count(), 0};
+  const struct {
+    const char* name;
+    int option;
+    const void* value;
+  } options[] = {
+      {"protocol version", LDAP_OPT_PROTOCOL_VERSION, &version},
+      {"referrals", LDAP_OPT_REFERRALS, LDAP_OPT_OFF},
+      {"timeout", LDAP_OPT_TIMEOUT, &timeout},
+      // A wait that a signal interrupts goes on waiting: the connection is fine.
+      {"restart", LDAP_OPT_RESTART, LDAP_OPT_ON},
+      // The Kerberos service name is the server's name as found, never a
+      // reverse lookup of its address, which many networks do not have.
+      {"SASL_NOCANON", LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON},
+      // Sealing: the server refuses password writes on a connection without it.
+      {"SASL_SECPROPS", LDAP_OPT_X_SASL_SECPROPS, "minssf=56"},
+  };
+  for (const auto& option : options) {
+    // LDAP_OPT_ERROR tells nothing more; it is not LDAP_SERVER_DOWN, whose value it shares.
+    if (ldap_set_option(ld, option.option, option.value) != LDAP_OPT_SUCCESS) {
+      throw DirectoryError(LDAP_LOCAL_ERROR, "set up the connection to " + server_.uri() +
+                                                 ": libldap refuses the option " + option.name);
+    }
+  }
+}
+
+void LdapSession::bind(LDAP* ld) {
+  const std::string doing = "GSSAPI bind to " + server_.uri();
+  const int rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr,
+                                              LDAP_SASL_QUIET, answerWithDefaults, nullptr);
+  if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
+  // Only these say that the server could not be talked to; the bind's other
+  // failures are reasons of their own, and the connection is dropped anyway.
+  if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) {
+    throw ConnectionLost(rc, doing + ": " + errorText(ld, rc));
+  }
+  if (rc == LDAP_AUTH_UNKNOWN && !mechanismLoaded("GSSAPI")) {
+    throw DirectoryError(rc, doing + ": " + kNoGssapiModule);
+  }
+  if (rc != LDAP_SUCCESS) {
+    const std::string ticket = ticketProblem();
+    const std::string byAddress =
+        namesAnAddress(server_.host)
+            ? " (Kerberos needs the server's host name in ldap.conf, not its address)"
+            : "";
+    throw DirectoryError(rc,
+                         doing + ": " + (ticket.empty() ? errorText(ld, rc) + byAddress : ticket));
+  }
+  ber_len_t strength = 0;
+  if (ldap_get_option(ld, LDAP_OPT_X_SASL_SSF, &strength) != LDAP_OPT_SUCCESS ||
+      strength < kSealed) {
+    throw DirectoryError(LDAP_STRONG_AUTH_REQUIRED,
+                         doing + ": the connection is not sealed (SASL security strength " +
+                             std::to_string(strength) + ", at least " + std::to_string(kSealed) +
+                             " needed)");
+  }
+}
+
+void LdapSession::pin() {
+  const auto root =
+      find("", LDAP_SCOPE_BASE, "(objectClass=*)", {"dnsHostName"}, 1, "read rootDSE");
+  LdapServer pinned = server_;
+  if (!root.empty()) {
+    const auto name = root.front().attributes.find("dnshostname");
+    if (name != root.front().attributes.end() && !name->second.empty() &&
+        !name->second.front().empty()) {
+      pinned.host = name->second.front();
+    }
+  }
+  pinned_ = pinned;
 }
 
 void LdapSession::close() {
@@ -254,7 +276,7 @@ void LdapSession::fail(int rc, const std::string& doing) {
   if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
   if (leavesConnectionUnusable(rc)) {
     throw ConnectionLost(
-        rc, doing + ": lost the connection to " + uri_ + ": " + errorText(ld_.get(), rc));
+        rc, doing + ": lost the connection to " + server_.uri() + ": " + errorText(ld_.get(), rc));
   }
   throw DirectoryError(rc, doing + ": " + errorText(ld_.get(), rc));
 }

@@ -2,15 +2,15 @@
 
 #include <ldap.h>
 
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/directory.h"
 #include "platform/directory_connection.h"
 #include "platform/directory_session.h"
+#include "platform/linux/ldap/ldap_servers.h"
 
 namespace kestrine {
 
@@ -18,7 +18,8 @@ namespace kestrine {
 // caller's Kerberos credentials, sealed so that the server accepts password
 // writes. No call waits longer than the settings' timeout for the server; a
 // connection that is lost or closed by the server is replaced by a new one
-// with the same discovery and bind (see DirectoryConnection for when).
+// with the same discovery and bind (see DirectoryConnection for when), to the
+// domain controller bound first if it answers.
 class LdapSession : public DirectorySession, private DirectoryLink {
  public:
   explicit LdapSession(ConnectionSettings settings = {});
@@ -32,9 +33,6 @@ class LdapSession : public DirectorySession, private DirectoryLink {
   void add(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
   void replace(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
 
-  // The server that the session talks (or would talk) to, for messages.
-  const std::string& uri() const { return uri_; }
-
  private:
   struct Unbind {
     void operator()(LDAP* ld) const;
@@ -45,6 +43,9 @@ class LdapSession : public DirectorySession, private DirectoryLink {
   bool closedByPeer() override;
   void probe() override;
 
+  void configure(LDAP* ld);
+  void bind(LDAP* ld);
+  void pin();
   [[noreturn]] void fail(int rc, const std::string& doing);
   // One search on the open connection.
   std::vector<Entry> find(const std::string& base, int scope, const std::string& filter,
@@ -54,12 +55,10 @@ class LdapSession : public DirectorySession, private DirectoryLink {
   ConnectionSettings settings_;
   DirectoryConnection connection_;
   std::unique_ptr<LDAP, Unbind> ld_;
-  std::string uri_;
+  LdapServer server_;  // the one connected to
+  // The domain controller of the first bind, by its own name: another one may
+  // not have what this run wrote yet.
+  std::optional<LdapServer> pinned_;
 };
-
-// The servers to use: libldap's configured URI (ldap.conf, LDAPCONF, LDAPRC,
-// LDAPURI), or else the domain controllers that DNS names for the default
-// Kerberos realm, or else libldap's built-in default.
-std::string directoryServerUri();
 
 }  // namespace kestrine
