@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The Debian package on a machine where nothing else is installed: a copy of a
-# minimal Debian 12 (scripts/minimal-debian), `apt-get install ./kestrine_*.deb`
-# and nothing else, the machine told the domain's Kerberos realm, LDAP server
-# and the controller's address, an administrator's ticket taken with kinit and
-# shown with klist there, as the README says. Then the installed
-# /usr/bin/kestrine, run from that system in the sandbox domain's network,
-# imports three users, worked by keyboard; the accounts, their passwords and
-# their home folders' access lists are checked from outside.
+# The Debian package on a machine where nothing else is installed, set up as
+# the README's Install section says: a copy of a minimal Debian 12
+# (scripts/minimal-debian), `apt-get install ./kestrine_*.deb` and nothing
+# else, with the realm and its Kerberos server given to krb5-user's questions,
+# the domain controller as the machine's DNS server (as on a member of the
+# domain), SASL_NOCANON in ldap.conf, and an administrator's ticket taken with
+# kinit and shown with klist. Then the installed /usr/bin/kestrine, run from
+# that system in the sandbox domain's network, finds the controller through
+# DNS and imports three users, worked by keyboard; the accounts, their
+# passwords and their home folders' access lists are checked from outside.
 # Runs inside `scripts/sandbox-domain exec`; exits with 77 (skipped) when the
 # package archive cannot be reached.
 #   clean_install_test.sh CPACK BUILD-DIR VERSION
@@ -74,20 +76,27 @@ if ! "$cpack" --config "$build/CPackConfig.cmake" -B "$work/out" >"$cpack_log" 2
 fi
 deb=$work/out/kestrine_${version}_amd64.deb
 
+# What the administrator answers to krb5-user's questions while it installs.
+answers=$work/debconf-answers
+cat >"$answers" <<EOF
+krb5-config krb5-config/default_realm string $KESTRINE_SANDBOX_REALM
+krb5-config krb5-config/kerberos_servers string $KESTRINE_SANDBOX_DC
+krb5-config krb5-config/admin_server string $KESTRINE_SANDBOX_DC
+EOF
+
 status=0
-outside_sandbox "$KESTRINE_ROOT/scripts/minimal-debian" install "$root" "$deb" || status=$?
+outside_sandbox "$KESTRINE_ROOT/scripts/minimal-debian" install "$root" "$deb" "$answers" ||
+  status=$?
 if ((status == SKIP)); then
   echo "SKIP: the Debian archive cannot be reached, so the package cannot be installed" >&2
   exit "$SKIP"
 fi
 ((status == 0)) || exit "$status"
 
-# What an administrator sets up on a new machine of the domain: the realm and
-# its KDC, the LDAP server, the controller's address.
-cp "$KRB5_CONFIG" "$root/etc/krb5.conf"
-cp "$LDAPCONF" "$root/etc/ldap/ldap.conf"
-cp "$KESTRINE_SANDBOX_DIR/client/hosts" "$root/etc/hosts"
+# The domain's DNS server, and the server's Kerberos name taken from its DNS
+# name rather than from a reverse lookup.
 cp "$KESTRINE_SANDBOX_DIR/client/resolv.conf" "$root/etc/resolv.conf"
+echo "SASL_NOCANON on" >>"$root/etc/ldap/ldap.conf"
 mkdir -p "$root/tmp/.X11-unix" "$root/run/user/0"
 chmod 700 "$root/run/user/0"
 
