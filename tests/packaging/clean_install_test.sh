@@ -58,9 +58,9 @@ outside_sandbox() {
 # sockets, in a mount namespace of its own that ends with it; it replaces the
 # calling (sub)shell, so that $! of a background call is the command itself.
 in_clean_system() {
-  # shellcheck disable=SC2016 # expanded by that sh, from its arguments
   # The root bound onto itself is a mount point, as / is on a real machine
   # (the drive list shows the mounted volumes).
+  # shellcheck disable=SC2016 # expanded by that sh, from its arguments
   exec unshare --mount sh -c 'mount --bind "$1" "$1" &&
     mount -t proc proc "$1/proc" && mount --rbind /dev "$1/dev" &&
     { [ ! -d /tmp/.X11-unix ] || mount --bind /tmp/.X11-unix "$1/tmp/.X11-unix"; } &&
@@ -88,7 +88,7 @@ status=0
 outside_sandbox "$KESTRINE_ROOT/scripts/minimal-debian" install "$root" "$deb" "$answers" ||
   status=$?
 if ((status == SKIP)); then
-  echo "SKIP: the Debian archive cannot be reached, so the package cannot be installed" >&2
+  echo "SKIP: the package could not be installed: no way to the Debian archive (see above)" >&2
   exit "$SKIP"
 fi
 ((status == 0)) || exit "$status"
