@@ -4,8 +4,8 @@
 # (scripts/minimal-debian), `apt-get install ./kestrine_*.deb` and nothing
 # else, with the realm and its Kerberos server given to krb5-user's questions,
 # the domain controller as the machine's DNS server (as on a member of the
-# domain), SASL_NOCANON in ldap.conf, and an administrator's ticket taken with
-# kinit and shown with klist. Then the installed /usr/bin/kestrine, run from
+# domain), and an administrator's ticket taken with kinit and shown with
+# klist. Then the installed /usr/bin/kestrine, run from
 # that system in the sandbox domain's network, finds the controller through
 # DNS and imports three users, worked by keyboard; the accounts, their
 # passwords and their home folders' access lists are checked from outside.
@@ -93,10 +93,11 @@ if ((status == SKIP)); then
 fi
 ((status == 0)) || exit "$status"
 
-# The domain's DNS server, and the server's Kerberos name taken from its DNS
-# name rather than from a reverse lookup.
+# The domain controller as DNS server. Its own DNS has no reverse zone: the
+# hosts file gives the controller's address its name back, as a network with
+# reverse DNS would.
 cp "$KESTRINE_SANDBOX_DIR/client/resolv.conf" "$root/etc/resolv.conf"
-echo "SASL_NOCANON on" >>"$root/etc/ldap/ldap.conf"
+cp "$KESTRINE_SANDBOX_DIR/client/hosts" "$root/etc/hosts"
 mkdir -p "$root/tmp/.X11-unix" "$root/run/user/0"
 chmod 700 "$root/run/user/0"
 
