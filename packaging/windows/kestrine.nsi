@@ -1,5 +1,5 @@
 ; Kestrine's installer, made by cmake/windows_packages.cmake, which passes
-; VERSION, VERSION_FOUR_PARTS, PROGRAM, ICON, README and OUTFILE with -D.
+; VERSION, VERSION_FOUR_PARTS, PROGRAM, ICON, README, LICENSE and OUTFILE with -D.
 ; For all users: Program Files, the common Start menu and HKLM, so it asks for
 ; administrator rights. /S installs or uninstalls silently; /D=DIR (last on the
 ; command line) installs elsewhere.
@@ -29,7 +29,7 @@ VIAddVersionKey /LANG=1033 "CompanyName" "Kestrine"
 VIAddVersionKey /LANG=1033 "FileDescription" "Kestrine Setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" ""
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright 2026 Kestrine developers, GPL-3.0-or-later"
 
 Page directory
 Page instfiles
@@ -51,6 +51,7 @@ Section "Kestrine"
   File "/oname=kestrine.exe" "${PROGRAM}"
   File "/oname=kestrine.ico" "${ICON}"
   File "/oname=README.txt" "${README}"
+  File "/oname=LICENSE.txt" "${LICENSE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateShortcut "$SMPROGRAMS\Kestrine.lnk" "$INSTDIR\kestrine.exe" "" "$INSTDIR\kestrine.ico" 0
@@ -76,6 +77,7 @@ Section "Uninstall"
   Delete "$INSTDIR\kestrine.exe"
   Delete "$INSTDIR\kestrine.ico"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The Debian package, made with cpack from the built program as scripts/package
-# makes it: its fields, that it holds the program, its desktop entry and icons
-# and nothing else, and that they work together once unpacked.
+# makes it: its fields, that it holds the program, its desktop entry, icons and
+# documents and nothing else, that they work together once unpacked, and that
+# lintian finds nothing to say about it, pedantic and informational tags too.
 #   deb_package_test.sh CPACK BUILD-DIR VERSION
 set -euo pipefail
 cpack=$1 build=$2 version=$3
 
-for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate readelf; do
+for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate readelf lintian; do
   command -v "$tool" >/dev/null || {
     echo "$tool is missing (scripts/test installs it)" >&2
     exit 1
@@ -37,21 +38,28 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [[ $(field Version) == "$version" ]] || fail "Version: $(field Version), wanted $version"
 [[ $(field Architecture) == amd64 ]] || fail "Architecture: $(field Architecture)"
 [[ $(field Section) == admin ]] || fail "Section: $(field Section)"
-[[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
+[[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ && $(field Maintainer) != *example.* ]] ||
+  fail "Maintainer: $(field Maintainer)"
 description=$(field Description)
 [[ -n ${description%%$'\n'*} && $description == *$'\n'* ]] ||
   fail "Description wants a short line and a long text: $description"
 depends=$(field Depends)
-for library in libqt6widgets6 libldap libsmbclient libkrb5 libc6; do
+# libsasl2-modules-gssapi-mit is loaded at run time, unseen by dpkg-shlibdeps.
+for library in libqt6widgets6 libldap libsmbclient libkrb5 libc6 libsasl2-modules-gssapi-mit; do
   [[ ", $depends" == *", $library"* ]] || fail "Depends has no $library: $depends"
 done
+[[ $(field Recommends) == krb5-user ]] || fail "Recommends: $(field Recommends)"
+[[ $(field Suggests) == "smbclient, ldap-utils" ]] || fail "Suggests: $(field Suggests)"
 
 # The files: exactly these, none of the tests, harness or bench tools.
 expected="./usr/bin/kestrine
 ./usr/share/applications/kestrine.desktop
+./usr/share/doc/kestrine/changelog.gz
+./usr/share/doc/kestrine/copyright
 ./usr/share/icons/hicolor/16x16/apps/kestrine.png
 ./usr/share/icons/hicolor/32x32/apps/kestrine.png
-./usr/share/icons/hicolor/48x48/apps/kestrine.png"
+./usr/share/icons/hicolor/48x48/apps/kestrine.png
+./usr/share/man/man1/kestrine.1.gz"
 files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 [[ $files == "$expected" ]] || fail "files:"$'\n'"$files"$'\n'"wanted:"$'\n'"$expected"
 
@@ -62,8 +70,12 @@ program=$root/usr/bin/kestrine
 [[ -x $program ]] || fail "usr/bin/kestrine is not executable"
 readelf --file-header "$program" | grep -q 'Type: *DYN\|Type: *EXEC' ||
   fail "usr/bin/kestrine is not a program"
-! readelf --section-headers "$program" | grep -q '\.debug_info' ||
-  fail "usr/bin/kestrine keeps its debugging information"
+sections=$(readelf --section-headers --wide "$program")
+[[ $sections != *" .debug_info "* && $sections != *" .symtab "* ]] ||
+  fail "usr/bin/kestrine is not stripped"
+# lintian checks RELRO, BIND_NOW, FORTIFY and .comment, but not this one.
+[[ $(readelf --dyn-syms --wide "$program") == *" __stack_chk_fail@"* ]] ||
+  fail "usr/bin/kestrine is built without the stack protector"
 
 entry=$root/usr/share/applications/kestrine.desktop
 desktop-file-validate "$entry" || fail "desktop-file-validate rejects kestrine.desktop"
@@ -86,5 +98,11 @@ for size in 16 32 48; do
     fail "${size}x${size} icon: ${width}x${height}, depth $depth, colour type $colour"
 done
 
+# Every tag, pedantic and informational ones included.
+if ! tags=$(lintian --allow-root --pedantic --display-info --fail-on error,warning,info,pedantic \
+  "$deb" 2>&1) || [[ -n $tags ]]; then
+  fail "lintian:"$'\n'"$tags"
+fi
+
 ((failures == 0)) || exit 1
-echo "kestrine_${version}_amd64.deb: fields, files, desktop entry and icons as they should be"
+echo "kestrine_${version}_amd64.deb: fields, files, desktop entry, icons and lintian as they should be"

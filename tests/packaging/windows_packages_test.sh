@@ -14,17 +14,21 @@ fail() {
   failures=$((failures + 1))
 }
 
-# The zip: one folder with the program and the README, nothing else.
+# The zip: one folder with the program, the license and the README, nothing else.
 folder=Kestrine-$version-win64
 mkdir "$work/zip"
 (cd "$work/zip" && cmake -E tar xf "$zip")
 listing=$(cd "$work/zip" && find . -type f | sort)
-[[ $listing == "./$folder/README.txt"$'\n'"./$folder/kestrine.exe" ]] ||
+[[ $listing == "./$folder/LICENSE.txt"$'\n'"./$folder/README.txt"$'\n'"./$folder/kestrine.exe" ]] ||
   fail "the zip holds:"$'\n'"$listing"
 cmp -s "$work/zip/$folder/kestrine.exe" "$program" || fail "the zip's kestrine.exe is not $program"
 readme=$work/zip/$folder/README.txt
 grep -q "Kestrine $version " "$readme" || fail "README.txt does not name version $version"
-[[ $(grep -c $'\r$' "$readme") == $(wc -l <"$readme") ]] || fail "README.txt has lines without CR LF"
+license=$work/zip/$folder/LICENSE.txt
+grep -q "GNU GENERAL PUBLIC LICENSE" "$license" || fail "LICENSE.txt is not the GPL"
+for text in "$readme" "$license"; do
+  [[ $(grep -c $'\r$' "$text") == $(wc -l <"$text") ]] || fail "$(basename "$text") has lines without CR LF"
+done
 
 # A prefix of its own, so that the build's stays clean and a failed run
 # leaves nothing behind; no menu entries on this machine for the shortcuts.
@@ -55,10 +59,11 @@ install_and_uninstall() {
     fail "the installer /S $* ended with status $?"
     return
   }
-  for file in kestrine.exe kestrine.ico README.txt uninstall.exe; do
+  for file in kestrine.exe kestrine.ico README.txt LICENSE.txt uninstall.exe; do
     [[ -f $dir/$file ]] || fail "no $file in $windows_dir"
   done
   cmp -s "$dir/kestrine.exe" "$program" || fail "the installed kestrine.exe is not $program"
+  cmp -s "$dir/LICENSE.txt" "$license" || fail "the installed LICENSE.txt is not the zip's"
   [[ -f $shortcut ]] || fail "no Start menu shortcut"
   # The shortcut's link information holds the target's path in the ANSI code page.
   grep -qaF "$windows_dir\\kestrine.exe" "$shortcut" ||
@@ -88,7 +93,7 @@ install_and_uninstall() {
   local deadline=$((SECONDS + 60))
   while entry DisplayName >/dev/null && ((SECONDS < deadline)); do sleep 1; done
   entry DisplayName >/dev/null && fail "the uninstall entry is still there"
-  for file in kestrine.exe kestrine.ico README.txt uninstall.exe; do
+  for file in kestrine.exe kestrine.ico README.txt LICENSE.txt uninstall.exe; do
     [[ ! -e $dir/$file ]] || fail "$windows_dir\\$file is still there"
   done
   [[ ! -e $shortcut ]] || fail "the Start menu shortcut is still there"
