@@ -1,5 +1,5 @@
 // wine_import_run CSV-FILE SERVER USER PASSWORD-FILE: the import run with the
-// Windows directory, files and cacls shell, its windows printed as text. The
+// Windows directory, files and permissions, its windows printed as text. The
 // directory is reached over LDAPS with a simple bind, as under Wine no
 // Negotiate bind is to be had; everything else is the program's own.
 #include <cstdio>
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   bind.readAttributes = {"objectClass", "defaultNamingContext", "sAMAccountName",
                          "userAccountControl"};
   kestrine::Win32Directory directory(std::move(bind));
-  kestrine::Win32ServiceObjects services;
+  kestrine::Win32ServiceObjects services(directory);
   kestrine::ImportRun run(view, directory, services);
   run.run();
   std::fflush(stdout);
