@@ -15,9 +15,9 @@ KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libk
 
 # What the Windows build (mingw-w64, windres for the resources) and its tests
 # under Wine need; googletest brings the sources that the cross build compiles,
-# nsis makes the installer.
+# nsis makes the installer, icoutils reads the program's manifest back.
 KESTRINE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-  googletest cmake make nsis)
+  googletest cmake make nsis icoutils)
 
 # Installs the Debian packages that are not installed yet; nothing when all are.
 ensure_packages() {
