@@ -14,7 +14,7 @@ namespace kestrine {
 #ifdef _WIN32
 struct PlatformServices {
   Win32Directory directory;
-  Win32ServiceObjects serviceObjects;
+  Win32ServiceObjects serviceObjects{directory};
 };
 #else
 struct PlatformServices {

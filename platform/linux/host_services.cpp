@@ -4,6 +4,7 @@
 
 #include "platform/linux/smb/smb_permissions.h"
 #include "platform/linux/smb/unc_path.h"
+#include "platform/permission_shell.h"
 
 namespace kestrine {
 
@@ -47,7 +48,7 @@ void HostFileSystem::CreateFolder(const std::string& path) {
 }
 
 std::shared_ptr<Shell> HostServiceObjects::createShell() {
-  return std::make_shared<SmbPermissionShell>(smb_, accounts_);
+  return std::make_shared<PermissionShell>(std::make_shared<SmbShareAccess>(smb_), accounts_);
 }
 
 std::shared_ptr<FileSystem> HostServiceObjects::createFileSystem() {

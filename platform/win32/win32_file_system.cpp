@@ -199,6 +199,7 @@ int errnoForWindowsError(unsigned long error) {
 }
 
 std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& path) {
+  created_.reset();
   if (!wholePath(path)) throw FileError(EINVAL, windowsErrorText(ERROR_INVALID_NAME));
   const std::wstring wide = toWide(path);
   if (namesDevice(wide)) notRegularFile(EINVAL);
@@ -218,12 +219,16 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& pat
 }
 
 bool Win32FileSystem::FolderExists(const std::string& path) {
+  if (createdJustNow(path)) return true;  // no round trip to ask what we just made
+  created_.reset();
   return wholePath(path) && isFolder(toWide(path));
 }
 
 void Win32FileSystem::CreateFolder(const std::string& path) {
+  created_.reset();
   if (!wholePath(path)) failWith(ERROR_INVALID_NAME, "create " + path.substr(0, path.find('\0')));
   if (!CreateDirectoryW(toWide(path).c_str(), nullptr)) failWith(GetLastError(), "create " + path);
+  created_ = path;
 }
 
 }  // namespace kestrine

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,14 @@ class Win32FileSystem : public FileSystem {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+
+  // True when the last folder created is this one and nothing was created
+  // or opened since: it is empty, and nothing need be asked about what lies
+  // in it.
+  bool createdJustNow(const std::string& path) const { return created_ && *created_ == path; }
+
+ private:
+  std::optional<std::string> created_;
 };
 
 }  // namespace kestrine

@@ -1,28 +1,31 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
+#include "platform/directory.h"
 #include "platform/file_system.h"
-#include "platform/win32/cacls_shell.h"
+#include "platform/permission_shell.h"
 #include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_share_access.h"
 
 namespace kestrine {
 
 // The platform objects of a run on Windows: files through the Win32 calls
-// (local or \\server\share), permissions granted by cacls.
+// (local or \\server\share), permissions granted in-process by the account's
+// SID through the security calls, with no program started. The file system
+// and the shell share one object, so the grant knows a folder just created.
 class Win32ServiceObjects : public ServiceObjects {
  public:
+  explicit Win32ServiceObjects(AccountLookup& accounts) : accounts_(accounts) {}
+
   std::shared_ptr<Shell> createShell() override {
-    return std::make_shared<CaclsShell>(administrators_);
+    return std::make_shared<PermissionShell>(std::make_shared<Win32ShareAccess>(files_), accounts_);
   }
-  std::shared_ptr<FileSystem> createFileSystem() override {
-    return std::make_shared<Win32FileSystem>();
-  }
+  std::shared_ptr<FileSystem> createFileSystem() override { return files_; }
 
  private:
-  // Looked up once per run: the group's local name does not change meanwhile.
-  std::string administrators_ = administratorsGroupName();
+  AccountLookup& accounts_;
+  std::shared_ptr<Win32FileSystem> files_ = std::make_shared<Win32FileSystem>();
 };
 
 }  // namespace kestrine

@@ -10,6 +10,14 @@
 
 #include <winber.h>
 
+#include <dsgetdc.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <utility>
 
 #include "platform/directory.h"
@@ -67,6 +75,49 @@ Modifications modifications(const std::vector<AttributeValues>& attributes, int 
       [](LDAPModW& mod, berval** values) { mod.mod_vals.modv_bvals = values; });
 }
 
+// How a bind on a thread of its own stands; shared by that thread and the
+// session, whichever is done with it last.
+struct BindState {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  bool givenUp = false;
+  ULONG rc = LDAP_SUCCESS;
+};
+
+// wldap32's bind waits for the server without a time limit of its own, so it
+// runs on a thread of its own and the session waits for it at most `timeout`.
+// Nothing when it did not end in time: the connection then stays with that
+// thread, which closes it once the bind comes back (sooner, as its socket is
+// shut here), and no one uses it again.
+template <class Bind>
+std::optional<ULONG> bindWithin(LDAP* ld, Bind bind, std::chrono::milliseconds timeout) {
+  // Read before the bind starts: the two threads never use the connection at once.
+  UINT_PTR socket = 0;
+  if (ldap_get_optionW(ld, LDAP_OPT_DESC, &socket) != LDAP_SUCCESS) socket = 0;
+  auto state = std::make_shared<BindState>();
+  std::thread([state, ld, bind = std::move(bind)]() mutable {
+    const ULONG rc = bind(ld);
+    const std::lock_guard lock(state->mutex);
+    state->rc = rc;
+    state->done = true;
+    if (state->givenUp) ldap_unbind(ld);
+    state->ended.notify_all();
+  }).detach();
+  std::unique_lock lock(state->mutex);
+  if (state->ended.wait_for(lock, timeout, [&] { return state->done; })) return state->rc;
+  state->givenUp = true;
+  if (socket != 0 && socket != static_cast<UINT_PTR>(INVALID_SOCKET)) {
+    shutdown(static_cast<SOCKET>(socket), SD_BOTH);
+  }
+  return std::nullopt;
+}
+
+// Sets an on-or-off option; the library's result code.
+ULONG switchOn(LDAP* ld, int option) {
+  return ldap_set_optionW(ld, option, LDAP_OPT_ON);
+}
+
 }  // namespace
 
 // The final result of a request: its code, the server's text, and for a
@@ -93,12 +144,12 @@ std::string WldapSession::serverName() const {
 
 void WldapSession::open() {
   close();
+  const bool negotiate = bind_.method == WldapBind::Method::Negotiate;
   std::wstring server = toWide(bind_.server);
   // Without a name, wldap32 locates a domain controller of the machine's
   // domain, as "LDAP://rootDSE" does.
-  LDAP* raw = bind_.method == WldapBind::Method::Negotiate
-                  ? ldap_initW(nullptr, LDAP_PORT)
-                  : ldap_sslinitW(text(server), LDAP_SSL_PORT, 1);
+  LDAP* raw =
+      negotiate ? ldap_initW(nullptr, LDAP_PORT) : ldap_sslinitW(text(server), LDAP_SSL_PORT, 1);
   if (!raw) {
     const unsigned long rc = LdapGetLastError();
     throw ConnectionLost(static_cast<int>(rc), "connect to " + serverName() + ": " + errorText(rc));
@@ -114,30 +165,67 @@ void WldapSession::open() {
   ldap_set_optionW(ld.get(), LDAP_OPT_SEND_TIMEOUT, &sendTimeout);
 
   const std::string doing = "connect to " + serverName();
+  ULONG rc = LDAP_SUCCESS;
+  if (negotiate) {
+    // A read-only domain controller would refer every change elsewhere.
+    ULONG locate = DS_WRITABLE_REQUIRED;
+    rc = ldap_set_optionW(ld.get(), LDAP_OPT_GETDSNAME_FLAGS, &locate);
+    if (rc != LDAP_SUCCESS) {
+      throw DirectoryError(
+          static_cast<int>(rc),
+          doing + ": cannot ask for a writable domain controller: " + errorText(rc));
+    }
+  }
   l_timeval timeout{static_cast<LONG>(settings_.timeout.count()), 0};
-  ULONG rc = ldap_connect(ld.get(), &timeout);
+  rc = ldap_connect(ld.get(), &timeout);
   if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
   if (rc != LDAP_SUCCESS) throw ConnectionLost(static_cast<int>(rc), doing + ": " + errorText(rc));
 
-  if (bind_.method == WldapBind::Method::Negotiate) {
+  const std::string bound = (negotiate ? "Negotiate bind to " : "simple bind to ") + serverName();
+  std::optional<ULONG> answer;
+  if (negotiate) {
     // Sealing: the server refuses password writes on a connection without it.
-    ldap_set_optionW(ld.get(), LDAP_OPT_SIGN, LDAP_OPT_ON);
-    ldap_set_optionW(ld.get(), LDAP_OPT_ENCRYPT, LDAP_OPT_ON);
-    rc = ldap_bind_sW(ld.get(), nullptr, nullptr, LDAP_AUTH_NEGOTIATE);
+    for (const int option : {LDAP_OPT_SIGN, LDAP_OPT_ENCRYPT}) {
+      rc = switchOn(ld.get(), option);
+      if (rc != LDAP_SUCCESS) {
+        throw DirectoryError(
+            static_cast<int>(rc),
+            bound + ": cannot ask for a signed and sealed connection: " + errorText(rc));
+      }
+    }
+    answer = bindWithin(
+        ld.get(),
+        [](LDAP* handle) { return ldap_bind_sW(handle, nullptr, nullptr, LDAP_AUTH_NEGOTIATE); },
+        settings_.timeout);
   } else {
-    std::wstring user = toWide(bind_.user);
-    std::wstring password = toWide(bind_.password);
-    rc = ldap_simple_bind_sW(ld.get(), text(user), text(password));
-    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+    answer = bindWithin(
+        ld.get(),
+        [user = toWide(bind_.user), password = toWide(bind_.password)](LDAP* handle) mutable {
+          const ULONG result = ldap_simple_bind_sW(handle, user.data(), password.data());
+          SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+          return result;
+        },
+        settings_.timeout);
   }
+  if (!answer) {
+    ld.release();  // the bind's own thread closes it
+    throw ConnectionLost(LDAP_TIMEOUT, bound + ": " + noAnswerReason(settings_));
+  }
+  rc = *answer;
   if (rc != LDAP_SUCCESS) {
-    const std::string bound =
-        (bind_.method == WldapBind::Method::Negotiate ? "Negotiate bind to " : "simple bind to ") +
-        serverName();
     if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, bound + ": " + noAnswerReason(settings_));
     if (leavesConnectionUnusable(static_cast<int>(rc)))
       throw ConnectionLost(static_cast<int>(rc), bound + ": " + errorText(rc));
     throw DirectoryError(static_cast<int>(rc), bound + ": " + errorText(rc));
+  }
+  if (negotiate) {
+    // What the server agreed to, not what was asked: every password write
+    // would be refused on a connection that is not sealed.
+    ULONG sealed = 0;
+    if (ldap_get_optionW(ld.get(), LDAP_OPT_ENCRYPT, &sealed) != LDAP_SUCCESS || sealed == 0) {
+      throw DirectoryError(LDAP_CONFIDENTIALITY_REQUIRED,
+                           bound + ": the connection to the domain controller is not encrypted");
+    }
   }
   ld_ = std::move(ld);
 }

@@ -11,12 +11,14 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <vector>
 
 #include "platform/linux/ldap/ldap_directory.h"
 #include "platform/linux/smb/smb_context.h"
 #include "platform/linux/smb/smb_permissions.h"
+#include "platform/permission_shell.h"
 #include "tests/integration/import_fixture.h"
 
 namespace kestrine::testing {
@@ -168,7 +170,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
                 HasSubstr("set the access list of " + folder().text() + "\xE2\x90\x80x: the name"));
   }
   LdapDirectory ldap;
-  SmbPermissionShell shell(std::make_shared<SmbContext>(), ldap);
+  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()), ldap);
   EXPECT_EQ(shell.grantFullControl(homeFolder("fs") + std::string(1, '\0') + "x", "Administrator")
                 .exitCode,
             EINVAL);
@@ -176,32 +178,46 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
   EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
 }
 
-TEST_F(FileServer, GrantEndsOnLinksThatLoopAndOnFoldersTooDeep) {
-  // Links the server follows: to the folder above and to the folder itself.
+// Links that the server follows without telling: to the folder above, to the
+// folder itself, and to the share's root with another user's folder in it.
+TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   std::filesystem::create_directories(local + "/sub");
   std::filesystem::create_directory_symlink("..", local + "/sub/up");
   std::filesystem::create_directory_symlink(".", local + "/sub/self");
+  std::filesystem::create_directory_symlink("..", local + "/root");
+  const std::string other = sandbox->shareDir() + "/" + account("other");
+  std::filesystem::create_directories(other);
+  std::ofstream(other + "/secret.txt") << "theirs\n";
+  UncPath shareRoot = folder();
+  shareRoot.folders.clear();
+  std::map<std::string, std::string> untouched;
+  for (const UncPath& path : {shareRoot, shareRoot.child(account("other")),
+                              shareRoot.child(account("other")).child("secret.txt")}) {
+    untouched[path.text()] = smb.securityDescriptor(path);
+  }
   std::string levels = "deep";
   for (int level = 2; level <= kMaxFolderDepth; ++level) levels += "/d" + std::to_string(level);
   const std::string beyond = levels + "/below";
   std::filesystem::create_directories(local + "/" + beyond);
-  const std::string untouched = smb.securityDescriptor(folder(beyond));
+  untouched[folder(beyond).text()] = smb.securityDescriptor(folder(beyond));
 
   LdapDirectory ldap;
-  SmbPermissionShell shell(std::make_shared<SmbContext>(), ldap);
+  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()), ldap);
   const auto started = std::chrono::steady_clock::now();
   const GrantResult result = shell.grantFullControl(folder().text(), "Administrator");
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 
+  // The links of sub and of the home folder, and the depth limit.
   EXPECT_EQ(result.exitCode, ELOOP) << result.reason;
-  EXPECT_THAT(result.reason, HasSubstr("more than 64 folder levels below " + folder().text()));
-  EXPECT_THAT(result.reason, ::testing::Not(HasSubstr("more below")));
+  EXPECT_THAT(result.reason, HasSubstr("(and 2 more below " + folder().text() + ")"));
   const std::string sid = ldap.accountSid("Administrator");
   const std::vector<std::string> granted = {std::string(kAdministratorsSid) + ":0/3/0x001f01ff",
                                             sid + ":0/3/0x001f01ff"};
   EXPECT_EQ(accessEntries(folder("sub").text()), granted);
   EXPECT_EQ(accessEntries(folder(levels).text()), granted);  // 64 levels below
-  EXPECT_EQ(smb.securityDescriptor(folder(beyond)), untouched);
+  for (const auto& [path, descriptor] : untouched) {
+    EXPECT_EQ(smb.securityDescriptor(*parseUncPath(path)), descriptor) << path;
+  }
   std::ifstream kept(local + "/notes.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
 }

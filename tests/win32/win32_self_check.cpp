@@ -1,29 +1,32 @@
-// Checks of the Win32 file layer and the cacls shell, run under Wine or on
-// Windows: tests/win32/run_self_check.sh builds it with mingw-w64.
-//
-// The program also plays the command interpreter: COMSPEC is pointed at it
-// with KESTRINE_FAKE_COMSPEC set, so that the checks see the command line and
-// window a grant starts, and can make it fail or hang.
+// Checks of the Win32 file layer and the grant, run under Wine or on Windows:
+// tests/win32/self_check.sh runs it with a home folder that holds a symbolic
+// link pointing up, which no Windows call under Wine can make.
 
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <windows.h>
 
+#include <sddl.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/win32/cacls_shell.h"
+#include "platform/permission_shell.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_share_access.h"
 
 namespace fs = std::filesystem;
 using namespace kestrine;
@@ -66,25 +69,8 @@ std::optional<FileError> fileErrorOf(const std::function<void()>& step) {
   return std::nullopt;
 }
 
-std::wstring environment(const wchar_t* name) {
-  wchar_t value[32768];
-  const DWORD length = GetEnvironmentVariableW(name, value, 32768);
-  return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
-}
-
-std::wstring selfPath() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return std::wstring(path, length);
-}
-
 void writeFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string utf8(const fs::path& path) {
@@ -96,38 +82,6 @@ Lines readLines(FileSystem& files, const std::string& path) {
   Lines lines;
   while (!stream->AtEndOfStream()) lines.push_back(stream->ReadLine());
   return lines;
-}
-
-// ---- the command interpreter's part ----
-
-int fakeComspec(const std::wstring& mode) {
-  const fs::path out = environment(L"KESTRINE_FAKE_COMSPEC_OUT");
-  if (mode == L"record") {
-    STARTUPINFOW startup{};
-    GetStartupInfoW(&startup);
-    std::ostringstream text;
-    text << toUtf8(GetCommandLineW()) << "\n"
-         << ((startup.dwFlags & STARTF_USESHOWWINDOW) != 0) << " " << startup.wShowWindow;
-    writeFile(out, text.str());
-    return std::atoi(toUtf8(environment(L"KESTRINE_FAKE_COMSPEC_EXIT")).c_str());
-  }
-  if (mode == L"hang") {
-    // Starts a program of its own, as cmd.exe starts cacls, and waits.
-    SetEnvironmentVariableW(L"KESTRINE_FAKE_COMSPEC", L"hang-child");
-    std::wstring commandLine = L"\"" + selfPath() + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &child)) {
-      writeFile(out, std::to_string(child.dwProcessId));
-      CloseHandle(child.hThread);
-      CloseHandle(child.hProcess);
-    }
-    Sleep(INFINITE);
-  }
-  if (mode == L"hang-child") Sleep(INFINITE);
-  return 99;
 }
 
 // ---- checks ----
@@ -321,107 +275,143 @@ void checkOnlyDiskFilesOpen(const fs::path& root) {
   if (error) std::printf("folder: %s\n", error->what());
 }
 
-struct FakeComspec {
-  fs::path out;
-  std::wstring saved = environment(L"COMSPEC");
+// The real share access, with every call it is given written down by its
+// path below the top folder.
+class RecordedShare : public ShareAccess {
+ public:
+  RecordedShare(std::shared_ptr<Win32FileSystem> files, std::string top)
+      : real_(std::move(files)), top_(std::move(top)) {}
 
-  FakeComspec(const fs::path& root, const std::wstring& mode, const fs::path& program = selfPath())
-      : out(root / L"comspec.txt") {
-    fs::remove(out);
-    SetEnvironmentVariableW(L"COMSPEC", program.c_str());
-    SetEnvironmentVariableW(L"KESTRINE_FAKE_COMSPEC", mode.c_str());
-    SetEnvironmentVariableW(L"KESTRINE_FAKE_COMSPEC_OUT", out.c_str());
+  bool createdJustNow(const std::string& folder) const override {
+    return real_.createdJustNow(folder);
   }
-  ~FakeComspec() {
-    SetEnvironmentVariableW(L"COMSPEC", saved.c_str());
-    SetEnvironmentVariableW(L"KESTRINE_FAKE_COMSPEC", nullptr);
-    SetEnvironmentVariableW(L"KESTRINE_FAKE_COMSPEC_EXIT", nullptr);
+  Listing list(const std::string& folder) override {
+    calls.push_back("list " + below(folder));
+    return real_.list(folder);
   }
+  void grantFullControl(const std::string& path, const std::string& sid, bool folder) override {
+    calls.push_back("grant " + below(path) + (folder ? " folder" : " file"));
+    real_.grantFullControl(path, sid, folder);
+  }
+
+  Lines calls;
+
+ private:
+  std::string below(const std::string& path) const { return "." + path.substr(top_.size()); }
+
+  Win32ShareAccess real_;
+  std::string top_;
 };
 
-void checkCaclsShell(const fs::path& root) {
-  const std::string administrators = administratorsGroupName();
-  CHECK_EQ(administrators, std::string("Administrators"));
+class OneAccount : public AccountLookup {
+ public:
+  std::string accountSid(const std::string&) override { return kAccountSid; }
+  static constexpr const char* kAccountSid = "S-1-5-21-1004336348-1177238915-682003330-1104";
+};
 
-  const std::string folder =
-      "\\\\fs1\\home$\\j\xC3\xBC"
-      "rgen & co";
-  {
-    FakeComspec fake(root, L"record");
-    CaclsShell shell;
-    const GrantResult result = shell.grantFullControl(folder, "j\xC3\xBCrgen");
-    CHECK_EQ(result.exitCode, 0);
-    CHECK_EQ(result.reason, std::string());
-    CHECK_EQ(readFile(fake.out), "\"" + toUtf8(selfPath()) + "\" /c Echo Y| cacls \"" + folder +
-                                     "\" /t /c /g Administrators:f \"j\xC3\xBCrgen\":F\n1 " +
-                                     std::to_string(SW_SHOWMINIMIZED));
+std::string sddlOf(const LocalMemory& descriptor) {
+  wchar_t* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return "none";
+  }
+  const std::unique_ptr<wchar_t, LocalFreer> owned(text);
+  return toUtf8(text);
+}
 
-    SetEnvironmentVariableW(L"KESTRINE_FAKE_COMSPEC_EXIT", L"1332");
-    const GrantResult failed = CaclsShell("Administratoren").grantFullControl(folder, "jdoe");
-    CHECK_EQ(failed.exitCode, 1332);
-    CHECK(failed.reason.find("1332") != std::string::npos);
-    CHECK(readFile(fake.out).find("/g Administratoren:f \"jdoe\":F") != std::string::npos);
+// What SetSecurityInfo is given, read back before it is applied: under Wine
+// it accepts an access list and keeps none.
+void checkAccessLists() {
+  const std::string sid = OneAccount::kAccountSid;
+  CHECK_EQ(sddlOf(fullControlDescriptor(sid, true)),
+           "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;" + sid + ")");
+  CHECK_EQ(sddlOf(fullControlDescriptor(sid, false)), "D:P(A;;FA;;;BA)(A;;FA;;;" + sid + ")");
+  for (const std::string bad : {"WD", "S-1-5-21-1)(A;OICI;FA;;;WD", "s-1-5-32-544", "jdoe", ""}) {
+    bool refused = false;
+    try {
+      fullControlDescriptor(bad, true);
+    } catch (const PlatformError& e) {
+      refused = std::string(e.what()).find("is no security identifier") != std::string::npos;
+    }
+    check(refused, "a SID in another form is refused", __LINE__, ": " + bad);
+  }
+}
 
-    // Refused text starts nothing.
-    fs::remove(fake.out);
-    const GrantResult refused = shell.grantFullControl(folder, "j\"doe");
-    CHECK(refused.exitCode != 0 && !refused.reason.empty());
-    CHECK(!fs::exists(fake.out));
-    const GrantResult refusedGroup = CaclsShell("Admin%x%").grantFullControl(folder, "jdoe");
-    CHECK(refusedGroup.exitCode != 0);
-    CHECK(!fs::exists(fake.out));
+// The walk below an existing folder on the local disk, by the calls it makes:
+// files, folders, a symbolic link that points up (Wine shows a Unix link to a
+// folder as a reparse point), a folder that refuses to be listed, a chain
+// deeper than the walk goes; and a new folder, of which only itself is set.
+void checkGrantWalk(const fs::path& root, const fs::path& home) {
+  OneAccount account;
+  auto files = std::make_shared<Win32FileSystem>();
+  const std::string fresh = utf8(root / L"fresh");
+  files->CreateFolder(fresh);
+  auto freshCalls = std::make_shared<RecordedShare>(files, fresh);
+  CHECK_EQ(PermissionShell(freshCalls, account).grantFullControl(fresh, "jdoe").exitCode, 0);
+  CHECK_EQ(freshCalls->calls, Lines{"grant . folder"});
+
+  writeFile(home / L"notes.txt", "x");
+  writeFile(home / L"sub" / L"a.txt", "x");
+  fs::create_directories(home / L"held");
+  writeFile(home / L"held" / L"x.txt", "x");
+  Lines expected = {"grant . folder", "grant .\\notes.txt file", "grant .\\sub folder",
+                    "grant .\\sub\\a.txt file"};
+  fs::path deep = home;
+  std::string below = ".";
+  for (int level = 1; level <= kMaxFolderDepth + 2; ++level) {
+    deep /= L"d";
+    below += "\\d";
+    fs::create_directory(deep);
+    writeFile(deep / L"f.txt", "x");
+    if (level <= kMaxFolderDepth) expected.push_back("grant " + below + " folder");
+    if (level < kMaxFolderDepth) expected.push_back("grant " + below + "\\f.txt file");
   }
-  {
-    // An interpreter whose path has blanks.
-    const fs::path blanks = root / L"with blank" / L"fake cmd.exe";
-    fs::create_directories(blanks.parent_path());
-    fs::copy_file(selfPath(), blanks);
-    FakeComspec fake(root, L"record", blanks);
-    CHECK_EQ(CaclsShell().grantFullControl(folder, "jdoe").exitCode, 0);
-    CHECK(readFile(fake.out).rfind("\"" + utf8(blanks) + "\" /c Echo", 0) == 0);
+  // Held open without sharing: the walk cannot list it, and goes on.
+  const HANDLE held = CreateFileW((home / L"held").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  CHECK(held != INVALID_HANDLE_VALUE);
+
+  const std::string top = utf8(home);
+  auto share = std::make_shared<RecordedShare>(files, top);
+  const GrantResult result = PermissionShell(share, account).grantFullControl(top, "jdoe");
+  Lines granted;
+  std::copy_if(share->calls.begin(), share->calls.end(), std::back_inserter(granted),
+               [](const std::string& call) { return call.starts_with("grant "); });
+  std::sort(granted.begin(), granted.end());
+  std::sort(expected.begin(), expected.end());
+  CHECK_EQ(granted, expected);
+  CHECK(std::find_if(share->calls.begin(), share->calls.end(), [](const std::string& call) {
+          return call.find("\\up") != std::string::npos;
+        }) == share->calls.end());
+  // The link, the folder that refused and the depth limit, in the order met.
+  CHECK(result.exitCode == ELOOP || result.exitCode == ERROR_SHARING_VIOLATION);
+  CHECK(result.reason.find(" (and 2 more below " + top + ")") != std::string::npos);
+  std::printf("walk: %s\n", result.reason.c_str());
+
+  // The failure as the run reports it, with the Windows error code.
+  try {
+    Win32ShareAccess(files).list(utf8(home / L"held"));
+    check(false, "a folder held open without sharing is listed", __LINE__);
+  } catch (const PlatformError& e) {
+    CHECK_EQ(e.code(), static_cast<int>(ERROR_SHARING_VIOLATION));
+    CHECK_EQ(std::string(e.what()).rfind("list " + utf8(home / L"held") + ": ", 0), 0u);
+    CHECK(std::string(e.what()).ends_with(" (Windows error 32)"));
+    std::printf("refused: %s\n", e.what());
   }
-  {
-    FakeComspec fake(root, L"hang");
-    const auto start = std::chrono::steady_clock::now();
-    const GrantResult hung =
-        CaclsShell("Administrators", std::chrono::milliseconds(1500)).grantFullControl(folder, "x");
-    const auto took = std::chrono::steady_clock::now() - start;
-    CHECK_EQ(hung.exitCode, static_cast<int>(ERROR_TIMEOUT));
-    CHECK(hung.reason.find("1500 ms") != std::string::npos);
-    CHECK(took < std::chrono::seconds(10));
-    std::printf("hung: %s\n", hung.reason.c_str());
-    // What it started is gone with it.
-    const DWORD grandchild = std::strtoul(readFile(fake.out).c_str(), nullptr, 10);
-    CHECK(grandchild != 0);
-    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, grandchild);
-    CHECK(!process || WaitForSingleObject(process, 5000) == WAIT_OBJECT_0);
-    if (process) CloseHandle(process);
-  }
-  {
-    FakeComspec fake(root, L"record", root / L"no-such-cmd.exe");
-    const GrantResult missing = CaclsShell().grantFullControl(folder, "x");
-    CHECK_EQ(missing.exitCode, static_cast<int>(ERROR_FILE_NOT_FOUND));
-    CHECK(missing.reason.find("start ") == 0);
-    std::printf("no interpreter: %s\n", missing.reason.c_str());
-    SetEnvironmentVariableW(L"COMSPEC", nullptr);
-    const GrantResult unset = CaclsShell().grantFullControl(folder, "x");
-    CHECK_EQ(unset.exitCode, static_cast<int>(ERROR_ENVVAR_NOT_FOUND));
-  }
-  {
-    // The real cmd.exe and cacls of the system, on a local folder.
-    const fs::path target = root / L"granted";
-    fs::create_directory(target);
-    const GrantResult real = CaclsShell().grantFullControl(utf8(target), "Administrators");
-    std::printf("real cmd.exe and cacls: exit code %d %s\n", real.exitCode, real.reason.c_str());
-  }
+  CloseHandle(held);
+  const std::string sub = utf8(home / L"sub");
+  const GrantResult link = PermissionShell(share, account).grantFullControl(sub, "jdoe");
+  CHECK_EQ(link.exitCode, ELOOP);
+  CHECK_EQ(link.reason, sub + ": junctions and links are not followed; left unchanged: up");
 }
 
 }  // namespace
 
-int main() {
-  const std::wstring mode = environment(L"KESTRINE_FAKE_COMSPEC");
-  if (!mode.empty()) return fakeComspec(mode);
-
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2) {
+    std::printf("usage: win32_self_check HOME-FOLDER-WITH-sub\\up\n");
+    return 2;
+  }
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   const fs::path root =
@@ -436,7 +426,8 @@ int main() {
     checkTextFiles(root);
     checkTruncation(root);
     checkOnlyDiskFilesOpen(root);
-    checkCaclsShell(root);
+    checkAccessLists();
+    checkGrantWalk(root, argv[1]);
   } catch (const std::exception& e) {
     ++failures;
     std::printf("FAILED: unexpected exception: %s\n", e.what());

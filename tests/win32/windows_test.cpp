@@ -130,7 +130,7 @@ TEST_F(WindowsTest, ControlsSitWhereTheirTwipsSayInVerdana) {
     EXPECT_EQ(std::wstring(font.lfFaceName), L"Verdana");
     EXPECT_EQ(font.lfHeight, -c.fontHeight);
     EXPECT_EQ(font.lfWeight, c.weight);
-    EXPECT_EQ(font.lfCharSet, ANSI_CHARSET);
+    EXPECT_EQ(font.lfCharSet, DEFAULT_CHARSET);
     EXPECT_FALSE(font.lfItalic || font.lfUnderline || font.lfStrikeOut);
   }
 }
@@ -262,7 +262,14 @@ TEST_F(FilePickerTest, StartsAtTheRootOfCWithOnlyCsvFilesAndAnEmptyPath) {
   EXPECT_EQ(textOf(form.FilePath()), L"");
 }
 
+std::wstring currentDirectory() {
+  std::array<wchar_t, MAX_PATH> directory{};
+  GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), directory.data());
+  return directory.data();
+}
+
 TEST_F(FilePickerTest, AFileClickJoinsTheListedDirectoryABackslashAndTheName) {
+  const std::wstring started = currentDirectory();
   Form1& form = forms_.form1();
   selectEntry(form.filTest(), L"kestrine-a.csv");
   notify(form, form.filTest(), LBN_SELCHANGE);
@@ -272,6 +279,7 @@ TEST_F(FilePickerTest, AFileClickJoinsTheListedDirectoryABackslashAndTheName) {
   selectEntry(form.dirTest(), L"[kestrine picker]");
   notify(form, form.dirTest(), LBN_DBLCLK);
   EXPECT_EQ(form.dirTestPath(), L"c:\\kestrine picker");
+  EXPECT_EQ(currentDirectory(), started);  // the lists leave it where it was
   EXPECT_THAT(listEntries(form.filTest()), ElementsAre(L"users.csv"));
   EXPECT_EQ(textOf(form.FilePath()), L"c:\\\\kestrine-a.csv");
   selectEntry(form.filTest(), L"users.csv");
@@ -347,6 +355,48 @@ TEST_F(WindowsTest, ImportShowsAndPaintsEachStepWhileHoldingTheMessageLoop) {
   EXPECT_EQ(textOf(forms_.complete().lblComplete()),
             L"1 Users and Folders were added successfully!");
   EXPECT_EQ(textOf(forms_.loading().lblStep()), L"");
+}
+
+// Each box of the run, answered with OK as soon as it is up: the window that
+// owns it.
+std::vector<HWND>* gOwners = nullptr;
+
+LRESULT CALLBACK answerBoxes(int code, WPARAM wParam, LPARAM lParam) {
+  std::array<wchar_t, 16> name{};
+  const auto box = reinterpret_cast<HWND>(wParam);
+  if (code == HCBT_ACTIVATE && gOwners && GetClassNameW(box, name.data(), name.size()) &&
+      std::wstring(name.data()) == L"#32770") {
+    gOwners->push_back(GetWindow(box, GW_OWNER));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Owned by the progress window, a box comes to the front with it instead of
+// opening behind another program's windows.
+TEST_F(WindowsTest, TheRunsMessageBoxesBelongToTheProgressWindow) {
+  files_.files["users.csv"] = {
+      "jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd"};
+  files_.grantCodes["jdoe"] = 5;  // the permission message, then the summary
+  SetWindowTextW(forms_.form1().FilePath(), L"users.csv");
+  std::vector<HWND> owners;
+  gOwners = &owners;
+  HHOOK hook = SetWindowsHookExW(WH_CBT, answerBoxes, nullptr, GetCurrentThreadId());
+  SendMessageW(forms_.form1().Command1(), BM_CLICK, 0, 0);
+  UnhookWindowsHookEx(hook);
+  gOwners = nullptr;
+  EXPECT_THAT(owners, ElementsAre(forms_.loading().hwnd(), forms_.loading().hwnd()));
+}
+
+// When Windows keeps it from the front, Complete gets a taskbar button.
+TEST_F(WindowsTest, CompleteAskingForAttentionGetsATaskbarButtonAndStaysShown) {
+  Complete& complete = forms_.complete();
+  complete.show();
+  complete.askForAttention();
+  const LONG_PTR exStyle = GetWindowLongPtrW(complete.hwnd(), GWL_EXSTYLE);
+  EXPECT_TRUE(exStyle & WS_EX_APPWINDOW);
+  EXPECT_FALSE(exStyle & WS_EX_TOOLWINDOW);
+  EXPECT_TRUE(IsWindowVisible(complete.hwnd()));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
-// wine_import_run CSV-FILE SERVER USER PASSWORD-FILE: the import run with the
-// Windows directory, files and cacls shell, its windows printed as text. The
-// directory is reached over LDAPS with a simple bind, as under Wine no
-// Negotiate bind is to be had; everything else is the program's own.
+// wine_import_run CSV-FILE SERVER USER PASSWORD-FILE [TIMEOUT-SECONDS]: the
+// import run with the Windows directory, files and permissions, its windows
+// printed as text. The directory is reached over LDAPS with a simple bind, as
+// under Wine no Negotiate bind is to be had; everything else is the program's
+// own, with the program's 30 s wait for the server unless told otherwise.
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -13,8 +16,9 @@
 #include "run/import_run.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s CSV-FILE SERVER USER PASSWORD-FILE\n", argv[0]);
+  if (argc != 5 && argc != 6) {
+    std::fprintf(stderr, "usage: %s CSV-FILE SERVER USER PASSWORD-FILE [TIMEOUT-SECONDS]\n",
+                 argv[0]);
     return 2;
   }
   std::string password;
@@ -29,8 +33,10 @@ int main(int argc, char** argv) {
   // on larger answers over TLS.
   bind.readAttributes = {"objectClass", "defaultNamingContext", "sAMAccountName",
                          "userAccountControl"};
-  kestrine::Win32Directory directory(std::move(bind));
-  kestrine::Win32ServiceObjects services;
+  kestrine::ConnectionSettings settings;
+  if (argc == 6) settings.timeout = std::chrono::seconds(std::atoi(argv[5]));
+  kestrine::Win32Directory directory(std::move(bind), settings);
+  kestrine::Win32ServiceObjects services(directory);
   kestrine::ImportRun run(view, directory, services);
   run.run();
   std::fflush(stdout);

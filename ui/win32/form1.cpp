@@ -46,6 +46,27 @@ bool canList(const std::wstring& directory) {
   return true;
 }
 
+// DlgDirList* make the folder they list the process's current directory. It
+// is put back, so that nothing the program does depends on where the
+// administrator browsed: a program that a relative name could reach there
+// (a file beside the CSV file on a shared folder) is never found through it.
+class KeepCurrentDirectory {
+ public:
+  KeepCurrentDirectory() {
+    saved_.resize(GetCurrentDirectoryW(0, nullptr));
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(saved_.size()), saved_.data());
+    saved_.resize(length < saved_.size() ? length : 0);
+  }
+  ~KeepCurrentDirectory() {
+    if (!saved_.empty()) SetCurrentDirectoryW(saved_.c_str());
+  }
+  KeepCurrentDirectory(const KeepCurrentDirectory&) = delete;
+  KeepCurrentDirectory& operator=(const KeepCurrentDirectory&) = delete;
+
+ private:
+  std::wstring saved_;
+};
+
 // Lists `directory`'s entries that match `pattern` into the list box `id`.
 // DlgDirListW takes (and rewrites) one buffer with the directory and pattern.
 bool listInto(HWND window, int id, const std::wstring& directory, const wchar_t* pattern,
@@ -54,6 +75,7 @@ bool listInto(HWND window, int id, const std::wstring& directory, const wchar_t*
   if (searched.size() >= MAX_PATH) return false;
   std::array<wchar_t, MAX_PATH> buffer{};
   searched.copy(buffer.data(), searched.size());
+  const KeepCurrentDirectory kept;
   return DlgDirListW(window, buffer.data(), id, 0, types) != 0;
 }
 
@@ -70,8 +92,11 @@ std::wstring defaultDriveEntry() {
 Form1::Form1(std::function<void()> importRun, const std::wstring& startDirectory)
     : PictureWindow(kForm1), importRun_(std::move(importRun)) {
   std::array<wchar_t, 2> everything{L"*"};
-  DlgDirListComboBoxW(hwnd(), everything.data(), controlId("drvTest"), 0,
-                      DDL_DRIVES | DDL_EXCLUSIVE);
+  {
+    const KeepCurrentDirectory kept;
+    DlgDirListComboBoxW(hwnd(), everything.data(), controlId("drvTest"), 0,
+                        DDL_DRIVES | DDL_EXCLUSIVE);
+  }
   const std::wstring entry = defaultDriveEntry();
   drive_ = static_cast<int>(SendMessageW(drvTest(), CB_SELECTSTRING, static_cast<WPARAM>(-1),
                                          reinterpret_cast<LPARAM>(entry.c_str())));

@@ -61,14 +61,24 @@ void Win32RunView::setCompleteText(const std::string& text) {
 }
 
 void Win32RunView::showComplete() {
-  forms_.complete().show();
+  Complete& complete = forms_.complete();
+  complete.show();
+  if (GetForegroundWindow() != complete.hwnd()) complete.askForAttention();
 }
 
-// The run's boxes all pass buttons 0: OK alone, no icon. No owner, as the run's
-// windows are modeless and may be hidden.
+// The run's boxes all pass buttons 0: OK alone, no icon. Owned by the
+// progress window, which is shown while the run goes on, so that a box comes
+// to the front with it instead of opening behind other programs' windows
+// while the run waits for it; without that window, modal to the whole task.
 void Win32RunView::messageBox(const std::string& prompt, int, const std::string& title) {
-  MessageBoxW(nullptr, toWide(prompt).c_str(),
-              toWide(title.empty() ? kApplicationTitle : title).c_str(), MB_OK);
+  HWND owner = forms_.loading().hwnd();
+  UINT style = MB_OK | MB_SETFOREGROUND;
+  if (!IsWindowVisible(owner)) {
+    owner = nullptr;
+    style |= MB_TASKMODAL;
+  }
+  MessageBoxW(owner, toWide(prompt).c_str(),
+              toWide(title.empty() ? kApplicationTitle : title).c_str(), style);
 }
 
 void Win32RunView::endProgram() {

@@ -23,7 +23,9 @@ Font createFont(const FontDescription& font) {
   ReleaseDC(nullptr, screen);
   // Negative: the character height, which is what a point size measures.
   const int height = -static_cast<int>(std::lround(font.points * dpi / 72.0));
-  return Font(CreateFontW(height, 0, 0, 0, font.weight(), FALSE, FALSE, FALSE, ANSI_CHARSET,
+  // Any character set: a name in another script falls back to a font that
+  // has its letters.
+  return Font(CreateFontW(height, 0, 0, 0, font.weight(), FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                           DEFAULT_PITCH | FF_SWISS, toWide(kFontFamily).c_str()));
 }

@@ -130,7 +130,7 @@ void SmbContext::mkdir(const UncPath& path) {
 
 ShareAccess::Listing SmbContext::list(const UncPath& path) {
   const std::string url = urlOf("list", path);
-  Listing listing;
+  ShareAccess::Listing listing;
   const int error = repeatable([&](SMBCCTX* smb) {
     // The whole listing arrives with the open; reading it asks the server
     // nothing more.
@@ -142,8 +142,11 @@ ShareAccess::Listing SmbContext::list(const UncPath& path) {
       const std::string name(entry->name);
       if (name == ".") {
         listing.id = info.st_ino;
-      } else if (name != "..") {
-        listing.entries.push_back({name, S_ISDIR(info.st_mode), info.st_ino});
+      } else if (name == "..") {
+        listing.parentId = info.st_ino;
+      } else {
+        listing.entries.push_back(
+            {name, S_ISDIR(info.st_mode), (entry->attrs & ShareAccess::kReparsePoint) != 0});
       }
     }
     smbc_getFunctionClosedir(smb)(smb, folder);

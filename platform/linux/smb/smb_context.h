@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "platform/linux/smb/share_access.h"
 #include "platform/linux/smb/unc_path.h"
+#include "platform/share_access.h"
 
 struct _SMBCCTX;
 
@@ -24,10 +24,10 @@ inline constexpr std::chrono::milliseconds kFileServerTimeout{30'000};
 // call, which is what makes one folder cost milliseconds rather than a login.
 // A connection the server dropped (a restart, an idle disconnect) is opened
 // afresh. Every failure is a FileError with the errno and the path.
-class SmbContext : public ShareAccess {
+class SmbContext {
  public:
   explicit SmbContext(std::chrono::milliseconds timeout = kFileServerTimeout);
-  ~SmbContext() override;
+  ~SmbContext();
   SmbContext(const SmbContext&) = delete;
   SmbContext& operator=(const SmbContext&) = delete;
 
@@ -35,17 +35,18 @@ class SmbContext : public ShareAccess {
   void mkdir(const UncPath& path);
   // True when the last call of this context created this folder: it is
   // empty, and nothing need be asked about what lies in it.
-  bool createdJustNow(const UncPath& path) const override { return created_ == path; }
+  bool createdJustNow(const UncPath& path) const { return created_ == path; }
 
-  // The files and folders in a folder, with the server's file IDs.
-  Listing list(const UncPath& path) override;
+  // The files and folders in a folder, with the server's file IDs and which
+  // entries are reparse points.
+  ShareAccess::Listing list(const UncPath& path);
 
   // The security descriptor in libsmbclient's text form with numeric SIDs,
   // e.g. "REVISION:1,OWNER:S-1-5-32-544,ACL:S-1-5-32-544:0/3/2032127".
   std::string securityDescriptor(const UncPath& path);
   // Sets what the text names (revision, owner, group, access list); the
   // access list given replaces the whole existing one.
-  void setSecurityDescriptor(const UncPath& path, const std::string& descriptor) override;
+  void setSecurityDescriptor(const UncPath& path, const std::string& descriptor);
 
  private:
   struct Free {

@@ -2,10 +2,10 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
-#include "platform/directory.h"
-#include "platform/file_system.h"
-#include "platform/linux/smb/share_access.h"
+#include "platform/linux/smb/smb_context.h"
+#include "platform/share_access.h"
 
 namespace kestrine {
 
@@ -14,32 +14,24 @@ namespace kestrine {
 inline constexpr unsigned kFullControlMask = 0x001F01FF;
 inline constexpr const char* kAdministratorsSid = "S-1-5-32-544";
 
-// The access list a home folder (or a file below it) gets: full control for
-// BUILTIN\Administrators and for the account, inherited by everything created
-// below a folder, and nothing else.
+// The access list a home folder (or a file below it) gets, in libsmbclient's
+// text form: full control for BUILTIN\Administrators and for the account,
+// inherited by everything created below a folder, and nothing else.
 std::string fullControlDescriptor(const std::string& accountSid, bool folder);
 
-// How many folder levels below a home folder the grant goes. Deeper lies a
-// loop that the server's file IDs did not reveal, or a tree no home folder
-// has; it is reported and left as it is.
-inline constexpr int kMaxFolderDepth = 64;
-
-// Grants rights on a share over the run's SMB context, in-process: the grant
-// that "cacls <folder> /t /c /g Administrators:f <account>:F" makes. The
-// account is found in the directory by its logon name, never guessed from
-// the text of the name. The walk below the folder sets every path once and
-// ends on any tree a server can show: a folder that leads back to one above
-// it is not entered again.
-class SmbPermissionShell : public Shell {
+// The folders below a home folder on a share, over the run's SMB context.
+// Paths are \\server\share\...; one that is not is refused.
+class SmbShareAccess : public ShareAccess {
  public:
-  SmbPermissionShell(std::shared_ptr<ShareAccess> share, AccountLookup& accounts)
-      : share_(std::move(share)), accounts_(accounts) {}
+  explicit SmbShareAccess(std::shared_ptr<SmbContext> smb) : smb_(std::move(smb)) {}
 
-  GrantResult grantFullControl(const std::string& folder, const std::string& account) override;
+  bool createdJustNow(const std::string& folder) const override;
+  Listing list(const std::string& folder) override;
+  void grantFullControl(const std::string& path, const std::string& accountSid,
+                        bool folder) override;
 
  private:
-  std::shared_ptr<ShareAccess> share_;
-  AccountLookup& accounts_;
+  std::shared_ptr<SmbContext> smb_;
 };
 
 }  // namespace kestrine

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/file_system.h"
+#include "platform/path_names.h"
 
 namespace kestrine {
 
@@ -11,44 +12,6 @@ namespace {
 
 bool isSeparator(char c) {
   return c == '\\' || c == '/';
-}
-
-bool isControl(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte < 0x20 || byte == 0x7F;
-}
-
-std::string codePoint(char c) {
-  char text[8];
-  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned char>(c));
-  return text;
-}
-
-// U+2400 + c for C0 controls, U+2421 for DEL, written as UTF-8.
-std::string printable(const std::string& name) {
-  std::string shown;
-  for (const char c : name) {
-    if (!isControl(c)) {
-      shown += c;
-      continue;
-    }
-    const auto byte = static_cast<unsigned char>(c);
-    const unsigned picture = byte == 0x7F ? 0x2421 : 0x2400 + byte;
-    shown += static_cast<char>(0xE0 | (picture >> 12));
-    shown += static_cast<char>(0x80 | ((picture >> 6) & 0x3F));
-    shown += static_cast<char>(0x80 | (picture & 0x3F));
-  }
-  return shown;
-}
-
-// Why the element cannot be one piece of a share path, or "" when it can.
-std::string elementProblem(const std::string& element) {
-  if (element.empty() || element == "." || element == "..") return "names no folder";
-  for (const char c : element) {
-    if (isSeparator(c)) return "holds a path separator";
-    if (isControl(c)) return "holds a control character (" + codePoint(c) + ")";
-  }
-  return {};
 }
 
 std::string percentEncoded(const std::string& text) {
@@ -97,9 +60,9 @@ std::string UncPath::url() const {
   for (const std::string& folder : folders) elements.push_back(&folder);
   std::string result = "smb:/";
   for (const std::string* element : elements) {
-    const std::string problem = elementProblem(*element);
+    const std::string problem = pathElementProblem(*element);
     if (!problem.empty()) {
-      throw FileError(EINVAL, text() + ": the name \"" + printable(*element) + "\" " + problem);
+      throw FileError(EINVAL, text() + ": the name \"" + printableName(*element) + "\" " + problem);
     }
     result += "/" + percentEncoded(*element);
   }
@@ -107,8 +70,8 @@ std::string UncPath::url() const {
 }
 
 std::string UncPath::text() const {
-  std::string result = "\\\\" + printable(server) + "\\" + printable(share);
-  for (const std::string& folder : folders) result += "\\" + printable(folder);
+  std::string result = "\\\\" + printableName(server) + "\\" + printableName(share);
+  for (const std::string& folder : folders) result += "\\" + printableName(folder);
   return result;
 }
 

@@ -1,0 +1,163 @@
+#include "platform/permission_shell.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/path_names.h"
+
+namespace kestrine {
+
+namespace {
+
+GrantResult failed(int code, std::string reason) {
+  return {code != 0 ? code : EIO, std::move(reason)};
+}
+
+// As SMB servers and Windows compare names.
+std::string folded(std::string path) {
+  for (char& c : path) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return path;
+}
+
+// The folders and files below one home folder, depth first: each is looked
+// at before it is changed, so that a folder reached through a link is known
+// as such before anything happens to it.
+class Walk {
+ public:
+  Walk(ShareAccess& share, const std::string& sid, const std::string& top)
+      : share_(share), sid_(sid), top_(top), visited_{{folded(top), top}} {}
+
+  void enter(const std::string& path, const ShareAccess::Listing& listing, int depth);
+  void note(const PlatformError& e) {
+    if (failures_++ == 0) result_ = failed(e.code(), e.what());
+  }
+  GrantResult result() const {
+    GrantResult result = result_;
+    if (failures_ > 1) {
+      result.reason += " (and " + std::to_string(failures_ - 1) + " more below " + top_ + ")";
+    }
+    return result;
+  }
+
+ private:
+  bool firstVisit(const std::string& path);
+  bool leadsElsewhere(const ShareAccess::Listing& inside, const ShareAccess::Listing& parent) const;
+  void grant(const std::string& path, bool folder) {
+    try {
+      share_.grantFullControl(path, sid_, folder);
+    } catch (const PlatformError& e) {
+      note(e);
+    }
+  }
+
+  ShareAccess& share_;
+  const std::string& sid_;
+  const std::string& top_;
+  // By path in lower case; the path as it was.
+  std::unordered_map<std::string, std::string> visited_;
+  std::vector<std::uint64_t> above_;  // IDs of the folders entered above the one in hand
+  GrantResult result_;
+  int failures_ = 0;
+};
+
+void Walk::enter(const std::string& path, const ShareAccess::Listing& listing, int depth) {
+  if (listing.id != 0) above_.push_back(listing.id);
+  std::string links;  // the entries here that are junctions or links
+  for (const ShareAccess::Entry& entry : listing.entries) {
+    if (const std::string problem = pathElementProblem(entry.name); !problem.empty()) {
+      note(FileError(EINVAL, path + ": the name \"" + printableName(entry.name) + "\" " + problem));
+      continue;
+    }
+    const std::string below = path + "\\" + entry.name;
+    if (!firstVisit(below)) continue;
+    if (entry.isReparsePoint) {
+      links += (links.empty() ? "" : ", ") + entry.name;
+      continue;
+    }
+    if (!entry.isFolder) {
+      grant(below, false);
+      continue;
+    }
+    ShareAccess::Listing inside;
+    try {
+      inside = share_.list(below);
+    } catch (const PlatformError& e) {
+      note(e);  // what cannot be looked into is not changed
+      continue;
+    }
+    if (leadsElsewhere(inside, listing)) {
+      links += (links.empty() ? "" : ", ") + entry.name;
+      continue;
+    }
+    grant(below, true);
+    if (depth + 1 >= kMaxFolderDepth) {
+      note(FileError(ELOOP, below + ": what lies below was left unchanged: more than " +
+                                std::to_string(kMaxFolderDepth) + " folder levels below " + top_));
+      continue;
+    }
+    enter(below, inside, depth + 1);
+  }
+  // Once per folder, however many there are.
+  if (!links.empty()) {
+    note(FileError(ELOOP,
+                   path + ": junctions and links are not followed; left unchanged: " + links));
+  }
+  if (listing.id != 0) above_.pop_back();
+}
+
+// A name listed twice is done once; a name differing only in case is one
+// object to one server and two to another, so it is left alone and reported.
+bool Walk::firstVisit(const std::string& path) {
+  const auto [seen, added] = visited_.try_emplace(folded(path), path);
+  if (!added && seen->second != path) {
+    note(FileError(EEXIST, path + ": left unchanged: another name in its folder differs from it "
+                                  "only in case"));
+  }
+  return added;
+}
+
+// A folder that is not where its name puts it: one entered above it already
+// (a loop), or one whose own ".." is another folder than the one listing it.
+// A server that gives no IDs, or the folder's own ID for "..", tells neither.
+bool Walk::leadsElsewhere(const ShareAccess::Listing& inside,
+                          const ShareAccess::Listing& parent) const {
+  if (inside.id != 0 && std::find(above_.begin(), above_.end(), inside.id) != above_.end()) {
+    return true;
+  }
+  return inside.parentId != 0 && parent.id != 0 && inside.parentId != parent.id &&
+         inside.parentId != inside.id;
+}
+
+}  // namespace
+
+GrantResult PermissionShell::grantFullControl(const std::string& folder,
+                                              const std::string& account) {
+  std::string sid;
+  try {
+    sid = accounts_.accountSid(account);
+  } catch (const PlatformError& e) {
+    return failed(e.code(), e.what());
+  }
+  const bool empty = share_->createdJustNow(folder);
+  try {
+    share_->grantFullControl(folder, sid, true);
+  } catch (const PlatformError& e) {
+    return failed(e.code(), e.what());
+  }
+  if (empty) return {};
+
+  Walk walk(*share_, sid, folder);
+  try {
+    walk.enter(folder, share_->list(folder), 0);
+  } catch (const PlatformError& e) {
+    walk.note(e);
+  }
+  return walk.result();
+}
+
+}  // namespace kestrine
