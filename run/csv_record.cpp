@@ -44,6 +44,16 @@ std::optional<ControlCharacter> findControlCharacter(const std::vector<std::stri
   return std::nullopt;
 }
 
+std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset) {
+  std::size_t column = 0;
+  for (const std::string& field : fields) {
+    if (offset < field.size()) break;
+    offset -= field.size() + 1;  // and its comma
+    ++column;
+  }
+  return column;
+}
+
 std::string printable(std::string_view text) {
   std::string shown;
   shown.reserve(text.size());

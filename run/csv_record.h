@@ -49,6 +49,17 @@ struct ControlCharacter {
 // shows (a NUL ends a name early), so a record that holds one is refused.
 std::optional<ControlCharacter> findControlCharacter(const std::vector<std::string>& fields);
 
+// A line that holds bytes that are no text in the file's character set: where
+// the first one is in the line as shown (U+FFFD for each), and what the
+// reader says of it.
+struct NotTextInLine {
+  std::size_t offset;
+  std::string reason;
+};
+
+// The column of the byte at `offset` in the line that was split into `fields`.
+std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset);
+
 // The text with every control character shown as its Unicode control
 // picture (U+2400 + c, U+2421 for DEL), so that a message stays printable.
 std::string printable(std::string_view text);

@@ -1,5 +1,7 @@
 #include "run/import_run.h"
 
+#include <optional>
+
 #include "platform/dn.h"
 #include "run/csv_record.h"
 
@@ -44,6 +46,7 @@ void ImportRun::readRecords(GuardedSteps& step) {
     bool atEnd = false;
     bool tooLong = false;
     std::string line;
+    std::optional<NotTextInLine> notText;
     if (!step("read the CSV file", [&] {
           atEnd = state_.inputStream->AtEndOfStream();
           if (atEnd) return;
@@ -51,6 +54,10 @@ void ImportRun::readRecords(GuardedSteps& step) {
             line = state_.inputStream->ReadLine();
           } catch (const LineTooLong&) {
             tooLong = true;  // the stream went on past its end: one failed record
+          } catch (NotText& e) {
+            // The line as shown, for the skip rule and the message only.
+            line = std::move(e.shown());
+            notText = NotTextInLine{e.offset(), e.what()};
           }
         })) {
       return tellReadFailure(lineNumber, step.lastFailure());
@@ -61,7 +68,7 @@ void ImportRun::readRecords(GuardedSteps& step) {
       addSummaryLine("line " + std::to_string(lineNumber) + ": longer than 1 MiB");
       continue;
     }
-    handleLine(step, line);
+    handleLine(step, line, notText);
   }
 }
 
@@ -71,18 +78,20 @@ void ImportRun::tellReadFailure(long lineNumber, const Failure& failure) {
       0, kCannotContinueTitle);
 }
 
-void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
+void ImportRun::handleLine(GuardedSteps& step, const std::string& line,
+                           const std::optional<NotTextInLine>& notText) {
   const auto& fields = state_.fields = splitRecord(line);
   if (!isRecord(fields)) return;
   state_.record = {};
   // Refused as a whole, before anything is written or carried over: a later
   // short record takes its values from the last record that was accepted.
+  if (notText) {
+    return failRecord("check the record: column " +
+                      std::to_string(columnAt(fields, notText->offset)) + " is " + notText->reason);
+  }
   if (const auto control = findControlCharacter(fields)) {
-    ++state_.failedCount;
-    addSummaryLine(printable(fields[kAccountName]) + ": check the record: column " +
-                   std::to_string(control->column) + " holds a control character (" +
-                   codePoint(control->character) + ")");
-    return;
+    return failRecord("check the record: column " + std::to_string(control->column) +
+                      " holds a control character (" + codePoint(control->character) + ")");
   }
 
   // A record without a unit keeps the previous record's unit and progress text.
@@ -114,6 +123,12 @@ void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
   showProgress(step, "Creating Share: \\\\" + state_.fileServer + "\\" + state_.shareBase + "$\\" +
                          state_.accountName);
   countRecord();
+}
+
+// Counts a record that is not provisioned and says why.
+void ImportRun::failRecord(const std::string& why) {
+  ++state_.failedCount;
+  addSummaryLine(printable(state_.fields[kAccountName]) + ": " + why);
 }
 
 void ImportRun::showProgress(GuardedSteps& step, const std::string& text) {
