@@ -27,7 +27,8 @@ enum Column : std::size_t {
 inline constexpr std::size_t kColumnsUsed = 10;
 
 // Splits a line at every comma: no quoting, no trimming, no limit. An empty line
-// gives no column at all.
+// gives no column at all. The list never grows as it is filled, so that no
+// copy of a column (the password) is left behind in freed memory.
 std::vector<std::string> splitRecord(std::string_view line);
 
 // A line is imported only when column 0 exists, is not empty and is not

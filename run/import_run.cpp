@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/dn.h"
+#include "platform/wipe.h"
 #include "run/csv_record.h"
 
 namespace kestrine {
@@ -25,6 +26,7 @@ void ImportRun::run() {
   }
   state_.recordCount = 0;
   readRecords(step);
+  wipe(state_.password);  // kept for short records until now
   step("close the CSV file", [&] { state_.inputStream->Close(); });
   step("show the failed records", [&] { showFailureSummary(); });
   step("set the completion text", [&] { view_.setCompleteText(completionText()); });
@@ -46,6 +48,7 @@ void ImportRun::readRecords(GuardedSteps& step) {
     bool atEnd = false;
     bool tooLong = false;
     std::string line;
+    WipeOnExit wipeLine(line);
     std::optional<NotTextInLine> notText;
     if (!step("read the CSV file", [&] {
           atEnd = state_.inputStream->AtEndOfStream();
@@ -78,9 +81,12 @@ void ImportRun::tellReadFailure(long lineNumber, const Failure& failure) {
       0, kCannotContinueTitle);
 }
 
-void ImportRun::handleLine(GuardedSteps& step, const std::string& line,
+void ImportRun::handleLine(GuardedSteps& step, std::string& line,
                            const std::optional<NotTextInLine>& notText) {
-  const auto& fields = state_.fields = splitRecord(line);
+  auto& fields = state_.fields;
+  WipeOnExit wipeFields(fields);  // they hold the password
+  fields = splitRecord(line);
+  wipe(line);
   if (!isRecord(fields)) return;
   state_.record = {};
   // Refused as a whole, before anything is written or carried over: a later
@@ -109,6 +115,8 @@ void ImportRun::handleLine(GuardedSteps& step, const std::string& line,
   takeColumn(fields, kCommonName, state_.commonName);
   takeColumn(fields, kFirstName, state_.firstName);
   takeColumn(fields, kLastName, state_.lastName);
+  // The earlier record's password, kept for short records until now.
+  if (kPassword < fields.size()) wipe(state_.password);
   takeColumn(fields, kPassword, state_.password);
   // The blank before the comma is insignificant to the directory.
   if (unitNamed) state_.ouPath = "OU=" + escapedUnit + " ,";
@@ -116,6 +124,7 @@ void ImportRun::handleLine(GuardedSteps& step, const std::string& line,
   takeColumn(fields, kFileServer, state_.fileServer);
   takeColumn(fields, kShareBase, state_.shareBase);
   takeColumn(fields, kLogonScript, state_.logonScript);
+  wipe(fields);  // the password stays only in the run state
   state_.principalName = state_.accountName + "@" + state_.upnSuffix;
   provisioning_.CreateUsers();
   showProgress(step, "Adding User: " + state_.commonName);

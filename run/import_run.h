@@ -38,7 +38,8 @@ class ImportRun {
   bool GetFolder();
   void readRecords(GuardedSteps& step);
   void tellReadFailure(long lineNumber, const Failure& failure);
-  void handleLine(GuardedSteps& step, const std::string& line,
+  // Wipes the line once it is split.
+  void handleLine(GuardedSteps& step, std::string& line,
                   const std::optional<NotTextInLine>& notText);
   void failRecord(const std::string& why);
   void showProgress(GuardedSteps& step, const std::string& text);

@@ -180,7 +180,10 @@ TEST_F(ImportRunTest, ShortRecordCarriesOverTheEarlierRecordsValues) {
                           "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
                           "lblLoading: Adding User: Kim Roe",
                           "lblLoading: Creating Share: \\\\fs1\\home$\\kroe"));
-  EXPECT_EQ(run.state().password, "Pa55word!");
+  EXPECT_EQ(directory.objects["cn=Kim Roe,OU=Sales,DC=example,DC=test"]["password"], "Pa55word!");
+  // Neither the password nor the split line outlives the run.
+  EXPECT_EQ(run.state().password, "");
+  EXPECT_TRUE(run.state().fields.empty());
 }
 
 TEST_F(ImportRunTest, ShortFirstRecordLeavesTheOtherValuesEmpty) {
