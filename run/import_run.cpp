@@ -104,11 +104,16 @@ void ImportRun::handleLine(GuardedSteps& step, std::string& line,
   std::string unit;
   std::string escapedUnit;
   const bool hasUnit = takeColumn(fields, kOrganizationalUnit, unit);
-  const bool unitNamed = hasUnit && step("name the unit", [&] {
-                           escapedUnit = escapeDnValue(unit);
-                           state_.ouRdn = "OU=" + escapedUnit;
-                         });
-  if (hasUnit) showProgress(step, "Adding OU: " + unit);
+  if (hasUnit) {
+    GuardedSteps recordStep(&state_.record.failures);
+    // The record would go to the unit of an earlier one.
+    if (!recordStep("name the unit", [&] { escapedUnit = escapeDnValue(unit); })) {
+      const Failure& failure = recordStep.lastFailure();
+      return failRecord(failure.step + ": " + failure.reason);
+    }
+    state_.ouRdn = "OU=" + escapedUnit;
+    showProgress(step, "Adding OU: " + unit);
+  }
   provisioning_.CreateOU();
 
   takeColumn(fields, kAccountName, state_.accountName);
@@ -119,7 +124,7 @@ void ImportRun::handleLine(GuardedSteps& step, std::string& line,
   if (kPassword < fields.size()) wipe(state_.password);
   takeColumn(fields, kPassword, state_.password);
   // The blank before the comma is insignificant to the directory.
-  if (unitNamed) state_.ouPath = "OU=" + escapedUnit + " ,";
+  if (hasUnit) state_.ouPath = "OU=" + escapedUnit + " ,";
   takeColumn(fields, kUpnSuffix, state_.upnSuffix);
   takeColumn(fields, kFileServer, state_.fileServer);
   takeColumn(fields, kShareBase, state_.shareBase);
