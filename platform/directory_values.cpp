@@ -1,5 +1,6 @@
 #include "platform/directory_values.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -93,19 +94,22 @@ std::string accountExpiresFromDate(const std::string& date) {
 }
 
 std::string unicodePwdValue(const std::string& password) {
-  const std::string quoted = "\"" + password + "\"";
   std::string utf16;
-  utf16.reserve(quoted.size() * 2);
+  // At most two bytes for each byte of UTF-8, reserved up front and past the
+  // string's inner buffer: the text never moves within it and a move of the
+  // value takes its buffer along, so no copy of the password is left behind.
+  utf16.reserve(std::max(2 * (password.size() + 2), sizeof(std::string)));
   const auto unit = [&](std::uint32_t u) {
     utf16.push_back(static_cast<char>(u & 0xFF));
     utf16.push_back(static_cast<char>(u >> 8));
   };
-  for (std::size_t i = 0; i < quoted.size();) {
-    const auto lead = static_cast<unsigned char>(quoted[i]);
+  unit('"');
+  for (std::size_t i = 0; i < password.size();) {
+    const auto lead = static_cast<unsigned char>(password[i]);
     const int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
     std::uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-    for (int k = 1; k < length && i + k < quoted.size(); ++k) {
-      cp = (cp << 6) | (static_cast<unsigned char>(quoted[i + k]) & 0x3F);
+    for (int k = 1; k < length && i + k < password.size(); ++k) {
+      cp = (cp << 6) | (static_cast<unsigned char>(password[i + k]) & 0x3F);
     }
     i += length;
     if (cp >= 0x10000) {
@@ -116,6 +120,7 @@ std::string unicodePwdValue(const std::string& password) {
       unit(cp);
     }
   }
+  unit('"');
   return utf16;
 }
 

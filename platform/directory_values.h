@@ -21,7 +21,7 @@ AttributeValues attributeForProperty(const std::string& name, const PropertyValu
 std::string accountExpiresFromDate(const std::string& date);
 
 // The unicodePwd value for a password: the UTF-8 text in double quotes, as
-// UTF-16LE.
+// UTF-16LE. Moving it leaves no copy behind; wipe it after use.
 std::string unicodePwdValue(const std::string& password);
 
 // A binary objectSid as text, "S-1-5-21-..."; fails for malformed bytes.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/directory.h"
+#include "platform/utf16_decoder.h"
 
 namespace kestrine {
 
@@ -35,37 +36,9 @@ int hexValue(char c) {
   return -1;
 }
 
-// Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing
-// above U+10FFFF, since the name must also become UTF-16 on Windows.
+// Well-formed UTF-8, since the name must also become UTF-16 on Windows.
 bool isUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 1;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto byte = static_cast<unsigned char>(text[i + k]);
-      if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return false;
-    }
-    i += length;
-  }
-  return true;
+  return invalidUtf8At(text) == std::string_view::npos;
 }
 
 // The text for an error message: control characters and stray bytes as \XX,

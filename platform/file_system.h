@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/platform_error.h"
+#include "platform/wipe.h"
 
 namespace kestrine {
 
@@ -26,15 +28,40 @@ class LineTooLong : public FileError {
   LineTooLong() : FileError(EFBIG, "longer than 1 MiB") {}
 };
 
+// A line that holds bytes that are no text in the file's character set: a
+// file saved in another one. The stream has gone on past its line end. The
+// line is not handed out as text; what() says which byte and what to do.
+class NotText : public FileError {
+ public:
+  // `shown` is the line with U+FFFD for each byte that is no text, the first
+  // of them at `offset`.
+  NotText(std::string shown, std::size_t offset, const std::string& reason)
+      : FileError(EILSEQ, reason), shown_(std::move(shown)), offset_(offset) {}
+  NotText(const NotText&) = default;
+  NotText& operator=(const NotText&) = delete;
+  ~NotText() override { wipe(shown_); }
+
+  // For the messages that tell about the line, never for the directory. It
+  // may hold a password: it is wiped when the error goes.
+  std::string& shown() { return shown_; }
+  std::size_t offset() const { return offset_; }
+
+ private:
+  std::string shown_;
+  std::size_t offset_;
+};
+
 // A text file open for reading, decoded to UTF-8: from UTF-16 or UTF-8 when
-// the file starts with that byte-order mark, otherwise from the system's code
+// the file starts with that byte-order mark; otherwise each line that is
+// UTF-8 and not plain ASCII as UTF-8, and the others from the system's code
 // page.
 class TextStream {
  public:
   virtual ~TextStream() = default;
   virtual bool AtEndOfStream() = 0;
   // The next line without its terminator (LF, CR LF or a lone CR). Throws
-  // LineTooLong for an overlong line, FileError when reading fails.
+  // LineTooLong for an overlong line, NotText for a line that is no text,
+  // FileError when reading fails.
   virtual std::string ReadLine() = 0;
   virtual void Close() = 0;
 };

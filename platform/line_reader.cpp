@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <utility>
+
+#include "platform/wipe.h"
 
 namespace kestrine {
 
@@ -12,8 +15,32 @@ constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeByteOrderMark = "\xFF\xFE";
 constexpr std::string_view kUtf16BeByteOrderMark = "\xFE\xFF";
 
+// The most UTF-8 that one buffer of UTF-16 turns into, with a unit carried
+// over from the piece before and what the end of the text adds.
+constexpr std::size_t kDecodedBytes = 3 * LineReader::kBufferBytes / 2 + 16;
+
 bool isLineEnd(char c) {
   return c == '\n' || c == '\r';
+}
+
+bool isAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string hex(unsigned value, int digits) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
+// What stands at `at` of UTF-16 text turned into UTF-8 that is no text (see
+// Utf16Decoder).
+std::string utf16Fault(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned>(text[at + i]) & 0xFF; };
+  if (byte(0) != 0xED) return "an odd byte at the end of the file";
+  return "code unit " +
+         hex(((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F), 4);
 }
 
 }  // namespace
@@ -21,6 +48,21 @@ bool isLineEnd(char c) {
 LineReader::LineReader(std::unique_ptr<ByteSource> source,
                        std::unique_ptr<CodePageDecoder> codePage, std::string name)
     : source_(std::move(source)), codePage_(std::move(codePage)), name_(std::move(name)) {}
+
+LineReader::~LineReader() {
+  wipeBuffers();
+}
+
+void LineReader::Close() {
+  source_.reset();
+  wipeBuffers();
+}
+
+void LineReader::wipeBuffers() {
+  wipe(raw_.data(), raw_.size());
+  wipe(decoded_);
+  position_ = filled_ = 0;
+}
 
 bool LineReader::AtEndOfStream() {
   requireOpen();
@@ -33,16 +75,17 @@ std::string LineReader::ReadLine() {
   std::string line;
   bool tooLong = false;
   for (;;) {
-    const char* start = text_ + position_;
-    const char* end = text_ + filled_;
-    const char* lineEnd = std::find_if(start, end, isLineEnd);
+    char* start = text_ + position_;
+    char* end = text_ + filled_;
+    char* lineEnd = std::find_if(start, end, isLineEnd);
     const auto length = static_cast<std::size_t>(lineEnd - start);
     position_ += length;
     if (!tooLong && line.size() + length > kMaxLineBytes) {
       tooLong = true;
-      std::string().swap(line);  // the rest is passed over, not kept
+      wipe(line);  // the rest is passed over, not kept
     }
-    if (!tooLong) line.append(start, length);
+    if (!tooLong) appendWiping(line, std::string_view(start, length));
+    wipe(start, length);
     if (lineEnd != end) {
       skipLineEnd();
       break;
@@ -50,9 +93,33 @@ std::string LineReader::ReadLine() {
     if (!available()) break;
   }
   if (tooLong) throw LineTooLong();
-  if (utf16_) return line;  // UTF-8 already
-  if (utf8_) return repairUtf8(line);
-  return codePage_->decode(line);
+  return textOf(line);
+}
+
+// The line's text as the file's start and the line itself decide.
+std::string LineReader::textOf(std::string& line) {
+  const std::size_t invalid = invalidUtf8At(line);
+  // No text in a real name is UTF-8 by accident.
+  const bool utf8 = utf16_ || utf8_ || !isAscii(line);
+  if (utf8 && invalid == std::string_view::npos) return std::move(line);
+
+  WipeOnExit wipeLine(line);
+  std::optional<BadByte> bad;
+  std::string reason;
+  std::string text;
+  if (utf16_ || utf8_) {
+    text = repairUtf8(line, bad);
+    reason = utf16_ ? "not text in UTF-16 (" + utf16Fault(line, invalid) + ")"
+                    : "not text in UTF-8 (byte " + hex(bad->value, 2) + ")";
+    reason += "; save the file as UTF-8";
+  } else {
+    text = codePage_->decode(line, bad);
+    if (!bad) return text;
+    const std::string codePage = codePage_->name();
+    reason = "not text in " + (codePage == "UTF-8" ? codePage : "UTF-8 or " + codePage) +
+             " (byte " + hex(bad->value, 2) + "); " + codePage_->remedy();
+  }
+  throw NotText(std::move(text), bad->offset, reason);
 }
 
 void LineReader::requireOpen() const {
@@ -72,22 +139,26 @@ bool LineReader::fill() {
   filled_ = 0;
   // A piece may hold no text: a byte-order mark alone, half a code unit.
   while (filled_ == 0 && !ended_) {
-    std::string_view bytes;
+    std::size_t from = 0;  // past a byte-order mark
+    std::size_t got = 0;
     if (!started_) {
-      bytes = std::string_view(raw_.data(), readStart());
-      bytes.remove_prefix(takeByteOrderMark(bytes));
+      got = readStart();
+      from = takeByteOrderMark(std::string_view(raw_.data(), got));
       started_ = true;
     } else {
-      bytes = std::string_view(raw_.data(), readSource(0));
+      got = readSource(0);
     }
     if (utf16_) {
-      decoded_.clear();
-      utf16_->decode(bytes, decoded_);
+      wipe(decoded_);
+      utf16_->decode(std::string_view(raw_.data() + from, got - from), decoded_);
       if (ended_) utf16_->finish(decoded_);
-      bytes = decoded_;
+      wipe(raw_.data(), got);
+      text_ = decoded_.data();
+      filled_ = decoded_.size();
+    } else {
+      text_ = raw_.data() + from;
+      filled_ = got - from;
     }
-    text_ = bytes.data();
-    filled_ = bytes.size();
   }
   return filled_ > 0;
 }
@@ -113,6 +184,7 @@ std::size_t LineReader::takeByteOrderMark(std::string_view start) {
   // Windows editors write "Unicode" text as UTF-16 with a byte-order mark.
   if (start.starts_with(kUtf16LeByteOrderMark) || start.starts_with(kUtf16BeByteOrderMark)) {
     utf16_.emplace(start.starts_with(kUtf16BeByteOrderMark));
+    decoded_.reserve(kDecodedBytes);  // so that it never moves, leaving a copy behind
     return kUtf16LeByteOrderMark.size();
   }
   // Spreadsheet programs start UTF-8 files with a byte-order mark; the code

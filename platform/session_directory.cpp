@@ -4,6 +4,7 @@
 
 #include "platform/directory_values.h"
 #include "platform/dn.h"
+#include "platform/wipe.h"
 
 namespace kestrine {
 
@@ -119,7 +120,10 @@ class SessionObject : public DirectoryObject {
       throw DirectoryError(kNoSuchObject,
                            "set the password of " + dn_ + ": the account is not in the directory");
     }
-    session_->replace(dn_, {{"unicodePwd", {unicodePwdValue(password)}}});
+    std::vector<AttributeValues> change{{"unicodePwd", {}}};
+    WipeOnExit wipeValue(change.front().values);
+    change.front().values.push_back(unicodePwdValue(password));
+    session_->replace(dn_, change);
   }
 
  private:

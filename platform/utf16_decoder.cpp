@@ -2,11 +2,14 @@
 
 #include <utility>
 
+#include "platform/wipe.h"
+
 namespace kestrine {
 
 namespace {
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+// An odd byte at the end of UTF-16 text; UTF-8 never holds it.
+constexpr char kOddByte = '\xFF';
 
 // Length of the valid UTF-8 sequence at the start of `s`, or 0.
 std::size_t validSequence(std::string_view s) {
@@ -75,8 +78,8 @@ void Utf16Decoder::decode(std::string_view bytes, std::string& out) {
 }
 
 void Utf16Decoder::finish(std::string& out) {
-  if (highSurrogate_ != 0) out += kReplacement;
-  if (oddByte_) out += kReplacement;
+  if (highSurrogate_ != 0) appendUtf8(highSurrogate_, out);
+  if (oddByte_) out += kOddByte;
   highSurrogate_ = 0;
   oddByte_.reset();
 }
@@ -88,24 +91,34 @@ void Utf16Decoder::decodeUnit(char16_t unit, std::string& out) {
       appendUtf8(0x10000 + (char32_t{high} - 0xD800) * 0x400 + (char32_t{unit} - 0xDC00), out);
       return;
     }
-    out += kReplacement;
+    appendUtf8(high, out);  // unpaired: three bytes that are no UTF-8
   }
   if (isHighSurrogate(unit)) {
     highSurrogate_ = unit;
-  } else if (isLowSurrogate(unit)) {
-    out += kReplacement;
   } else {
-    appendUtf8(unit, out);
+    appendUtf8(unit, out);  // an unpaired low surrogate too
   }
 }
 
-std::string repairUtf8(std::string_view bytes) {
+std::size_t invalidUtf8At(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = validSequence(bytes.substr(i));
+    if (length == 0) return i;
+    i += length;
+  }
+  return std::string_view::npos;
+}
+
+std::string repairUtf8(std::string_view bytes, std::optional<BadByte>& bad) {
   std::string out;
-  out.reserve(bytes.size());
+  // Room for a U+FFFD in place of every byte: the buffer never moves, and
+  // no copy of the text is left behind unwiped.
+  out.reserve(3 * bytes.size());
   while (!bytes.empty()) {
     const std::size_t length = validSequence(bytes);
     if (length == 0) {
-      out += kReplacement;
+      if (!bad) bad = BadByte{out.size(), static_cast<unsigned char>(bytes.front())};
+      out += kReplacementCharacter;
       bytes.remove_prefix(1);
     } else {
       out.append(bytes.substr(0, length));
@@ -113,6 +126,21 @@ std::string repairUtf8(std::string_view bytes) {
     }
   }
   return out;
+}
+
+void appendCodePageText(std::string& out, std::string_view utf8, std::optional<BadByte>& bad) {
+  for (;;) {
+    std::size_t control = utf8.find('\xC2');  // the lead byte of U+0080-U+00BF
+    while (control != std::string_view::npos &&
+           (control + 1 == utf8.size() || static_cast<unsigned char>(utf8[control + 1]) > 0x9F)) {
+      control = utf8.find('\xC2', control + 2);
+    }
+    appendWiping(out, utf8.substr(0, control));
+    if (control == std::string_view::npos) return;
+    if (!bad) bad = BadByte{out.size(), static_cast<unsigned char>(utf8[control + 1])};
+    appendWiping(out, kReplacementCharacter);
+    utf8.remove_prefix(control + 2);
+  }
 }
 
 }  // namespace kestrine

@@ -1,5 +1,6 @@
 #include "run/csv_record.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kestrine {
@@ -7,6 +8,7 @@ namespace kestrine {
 std::vector<std::string> splitRecord(std::string_view line) {
   std::vector<std::string> fields;
   if (line.empty()) return fields;
+  fields.reserve(static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1);
   for (;;) {
     const auto comma = line.find(',');
     fields.emplace_back(line.substr(0, comma));
@@ -42,6 +44,16 @@ std::optional<ControlCharacter> findControlCharacter(const std::vector<std::stri
     }
   }
   return std::nullopt;
+}
+
+std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset) {
+  std::size_t column = 0;
+  for (const std::string& field : fields) {
+    if (offset < field.size()) break;
+    offset -= field.size() + 1;  // and its comma
+    ++column;
+  }
+  return column;
 }
 
 std::string printable(std::string_view text) {

@@ -27,7 +27,8 @@ enum Column : std::size_t {
 inline constexpr std::size_t kColumnsUsed = 10;
 
 // Splits a line at every comma: no quoting, no trimming, no limit. An empty line
-// gives no column at all.
+// gives no column at all. The list never grows as it is filled, so that no
+// copy of a column (the password) is left behind in freed memory.
 std::vector<std::string> splitRecord(std::string_view line);
 
 // A line is imported only when column 0 exists, is not empty and is not
@@ -48,6 +49,17 @@ struct ControlCharacter {
 // other things to the directory, to SMB paths and to C strings than the text
 // shows (a NUL ends a name early), so a record that holds one is refused.
 std::optional<ControlCharacter> findControlCharacter(const std::vector<std::string>& fields);
+
+// A line that holds bytes that are no text in the file's character set: where
+// the first one is in the line as shown (U+FFFD for each), and what the
+// reader says of it.
+struct NotTextInLine {
+  std::size_t offset;
+  std::string reason;
+};
+
+// The column of the byte at `offset` in the line that was split into `fields`.
+std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset);
 
 // The text with every control character shown as its Unicode control
 // picture (U+2400 + c, U+2421 for DEL), so that a message stays printable.

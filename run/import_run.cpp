@@ -1,9 +1,11 @@
 #include "run/import_run.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/directory_connection.h"
 #include "platform/dn.h"
+#include "platform/wipe.h"
 #include "run/csv_record.h"
 
 namespace kestrine {
@@ -39,6 +41,7 @@ void ImportRun::run() {
   }
   state_.recordCount = 0;
   readRecords(step);
+  wipe(state_.password);  // kept for short records until now
   step("close the CSV file", [&] { state_.inputStream->Close(); });
   step("show the failed records", [&] { showFailureSummary(); });
   step("set the completion text", [&] { view_.setCompleteText(completionText()); });
@@ -60,6 +63,8 @@ void ImportRun::readRecords(GuardedSteps& step) {
     bool atEnd = false;
     bool tooLong = false;
     std::string line;
+    WipeOnExit wipeLine(line);
+    std::optional<NotTextInLine> notText;
     if (!step("read the CSV file", [&] {
           atEnd = state_.inputStream->AtEndOfStream();
           if (atEnd) return;
@@ -67,6 +72,10 @@ void ImportRun::readRecords(GuardedSteps& step) {
             line = state_.inputStream->ReadLine();
           } catch (const LineTooLong&) {
             tooLong = true;  // the stream went on past its end: one failed record
+          } catch (NotText& e) {
+            // The line as shown, for the skip rule and the message only.
+            line = std::move(e.shown());
+            notText = NotTextInLine{e.offset(), e.what()};
           }
         })) {
       return tellReadFailure(lineNumber, step.lastFailure());
@@ -77,7 +86,7 @@ void ImportRun::readRecords(GuardedSteps& step) {
       addSummaryLine("line " + std::to_string(lineNumber) + ": longer than 1 MiB");
       continue;
     }
-    handleLine(step, line);
+    handleLine(step, line, notText);
   }
 }
 
@@ -87,42 +96,55 @@ void ImportRun::tellReadFailure(long lineNumber, const Failure& failure) {
       0, kCannotContinueTitle);
 }
 
-void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
-  const auto& fields = state_.fields = splitRecord(line);
+void ImportRun::handleLine(GuardedSteps& step, std::string& line,
+                           const std::optional<NotTextInLine>& notText) {
+  auto& fields = state_.fields;
+  WipeOnExit wipeFields(fields);  // they hold the password
+  fields = splitRecord(line);
+  wipe(line);
   if (!isRecord(fields)) return;
   state_.record = {};
   // Refused as a whole, before anything is written or carried over: a later
   // short record takes its values from the last record that was accepted.
+  if (notText) {
+    return failRecord("check the record: column " +
+                      std::to_string(columnAt(fields, notText->offset)) + " is " + notText->reason);
+  }
   if (const auto control = findControlCharacter(fields)) {
-    ++state_.failedCount;
-    addSummaryLine(printable(fields[kAccountName]) + ": check the record: column " +
-                   std::to_string(control->column) + " holds a control character (" +
-                   codePoint(control->character) + ")");
-    return;
+    return failRecord("check the record: column " + std::to_string(control->column) +
+                      " holds a control character (" + codePoint(control->character) + ")");
   }
 
   // A record without a unit keeps the previous record's unit and progress text.
   std::string unit;
   std::string escapedUnit;
   const bool hasUnit = takeColumn(fields, kOrganizationalUnit, unit);
-  const bool unitNamed = hasUnit && step("name the unit", [&] {
-                           escapedUnit = escapeDnValue(unit);
-                           state_.ouRdn = "OU=" + escapedUnit;
-                         });
-  if (hasUnit) showProgress(step, "Adding OU: " + unit);
+  if (hasUnit) {
+    GuardedSteps recordStep(&state_.record.failures);
+    // The record would go to the unit of an earlier one.
+    if (!recordStep("name the unit", [&] { escapedUnit = escapeDnValue(unit); })) {
+      const Failure& failure = recordStep.lastFailure();
+      return failRecord(failure.step + ": " + failure.reason);
+    }
+    state_.ouRdn = "OU=" + escapedUnit;
+    showProgress(step, "Adding OU: " + unit);
+  }
   provisioning_.CreateOU();
 
   takeColumn(fields, kAccountName, state_.accountName);
   takeColumn(fields, kCommonName, state_.commonName);
   takeColumn(fields, kFirstName, state_.firstName);
   takeColumn(fields, kLastName, state_.lastName);
+  // The earlier record's password, kept for short records until now.
+  if (kPassword < fields.size()) wipe(state_.password);
   takeColumn(fields, kPassword, state_.password);
   // The blank before the comma is insignificant to the directory.
-  if (unitNamed) state_.ouPath = "OU=" + escapedUnit + " ,";
+  if (hasUnit) state_.ouPath = "OU=" + escapedUnit + " ,";
   takeColumn(fields, kUpnSuffix, state_.upnSuffix);
   takeColumn(fields, kFileServer, state_.fileServer);
   takeColumn(fields, kShareBase, state_.shareBase);
   takeColumn(fields, kLogonScript, state_.logonScript);
+  wipe(fields);  // the password stays only in the run state
   state_.principalName = state_.accountName + "@" + state_.upnSuffix;
   provisioning_.CreateUsers();
   showProgress(step, "Adding User: " + state_.commonName);
@@ -130,6 +152,12 @@ void ImportRun::handleLine(GuardedSteps& step, const std::string& line) {
   showProgress(step, "Creating Share: \\\\" + state_.fileServer + "\\" + state_.shareBase + "$\\" +
                          state_.accountName);
   countRecord();
+}
+
+// Counts a record that is not provisioned and says why.
+void ImportRun::failRecord(const std::string& why) {
+  ++state_.failedCount;
+  addSummaryLine(printable(state_.fields[kAccountName]) + ": " + why);
 }
 
 void ImportRun::showProgress(GuardedSteps& step, const std::string& text) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/directory.h"
 #include "platform/file_system.h"
 #include "provision/provisioning.h"
+#include "run/csv_record.h"
 #include "run/run_state.h"
 #include "run/run_view.h"
 
@@ -36,7 +38,10 @@ class ImportRun {
   bool GetFolder();
   void readRecords(GuardedSteps& step);
   void tellReadFailure(long lineNumber, const Failure& failure);
-  void handleLine(GuardedSteps& step, const std::string& line);
+  // Wipes the line once it is split.
+  void handleLine(GuardedSteps& step, std::string& line,
+                  const std::optional<NotTextInLine>& notText);
+  void failRecord(const std::string& why);
   void showProgress(GuardedSteps& step, const std::string& text);
   void countRecord();
   std::string whyNotProvisioned(const RecordOutcome& outcome) const;

@@ -8,12 +8,11 @@
 #include <stdexcept>
 
 #include "platform/utf16_decoder.h"
+#include "platform/wipe.h"
 
 namespace kestrine {
 
 namespace {
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 std::string canonicalName(const std::string& name) {
   std::string out;
@@ -41,7 +40,7 @@ std::string TextDecoder::localeCharset() {
   return charset;
 }
 
-TextDecoder::TextDecoder(const std::string& charset) {
+TextDecoder::TextDecoder(const std::string& charset) : charset_(charset) {
   if (readsAsUtf8(charset)) return;
   converter_ = iconv_open("UTF-8", charset.c_str());
   if (converter_ == reinterpret_cast<iconv_t>(-1)) {  // iconv's failure value
@@ -54,9 +53,10 @@ TextDecoder::~TextDecoder() {
   if (converter_) iconv_close(converter_);
 }
 
-std::string TextDecoder::decode(std::string_view bytes) {
-  if (isUtf8()) return repairUtf8(bytes);
+std::string TextDecoder::decode(std::string_view bytes, std::optional<BadByte>& bad) {
+  if (isUtf8()) return repairUtf8(bytes, bad);
   std::string out;
+  out.reserve(3 * bytes.size());
   char buffer[1024];
   char* in = const_cast<char*>(bytes.data());
   std::size_t inLeft = bytes.size();
@@ -65,15 +65,18 @@ std::string TextDecoder::decode(std::string_view bytes) {
     char* outPtr = buffer;
     std::size_t outLeft = sizeof buffer;
     const std::size_t rc = iconv(converter_, &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    appendCodePageText(out, std::string_view(buffer, static_cast<std::size_t>(outPtr - buffer)),
+                       bad);
     if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
       // EILSEQ or a sequence cut off at the end of the line: one byte goes.
-      out += kReplacement;
+      if (!bad) bad = BadByte{out.size(), static_cast<unsigned char>(*in)};
+      appendWiping(out, kReplacementCharacter);
       ++in;
       --inLeft;
       iconv(converter_, nullptr, nullptr, nullptr, nullptr);
     }
   }
+  wipe(buffer, sizeof buffer);
   return out;
 }
 

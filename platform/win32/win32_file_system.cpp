@@ -13,6 +13,7 @@
 
 #include "platform/utf16_decoder.h"
 #include "platform/win32/wide_text.h"
+#include "platform/wipe.h"
 
 namespace kestrine {
 
@@ -134,31 +135,47 @@ bool toWideStrictly(UINT codePage, std::string_view bytes, std::wstring& out) {
   return true;
 }
 
+void appendWide(std::string& out, std::wstring_view wide, std::optional<BadByte>& bad) {
+  std::string utf8 = toUtf8(wide);
+  appendCodePageText(out, utf8, bad);
+  wipe(utf8);
+}
+
 }  // namespace
 
 Win32CodePageDecoder::Win32CodePageDecoder() : codePage_(GetACP()) {}
 
-std::string Win32CodePageDecoder::decode(std::string_view bytes) {
-  if (codePage_ == CP_UTF8) return repairUtf8(bytes);
-  if (bytes.empty()) return {};
+std::string Win32CodePageDecoder::decode(std::string_view bytes, std::optional<BadByte>& bad) {
+  if (codePage_ == CP_UTF8) return repairUtf8(bytes, bad);
+  std::string out;
+  if (bytes.empty()) return out;
+  out.reserve(3 * bytes.size());
   std::wstring wide;
+  WipeOnExit wipeWide(wide);
   if (bytes.size() <= static_cast<std::size_t>(INT_MAX) && toWideStrictly(codePage_, bytes, wide)) {
-    return toUtf8(wide);
+    appendWide(out, wide, bad);
+    return out;
   }
   // Character by character, so that only what does not map is replaced; a
   // lead byte with a bad second byte loses the lead byte alone.
-  wide.clear();
   for (std::size_t i = 0; i < bytes.size();) {
     const auto byte = static_cast<BYTE>(bytes[i]);
     const std::size_t length = IsDBCSLeadByteEx(codePage_, byte) && i + 1 < bytes.size() ? 2 : 1;
+    wipe(wide);
     if (toWideStrictly(codePage_, bytes.substr(i, length), wide)) {
+      appendWide(out, wide, bad);
       i += length;
     } else {
-      wide += L'\uFFFD';
+      if (!bad) bad = BadByte{out.size(), byte};
+      appendWiping(out, kReplacementCharacter);
       ++i;
     }
   }
-  return toUtf8(wide);
+  return out;
+}
+
+std::string Win32CodePageDecoder::name() const {
+  return codePage_ == CP_UTF8 ? "UTF-8" : "code page " + std::to_string(codePage_);
 }
 
 int errnoForWindowsError(unsigned long error) {

@@ -11,12 +11,17 @@
 namespace kestrine {
 
 // Text in a Windows code page turned into UTF-8, by default in the system's
-// ANSI code page. Bytes that do not map become U+FFFD.
+// ANSI code page, strictly: a byte that does not map, or that maps to a C1
+// control character as the bytes a code page leaves undefined do, is no
+// character.
 class Win32CodePageDecoder : public CodePageDecoder {
  public:
   Win32CodePageDecoder();
   explicit Win32CodePageDecoder(unsigned int codePage) : codePage_(codePage) {}
-  std::string decode(std::string_view bytes) override;
+  std::string decode(std::string_view bytes, std::optional<BadByte>& bad) override;
+  std::string name() const override;
+  // The ANSI code page is the system's, for every program.
+  std::string remedy() const override { return "save the file as UTF-8"; }
 
  private:
   unsigned int codePage_;
@@ -28,7 +33,8 @@ int errnoForWindowsError(unsigned long error);
 
 // Files and folders through the wide Win32 calls, local or \\server\share.
 // Text files are read as UTF-16 or UTF-8 when they start with a byte-order
-// mark, otherwise in the ANSI code page; only disk files open.
+// mark, otherwise each line as UTF-8 or in the ANSI code page (LineReader);
+// only disk files open.
 class Win32FileSystem : public FileSystem {
  public:
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;

@@ -147,6 +147,7 @@ class FakeStream : public TextStream {
 
 std::unique_ptr<TextStream> FakeFileSystem::OpenTextFile(const std::string& path) {
   log_.add("OpenTextFile " + path);
+  if (openStream) return openStream(path);
   const auto found = files.find(path);
   if (found == files.end()) throw FileError(ENOENT, "No such file or directory");
   return std::make_unique<FakeStream>(found->second, failReadAfterLines, overlongLines, log_);

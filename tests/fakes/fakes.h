@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -99,6 +100,7 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
   std::map<std::string, int> grantCodes;      // account -> exit code of its grant
   int failReadAfterLines = -1;                // -1: never
   std::set<std::size_t> overlongLines;        // lines (from 1) read as longer than 1 MiB
+  std::function<std::unique_ptr<TextStream>(const std::string&)> openStream;  // in place of files
   bool failCreation = false;
   bool failShellCreation = false;
 

@@ -12,6 +12,7 @@
 #include "platform/linux/ldap/ldap_directory.h"
 #include "platform/linux/smb/smb_context.h"
 #include "platform/linux/smb/smb_permissions.h"
+#include "platform/linux/text_decoder.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
 #include "tests/integration/import_fixture.h"
@@ -140,6 +141,33 @@ TEST_F(ImportTest, NonAsciiNamesAndPasswordsWork) {
   ASSERT_FALSE(entry.dn.empty());
   EXPECT_EQ(first(entry, "sAMAccountName"), account("zo"));  // the byte-order mark is gone
   EXPECT_TRUE(sandbox->passwordWorks(account("zo"), password));
+}
+
+// What a spreadsheet saves as "CSV (Comma delimited)" on Windows, cp1252,
+// read under a UTF-8 locale: the records with letters beyond ASCII are
+// refused and listed, the ASCII one is imported, and no U+FFFD reaches the
+// domain.
+TEST_F(ImportTest, Cp1252FileUnderAUtf8LocaleImportsOnlyWhatIsText) {
+  ASSERT_TRUE(TextDecoder().isUtf8()) << TextDecoder::localeCharset();
+  const auto sales = unit("Sales");
+  const auto outcome = import({line("zo", "Zo\xEB Ansi", sales), line("am", "Amy Ascii", sales),
+                               line("mu", "Max Muller", sales, "M\xFCller!x1")});
+  const std::string refused = ": check the record: column ";
+  const std::string remedy =
+      "; save the file as UTF-8, or start Kestrine with the file's character set (LC_ALL=...)";
+  EXPECT_EQ(outcome.messages,
+            std::vector<std::string>{"message 0 [Kestrine] " + account("zo") + refused +
+                                     "1 is not text in UTF-8 (byte 0xEB)" + remedy + "\n" +
+                                     account("mu") + refused +
+                                     "4 is not text in UTF-8 (byte 0xFC)" + remedy});
+  EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully! 2 failed.");
+  const auto accounts = sandbox->search("(sAMAccountName=" + tag + "*)");
+  ASSERT_EQ(accounts.size(), 1u);
+  EXPECT_EQ(accounts.front().dn, user(sales, "Amy Ascii").dn);
+  EXPECT_THAT(sandbox->search("(|(ou=*\\ef\\bf\\bd*)(cn=*\\ef\\bf\\bd*)(givenName=*\\ef\\bf\\bd*)"
+                              "(sn=*\\ef\\bf\\bd*)(sAMAccountName=*\\ef\\bf\\bd*)"
+                              "(userPrincipalName=*\\ef\\bf\\bd*)(scriptPath=*\\ef\\bf\\bd*))"),
+              IsEmpty());
 }
 
 TEST_F(ImportTest, NewHomeFolderGetsExactlyTheTwoInheritableEntries) {

@@ -56,6 +56,10 @@ Entry Sandbox::read(const std::string& dn) {
   }
 }
 
+std::vector<Entry> Sandbox::search(const std::string& filter) {
+  return session_.search(domainDn_, filter, {"1.1"});
+}
+
 void Sandbox::removeTree(const std::string& dn) {
   if (read(dn).dn.empty()) return;
   const std::string command = "ldapdelete -Y GSSAPI -Q -r " + shellQuoted(dn);

@@ -25,6 +25,8 @@ class Sandbox {
 
   // The entry at `dn`, or an entry with an empty dn when there is none.
   Entry read(const std::string& dn);
+  // The entries of the domain that match an LDAP filter, with their names only.
+  std::vector<Entry> search(const std::string& filter);
   // Deletes a unit and everything below it; no error when it is not there.
   void removeTree(const std::string& dn);
   // True when the KDC accepts the password for the account.

@@ -5,24 +5,35 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
+#include <memory_resource>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/utf16_decoder.h"
+#include "platform/wipe.h"
+#include "run/import_run.h"
+#include "tests/fakes/fakes.h"
 #include "tests/platform/utf16_text.h"
+
+#ifdef _WIN32
+#include "platform/win32/win32_file_system.h"
+#else
+#include "platform/linux/text_decoder.h"
+#endif
 
 namespace kestrine {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
 // What a source went through, kept past the reader's life.
 struct SourceLog {
   bool closed = false;
   int readsAfterEnd = 0;
+  const char* buffer = nullptr;  // the reader's, as the last read was handed it
 };
 
 // A file in memory handed out in pieces of at most `piece` bytes. With
@@ -37,6 +48,7 @@ class MemorySource : public ByteSource {
   }
 
   std::size_t read(char* buffer, std::size_t size) override {
+    if (log_) log_->buffer = buffer;
     if (failAt_ && offset_ >= *failAt_) throw FileError(EIO, "read users.csv: the device is gone");
     std::size_t n = std::min({size, piece_, bytes_.size() - offset_});
     if (failAt_) n = std::min(n, *failAt_ - offset_);
@@ -61,7 +73,7 @@ class MemorySource : public ByteSource {
 class Latin1Decoder : public CodePageDecoder {
  public:
   explicit Latin1Decoder(Lines* seen = nullptr) : seen_(seen) {}
-  std::string decode(std::string_view bytes) override {
+  std::string decode(std::string_view bytes, std::optional<BadByte>&) override {
     if (seen_) seen_->emplace_back(bytes);
     std::string out;
     for (const char c : bytes) {
@@ -75,6 +87,8 @@ class Latin1Decoder : public CodePageDecoder {
     }
     return out;
   }
+  std::string name() const override { return "ISO-8859-1"; }
+  std::string remedy() const override { return ""; }
 
  private:
   Lines* seen_;
@@ -128,21 +142,11 @@ TEST(LineReader, ByteOrderMarkOnlyWhenTheWholeMarkStartsTheFile) {
     // A mark alone is an empty file.
     EXPECT_EQ(readAll("\xFF\xFE", piece), Lines{});
     EXPECT_EQ(readAll("\xEF\xBB\xBF", piece), Lines{});
-    // An odd byte after a UTF-16 mark.
-    EXPECT_EQ(readAll(std::string("\xFE\xFF") + "a", piece), Lines{std::string(kReplacement)});
+    // An odd byte after a UTF-16 mark is no text.
+    EXPECT_THROW(readAll(std::string("\xFE\xFF") + "a", piece), NotText);
     // A second mark is text: U+FEFF.
     EXPECT_EQ(readAll("\xEF\xBB\xBF\xEF\xBB\xBF", piece), Lines{"\xEF\xBB\xBF"});
   }
-}
-
-TEST(LineReader, Utf8ByteOrderMarkReadsUtf8WhateverTheCodePage) {
-  Lines seen;
-  EXPECT_EQ(readAll("\xEF\xBB\xBFZ\xC3\xBCrich\n\xFC", LineReader::kBufferBytes, &seen),
-            (Lines{"Z\xC3\xBCrich", std::string(kReplacement)}));
-  EXPECT_EQ(seen, Lines{});
-  // Without the mark the same bytes are the code page's.
-  EXPECT_EQ(readAll("Z\xC3\xBCrich", LineReader::kBufferBytes, &seen),
-            Lines{"Z\xC3\x83\xC2\xBCrich"});
 }
 
 TEST(LineReader, CodePageDecodesEachLineWithoutItsLineEnd) {
@@ -196,7 +200,7 @@ TEST(LineReader, EndIsFinalAndReadingPastItFails) {
     FAIL();
   } catch (const FileError& e) {
     EXPECT_EQ(e.code(), ENODATA);
-    EXPECT_THAT(e.what(), testing::HasSubstr("users.csv"));
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("users.csv"));
   }
   EXPECT_EQ(log.readsAfterEnd, 0);
 }
@@ -219,11 +223,130 @@ TEST(LineReader, CloseReleasesTheSourceAndLaterReadsFail) {
   }
 }
 
+// A line holds the password: the buffer the file is read into keeps no line
+// once it is read, and nothing once the stream is closed.
+TEST(LineReader, WipesEachLineFromItsBufferAndTheRestOnClose) {
+  SourceLog log;
+  auto stream = reader("jdoe,Pa55word!\nkroe,S3cret!\n", LineReader::kBufferBytes, &log);
+  EXPECT_EQ(stream->ReadLine(), "jdoe,Pa55word!");
+  const std::string_view buffer(log.buffer, 28);  // the reader's, alive as long as it is
+  EXPECT_EQ(buffer, std::string(14, '\0') + "\nkroe,S3cret!\n");
+  stream->Close();
+  EXPECT_EQ(buffer, std::string(28, '\0'));
+}
+
 TEST(TextDecoder, RepairUtf8RejectsOverlongSurrogateAndTruncatedSequences) {
-  EXPECT_EQ(repairUtf8("ok \xE2\x82\xAC \xF0\x9F\x98\x80"), "ok \xE2\x82\xAC \xF0\x9F\x98\x80");
-  EXPECT_EQ(repairUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(repairUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(repairUtf8("a\xE2\x82"), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+  std::optional<BadByte> bad;
+  EXPECT_EQ(repairUtf8("ok \xE2\x82\xAC \xF0\x9F\x98\x80", bad),
+            "ok \xE2\x82\xAC \xF0\x9F\x98\x80");
+  EXPECT_EQ(repairUtf8("\xC0\xAF", bad), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(repairUtf8("\xED\xA0\x80", bad), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(repairUtf8("a\xE2\x82", bad), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+// Counts the buffers that come back still holding something.
+struct CheckingResource : std::pmr::memory_resource {
+  int unwiped = 0;
+  void* do_allocate(std::size_t n, std::size_t) override { return ::operator new(n); }
+  void do_deallocate(void* buffer, std::size_t n, std::size_t) override {
+    const auto* bytes = static_cast<const char*>(buffer);
+    unwiped += std::any_of(bytes, bytes + n, [](char c) { return c != 0; });
+    ::operator delete(buffer);
+  }
+  bool do_is_equal(const memory_resource& other) const noexcept override { return this == &other; }
+};
+
+// The whole buffer is wiped, not only the text it holds now, and a buffer
+// that growing leaves behind is wiped before it goes.
+TEST(Wipe, NoBufferGoesBackHoldingWhatItHeld) {
+  CheckingResource memory;
+  {
+    std::pmr::string password("Pa55word! and more than fits inside the string", &memory);
+    password.resize(4);
+    wipe(password);
+    for (int i = 0; i < 200; ++i) appendWiping(password, std::string_view("secret"));
+    wipe(password);
+  }
+  EXPECT_EQ(memory.unwiped, 0);
+}
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+using SystemCodePage = Win32CodePageDecoder;  // 1252 under Wine as the tests run it
+#else
+constexpr bool kWindows = false;
+struct SystemCodePage : TextDecoder {  // a UTF-8 locale's
+  SystemCodePage() : TextDecoder("UTF-8") {}
+};
+#endif
+
+// A CSV file's bytes through the platform's reader and code page, and what
+// the run writes: each account as "cn sn password", then the summary's lines.
+Lines importOf(const std::string& bytes) {
+  testing::CallLog log;
+  testing::FakeDirectory directory{log};
+  testing::RecordingView view{log};
+  testing::FakeFileSystem files{log};
+  files.openStream = [&](const std::string& path) {
+    return std::make_unique<LineReader>(std::make_unique<MemorySource>(bytes, 7),
+                                        std::make_unique<SystemCodePage>(), path);
+  };
+  ImportRun(view, directory, files).run();
+  Lines outcome;
+  for (const auto& [dn, values] : directory.objects) {
+    if (values.count("password")) {
+      outcome.push_back(dn.substr(3, dn.find(',') - 3) + " " + values.at("sn") + " " +
+                        values.at("password"));
+    }
+  }
+  const std::string summary = "message 0 [Kestrine] ";
+  for (const auto& entry : log.entries) {
+    std::istringstream lines(entry.rfind(summary, 0) == 0 ? entry.substr(summary.size()) : "");
+    for (std::string line; std::getline(lines, line);) outcome.push_back("! " + line);
+  }
+  return outcome;
+}
+
+// Each line is UTF-8 when it is, else the system's code page; a line that is
+// neither, or a marked file that is not what its mark says, is refused whole,
+// naming the column and the byte but never the column's text, and a short
+// record after it takes nothing from it.
+TEST(CharacterSets, LinesThroughTheReaderAndTheRecordRule) {
+  ASSERT_EQ(SystemCodePage().name(), kWindows ? "code page 1252" : "UTF-8");
+  const std::string tail = ",Sales,example.test,fs1,home,x.cmd";
+  const std::string remedy = kWindows ? "; save the file as UTF-8"
+                                      : "; save the file as UTF-8, or start Kestrine with the "
+                                        "file's character set (LC_ALL=...)";
+  const std::string utf8Zoe = "xzoe,Zo\xC3\xAB Ansi,Zo\xC3\xAB,M\xC3\xBCller,P\xC3\xA4ss!x1" + tail;
+  const std::string zoe = "Zo\xC3\xAB Ansi M\xC3\xBCller P\xC3\xA4ss!x1";
+  const std::string cp1252Max = "xmax,Max M\xFCller,Max,M\xFCller,M\xE4x!x1" + tail;
+  const std::string max = "! xmax: check the record: column 1 is not text in UTF-8 (byte 0xFC)";
+  const std::string refused = ": check the record: column ";
+  const struct {
+    std::string bytes;
+    Lines onLinux;
+    Lines onWindows;  // when it differs
+  } cases[] = {
+      {"xzoe,Zo\xEB Ansi,Zo\xEB,M\xFCller,P\xE4ss!x1" + tail,
+       {"! xzoe" + refused + "1 is not text in UTF-8 (byte 0xEB)" + remedy},
+       {zoe}},
+      {"xbad,Bad Byte,Bad,Byte,Pass\x81!x1" + tail,
+       {"! xbad" + refused + "4 is not text in UTF-8 (byte 0x81)" + remedy},
+       {"! xbad" + refused + "4 is not text in UTF-8 or code page 1252 (byte 0x81)" + remedy}},
+      {"j\xFCrgen,J\xFCrgen Ansi,J,Ansi,Pass!x1" + tail,
+       {"! j\xEF\xBF\xBDrgen" + refused + "0 is not text in UTF-8 (byte 0xFC)" + remedy},
+       {"J\xC3\xBCrgen Ansi Ansi Pass!x1"}},
+      {"xamy,Amy Ascii,Amy,Ascii,Pass!x1" + tail + "\r\n" + utf8Zoe + "\r\n" + cp1252Max +
+           "\r\nxkim,Kim Roe\r\n",
+       {"Amy Ascii Ascii Pass!x1", "Kim Roe M\xC3\xBCller P\xC3\xA4ss!x1", zoe, max + remedy},
+       {"Amy Ascii Ascii Pass!x1", "Kim Roe M\xC3\xBCller M\xC3\xA4x!x1",
+        "Max M\xC3\xBCller M\xC3\xBCller M\xC3\xA4x!x1", zoe}},
+      {"\xEF\xBB\xBF" + utf8Zoe + "\n" + cp1252Max, {zoe, max + "; save the file as UTF-8"}, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(importOf(c.bytes), kWindows && !c.onWindows.empty() ? c.onWindows : c.onLinux)
+        << c.bytes;
+  }
 }
 
 // A file is read in pieces that may cut a code unit or a pair in two.
@@ -232,7 +355,7 @@ TEST(Utf16Decoder, DecodesTheSameWhereverThePiecesAreCut) {
       "a\0\x3D\xD8\x00\xDE\xFC\x00\x00\xDE"
       "b",
       11);
-  const std::string expected = "a\xF0\x9F\x98\x80\xC3\xBC\xEF\xBF\xBD\xEF\xBF\xBD";
+  const std::string expected = "a\xF0\x9F\x98\x80\xC3\xBC\xED\xB8\x80\xFF";
   for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
     Utf16Decoder decoder(false);
     std::string out;

@@ -180,7 +180,10 @@ TEST_F(ImportRunTest, ShortRecordCarriesOverTheEarlierRecordsValues) {
                           "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
                           "lblLoading: Adding User: Kim Roe",
                           "lblLoading: Creating Share: \\\\fs1\\home$\\kroe"));
-  EXPECT_EQ(run.state().password, "Pa55word!");
+  EXPECT_EQ(directory.objects["cn=Kim Roe,OU=Sales,DC=example,DC=test"]["password"], "Pa55word!");
+  // Neither the password nor the split line outlives the run.
+  EXPECT_EQ(run.state().password, "");
+  EXPECT_TRUE(run.state().fields.empty());
 }
 
 TEST_F(ImportRunTest, ShortFirstRecordLeavesTheOtherValuesEmpty) {
@@ -319,10 +322,14 @@ TEST_F(ImportRunTest, CompletionTextNamesEachKindOfOutcomeThatOccurred) {
             "1 Users and Folders were added successfully! 1 already existed. 1 failed.");
 }
 
-TEST_F(ImportRunTest, RecordWithAControlCharacterIsRefusedAsAWholeAndCarriesNothingOver) {
+// A record with a control character is refused as a whole; one whose unit
+// cannot be named (text that is no name, from a stream that let it through)
+// fails as a whole, never going to an earlier record's unit.
+TEST_F(ImportRunTest, RefusedRecordsWriteNothingAndCarryNothingOver) {
   const std::string evil = "vic\0tim,Eve,E,V,Pa55word!,Ev\x01il,example.test,evil,share,x.cmd"s;
-  runWith({kFull, evil, "kroe,Kim Roe"});
-  // Nothing of the refused record reaches the directory or the share.
+  const std::string unnamed = "vicou,Eve,E,V,Pa55word!,Sa\xFFles,example.test,evil,share,x.cmd";
+  runWith({kFull, evil, unnamed, "kroe,Kim Roe"});
+  // Nothing of the refused records reaches the directory or the share.
   EXPECT_EQ(entries("Create User").size(), 2u);
   for (const auto& entry : log.entries) {
     if (entry.rfind("message", 0) == 0) continue;
@@ -336,8 +343,9 @@ TEST_F(ImportRunTest, RecordWithAControlCharacterIsRefusedAsAWholeAndCarriesNoth
   EXPECT_EQ(entries("Bind LDAP://OU=Sales ,DC=example,DC=test").size(), 2u);
   EXPECT_THAT(entries("message"),
               ElementsAre("message 0 [Kestrine] vic\xE2\x90\x80tim: check the record: column 0 "
-                          "holds a control character (U+0000)"));
-  EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 1 failed.");
+                          "holds a control character (U+0000)\nvicou: name the unit: "
+                          "\"Sa\\FFles\" is not UTF-8 text"));
+  EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 2 failed.");
 }
 
 TEST_F(ImportRunTest, ControlCharactersCountInEveryUsedColumnOnly) {

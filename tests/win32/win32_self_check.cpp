@@ -105,16 +105,17 @@ void checkWideText() {
 }
 
 void checkCodePages() {
-  CHECK_EQ(Win32CodePageDecoder(1252).decode("Z\xFCrich \x80"),
+  std::optional<BadByte> bad;
+  CHECK_EQ(Win32CodePageDecoder(1252).decode("Z\xFCrich \x80", bad),
            std::string("Z\xC3\xBCrich \xE2\x82\xAC"));
-  CHECK_EQ(Win32CodePageDecoder(1252).decode(""), std::string());
+  CHECK_EQ(Win32CodePageDecoder(1252).decode("", bad), std::string());
   // Shift JIS: two-byte characters; a lead byte without its second byte goes
   // alone, and what follows is read again.
   Win32CodePageDecoder shiftJis(932);
-  CHECK_EQ(shiftJis.decode("a\x82\xA0z"), std::string("a\xE3\x81\x82z"));
-  CHECK_EQ(shiftJis.decode("\x82 a"), std::string("\xEF\xBF\xBD a"));
-  CHECK_EQ(shiftJis.decode("a\x82"), std::string("a\xEF\xBF\xBD"));
-  CHECK_EQ(Win32CodePageDecoder(CP_UTF8).decode("\xC3\xBC\xC3"),
+  CHECK_EQ(shiftJis.decode("a\x82\xA0z", bad), std::string("a\xE3\x81\x82z"));
+  CHECK_EQ(shiftJis.decode("\x82 a", bad), std::string("\xEF\xBF\xBD a"));
+  CHECK_EQ(shiftJis.decode("a\x82", bad), std::string("a\xEF\xBF\xBD"));
+  CHECK_EQ(Win32CodePageDecoder(CP_UTF8).decode("\xC3\xBC\xC3", bad),
            std::string("\xC3\xBC\xEF\xBF\xBD"));
   std::printf("ANSI code page: %u\n", GetACP());
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/linux/text_decoder.h"
 #include "tests/platform/utf16_text.h"
@@ -105,11 +106,11 @@ TEST_F(LocalFileSystemTest, Utf16WithByteOrderMarkIsReadAsUtf8) {
   EXPECT_EQ(lines(utf16(text, false)), expected);
   EXPECT_EQ(lines(utf16(text, true)), expected);
   EXPECT_EQ(lines(utf16(u"", false)), Lines{});
-  // What does not decode: unpaired surrogates, an odd byte at the end.
-  EXPECT_EQ(lines(utf16(u"a\xD83Dz\nc\xDE00\n\xD83D", false) + "x"),
-            (Lines{"a\xEF\xBF\xBDz", "c\xEF\xBF\xBD", "\xEF\xBF\xBD\xEF\xBF\xBD"}));
-  // Only at the very start is it a byte-order mark.
-  EXPECT_EQ(lines("a\n\xFF\xFE"), (Lines{"a", "\xEF\xBF\xBD\xEF\xBF\xBD"}));
+  // What is no text: an unpaired surrogate, an odd byte at the end.
+  EXPECT_THROW(lines(utf16(u"c\xDE00", false)), NotText);
+  EXPECT_THROW(lines(utf16(u"z", false) + "x"), NotText);
+  // Only at the very start is it a byte-order mark: here, no UTF-8 text.
+  EXPECT_THROW(lines("a\n\xFF\xFE"), NotText);
 }
 
 TEST_F(LocalFileSystemTest, FileTruncatedWhileReadFails) {
@@ -130,10 +131,6 @@ TEST_F(LocalFileSystemTest, FileTruncatedWhileReadFails) {
 
 TEST_F(LocalFileSystemTest, ByteOrderMarkIsDroppedOnlyAtTheStart) {
   EXPECT_EQ(lines("\xEF\xBB\xBFjdoe,x\n\xEF\xBB\xBFkroe"), (Lines{"jdoe,x", "\xEF\xBB\xBFkroe"}));
-}
-
-TEST_F(LocalFileSystemTest, BytesThatDoNotDecodeBecomeReplacementCharacters) {
-  EXPECT_EQ(lines("Z\xC3\xBCrich,\xFF\xC3\n"), Lines{"Z\xC3\xBCrich,\xEF\xBF\xBD\xEF\xBF\xBD"});
 }
 
 TEST_F(LocalFileSystemTest, ReadingPastTheEndFails) {
@@ -192,14 +189,20 @@ TEST_F(LocalFileSystemTest, PathWithNulByteIsRefusedNotCutShort) {
   }
 }
 
-TEST(TextDecoder, DecodesSingleByteCodePagesAndReplacesWhatDoesNotMap) {
-  TextDecoder latin1("ISO-8859-1");
-  EXPECT_FALSE(latin1.isUtf8());
-  EXPECT_EQ(latin1.decode("Z\xFCrich"), "Z\xC3\xBCrich");
-  TextDecoder ascii("ASCII");
-  EXPECT_TRUE(ascii.isUtf8());
-  TextDecoder cp1252("CP1252");
-  EXPECT_EQ(cp1252.decode("\x80 a\x81"), "\xE2\x82\xAC a\xEF\xBF\xBD");
+// A byte that is no character, or that ISO 8859 holds a C1 control character
+// for, shows as U+FFFD and is told with where it stands.
+TEST(TextDecoder, DecodesCodePagesStrictly) {
+  const auto decoded = [](const char* charset, std::string_view bytes) {
+    std::optional<BadByte> bad;
+    const std::string text = TextDecoder(charset).decode(bytes, bad);
+    return bad ? text + " @" + std::to_string(bad->offset) + " " + std::to_string(bad->value)
+               : text;
+  };
+  EXPECT_EQ(decoded("ISO-8859-1", "Z\xFCrich"), "Z\xC3\xBCrich");
+  EXPECT_EQ(decoded("ISO-8859-1", "\xA0\x85."), "\xC2\xA0\xEF\xBF\xBD. @2 133");
+  EXPECT_EQ(decoded("CP1252", "\x80 a\x81"), "\xE2\x82\xAC a\xEF\xBF\xBD @5 129");
+  EXPECT_EQ(TextDecoder("CP1252").name(), "CP1252");
+  EXPECT_EQ(TextDecoder("ASCII").name(), "UTF-8");  // plain ASCII reads as UTF-8
   EXPECT_THROW(TextDecoder("NO-SUCH-CHARSET"), std::runtime_error);
 }
 
