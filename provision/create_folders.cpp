@@ -23,6 +23,7 @@ void Provisioning::CreateFolders() {
   bool missing = true;
   step("look for the home folder",
        [&] { missing = !bound(state_.fileSystem, "fileSystem").FolderExists(folder); });
+  outcome.folderFound = !missing;
   if (missing) {
     step("create the home folder",
          [&] { bound(state_.fileSystem, "fileSystem").CreateFolder(folder); });
