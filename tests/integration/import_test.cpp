@@ -21,6 +21,7 @@
 namespace kestrine::testing {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -179,7 +180,8 @@ TEST_F(ImportTest, NewHomeFolderGetsExactlyTheTwoInheritableEntries) {
   EXPECT_EQ(accessEntries(homeFolder("hf")), fullControlFor("Home Folder", "3"));
 }
 
-TEST_F(ImportTest, ExistingHomeFolderIsReplacedOnEverythingBelow) {
+// A former user's folder, say: the new account gets it, and the summary says so.
+TEST_F(ImportTest, ExistingHomeFolderIsReplacedOnEverythingBelowAndNamed) {
   const auto sales = unit("Sales");
   const std::filesystem::path local = sandbox->shareDir() + "/" + account("ex");
   std::filesystem::create_directories(local / "sub");
@@ -188,7 +190,9 @@ TEST_F(ImportTest, ExistingHomeFolderIsReplacedOnEverythingBelow) {
 
   const auto outcome = import({line("ex", "Ex Isting", sales)});
   EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
-  EXPECT_THAT(outcome.messages, IsEmpty());
+  EXPECT_THAT(outcome.messages,
+              ElementsAre(HasSubstr(
+                  account("ex") + ": home folder existed already; its access list was replaced")));
   const auto folder = fullControlFor("Ex Isting", "3");
   const auto file = fullControlFor("Ex Isting", "0");
   EXPECT_EQ(accessEntries(homeFolder("ex")), folder);

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,6 @@
 namespace kestrine::testing {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -120,29 +118,6 @@ TEST_F(OwnAccounts, SecondRunOfTheSameFileChangesNoAccountAndRepairsItsFolders) 
   EXPECT_EQ(accessEntries(homeFolder("r1")), fullControlFor("Re One", "3"));
   EXPECT_EQ(accessEntries(homeFolder("r2")), fullControlFor("Re Two", "3"));
   EXPECT_EQ(accessEntries(homeFolder("r3") + "\\sub"), fullControlFor("Re Three", "3"));
-}
-
-// A former user's folder, say: the new account gets it, and the summary says so.
-TEST_F(OwnAccounts, FolderThatExistedBeforeTheAccountIsGrantedAndNamed) {
-  const auto sales = unit("Sales");
-  const std::string local = sandbox->shareDir() + "/" + account("fo");
-  std::filesystem::create_directories(local + "/sub");
-  std::ofstream(local + "/sub/notes.txt") << "kept\n";
-  for (const char* below : {"", "\\sub", "\\sub\\notes.txt"}) {
-    smb.setSecurityDescriptor(*parseUncPath(homeFolder("fo") + below),
-                              std::string("REVISION:1") + kUsersMayRead);
-  }
-
-  const auto outcome = import({line("fo", "Former Owner", sales)});
-  EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
-  EXPECT_THAT(outcome.messages,
-              ElementsAre(HasSubstr(
-                  account("fo") + ": home folder existed already; its access list was replaced")));
-  EXPECT_EQ(accessEntries(homeFolder("fo")), fullControlFor("Former Owner", "3"));
-  EXPECT_EQ(accessEntries(homeFolder("fo") + "\\sub\\notes.txt"),
-            fullControlFor("Former Owner", "0"));
-  std::ifstream kept(local + "/sub/notes.txt");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
 }
 
 TEST_F(OwnAccounts, AccountLeftDisabledByARefusedPasswordStaysSoOnASecondRun) {
