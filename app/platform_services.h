@@ -14,12 +14,12 @@ namespace kestrine {
 #ifdef _WIN32
 struct PlatformServices {
   Win32Directory directory;
-  Win32ServiceObjects serviceObjects{directory};
+  Win32ServiceObjects serviceObjects;
 };
 #else
 struct PlatformServices {
   LdapDirectory directory;
-  HostServiceObjects serviceObjects{directory};
+  HostServiceObjects serviceObjects;
 };
 #endif
 

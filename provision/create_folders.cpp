@@ -1,3 +1,4 @@
+#include "platform/directory_values.h"
 #include "provision/provisioning.h"
 
 namespace kestrine {
@@ -5,6 +6,20 @@ namespace kestrine {
 std::string homeFolderPath(const std::string& fileServer, const std::string& shareBase,
                            const std::string& accountName) {
   return "\\\\" + fileServer + "\\" + shareBase + "$\\" + accountName;
+}
+
+GrantResult Provisioning::grantToOwnAccount(Shell& shell, const std::string& folder) {
+  RecordOutcome& outcome = state_.record;
+  try {
+    if (outcome.accountSid.empty()) {
+      outcome.accountSid = sidText(directory_.Bind(outcome.accountPath)->Get("objectSid"));
+    }
+  } catch (const PlatformError& e) {
+    // As cacls fails for a name it cannot map.
+    return {e.code() != 0 ? e.code() : kNoSuchObject,
+            std::string("read the account's SID: ") + e.what()};
+  }
+  return shell.grantFullControl(folder, outcome.accountSid);
 }
 
 void Provisioning::CreateFolders() {
@@ -42,7 +57,7 @@ void Provisioning::CreateFolders() {
 
   GrantResult grant;
   step("set the permissions", [&] {
-    grant = bound(state_.shell, "shell").grantFullControl(folder, state_.accountName);
+    grant = grantToOwnAccount(bound(state_.shell, "shell"), folder);
     state_.permResult = grant.exitCode;
     outcome.permissionRan = true;
   });

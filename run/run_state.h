@@ -27,6 +27,8 @@ struct RecordOutcome {
   AccountOrigin account = AccountOrigin::kNotCreated;
   bool accountDisabled = false;  // an existing account of the record's, found disabled
   std::string accountHolder;     // kForeign: the DN of the object that holds the logon name
+  std::string accountPath;       // kCreated, kExisted: LDAP://<the record's own DN>
+  std::string accountSid;        // ... its objectSid as text, once read
   bool folderFound = false;      // the home folder was there before the creation step
   bool folderPresent = false;    // the home folder was there after the creation step
   bool permissionRan = false;    // a permission grant ran for this record

@@ -3,7 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/directory.h"
 #include "platform/file_system.h"
 #include "platform/linux/local_file_system.h"
 #include "platform/linux/smb/smb_context.h"
@@ -29,13 +28,10 @@ class HostFileSystem : public FileSystem {
 // the shell share one SMB context, so a run signs in to a file server once.
 class HostServiceObjects : public ServiceObjects {
  public:
-  explicit HostServiceObjects(AccountLookup& accounts) : accounts_(accounts) {}
-
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;
 
  private:
-  AccountLookup& accounts_;
   std::shared_ptr<SmbContext> smb_ = std::make_shared<SmbContext>();
 };
 

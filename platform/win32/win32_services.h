@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "platform/directory.h"
 #include "platform/file_system.h"
 #include "platform/permission_shell.h"
 #include "platform/win32/win32_file_system.h"
@@ -16,15 +15,12 @@ namespace kestrine {
 // and the shell share one object, so the grant knows a folder just created.
 class Win32ServiceObjects : public ServiceObjects {
  public:
-  explicit Win32ServiceObjects(AccountLookup& accounts) : accounts_(accounts) {}
-
   std::shared_ptr<Shell> createShell() override {
-    return std::make_shared<PermissionShell>(std::make_shared<Win32ShareAccess>(files_), accounts_);
+    return std::make_shared<PermissionShell>(std::make_shared<Win32ShareAccess>(files_));
   }
   std::shared_ptr<FileSystem> createFileSystem() override { return files_; }
 
  private:
-  AccountLookup& accounts_;
   std::shared_ptr<Win32FileSystem> files_ = std::make_shared<Win32FileSystem>();
 };
 

@@ -198,7 +198,7 @@ class ConnectionTest : public ::testing::Test {
     file.close();
     view.filePath = path.string();
     LdapDirectory ldap(settings);
-    HostServiceObjects services(ldap);
+    HostServiceObjects services;
     ImportRun run(view, ldap, services);
     const auto start = Clock::now();
     run.run();

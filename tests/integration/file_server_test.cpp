@@ -15,7 +15,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/linux/ldap/ldap_directory.h"
+#include "platform/directory_values.h"
 #include "platform/linux/smb/smb_context.h"
 #include "platform/linux/smb/smb_permissions.h"
 #include "platform/permission_shell.h"
@@ -169,11 +169,11 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
     EXPECT_THAT(e.what(),
                 HasSubstr("set the access list of " + folder().text() + "\xE2\x90\x80x: the name"));
   }
-  LdapDirectory ldap;
-  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()), ldap);
-  EXPECT_EQ(shell.grantFullControl(homeFolder("fs") + std::string(1, '\0') + "x", "Administrator")
-                .exitCode,
-            EINVAL);
+  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
+  EXPECT_EQ(
+      shell.grantFullControl(homeFolder("fs") + std::string(1, '\0') + "x", kAdministratorsSid)
+          .exitCode,
+      EINVAL);
   EXPECT_EQ(smb.securityDescriptor(folder()), before);
   EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
 }
@@ -201,16 +201,16 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   std::filesystem::create_directories(local + "/" + beyond);
   untouched[folder(beyond).text()] = smb.securityDescriptor(folder(beyond));
 
-  LdapDirectory ldap;
-  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()), ldap);
+  const std::string sid = sidText(
+      first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
+  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
   const auto started = std::chrono::steady_clock::now();
-  const GrantResult result = shell.grantFullControl(folder().text(), "Administrator");
+  const GrantResult result = shell.grantFullControl(folder().text(), sid);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 
   // The links of sub and of the home folder, and the depth limit.
   EXPECT_EQ(result.exitCode, ELOOP) << result.reason;
   EXPECT_THAT(result.reason, HasSubstr("(and 2 more below " + folder().text() + ")"));
-  const std::string sid = ldap.accountSid("Administrator");
   const std::vector<std::string> granted = {std::string(kAdministratorsSid) + ":0/3/0x001f01ff",
                                             sid + ":0/3/0x001f01ff"};
   EXPECT_EQ(accessEntries(folder("sub").text()), granted);

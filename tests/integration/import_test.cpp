@@ -8,8 +8,6 @@
 #include <memory>
 
 #include "platform/dn.h"
-#include "platform/linux/host_services.h"
-#include "platform/linux/ldap/ldap_directory.h"
 #include "platform/linux/smb/smb_context.h"
 #include "platform/linux/smb/smb_permissions.h"
 #include "platform/linux/text_decoder.h"
@@ -233,14 +231,6 @@ TEST_F(ImportTest, AccountThatWasNotCreatedGetsNoFolder) {
   EXPECT_THAT(outcome.messages[0],
               HasSubstr(account("jx") + ": home folder left alone: the account was not created ("));
   EXPECT_FALSE(std::filesystem::exists(sandbox->shareDir() + "/" + account("jx")));
-
-  // Granting to an account the domain does not know fails and says so.
-  LdapDirectory ldap;
-  HostServiceObjects services(ldap);
-  smb.mkdir(*parseUncPath(homeFolder("jx")));
-  const auto grant = services.createShell()->grantFullControl(homeFolder("jx"), account("jx"));
-  EXPECT_NE(grant.exitCode, 0);
-  EXPECT_THAT(grant.reason, HasSubstr("no such account"));
 }
 
 TEST_F(ImportTest, UnreachableDirectoryFailsEveryRecordWithTheReason) {

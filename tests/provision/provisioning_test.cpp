@@ -22,8 +22,6 @@ class ProvisioningTest : public ::testing::Test {
   void SetUp() override {
     fillRecord(state, directory);
     log.entries.clear();
-    // The folder steps below stand for a record that created its account.
-    state.record.account = AccountOrigin::kCreated;
   }
   void fillRecord(RunState& target, Directory& source) {
     target.rootDse = source.Bind("LDAP://rootDSE");
@@ -249,6 +247,47 @@ TEST_F(ProvisioningTest, EmptyRootDseIsAFailureNotACrash) {
 }
 
 const std::string kHome = "\\\\files1\\home$\\jdoe";
+const std::string kReadOwnSid[] = {"Bind LDAP://cn=John Doe,OU=Sales ,DC=example,DC=test",
+                                   "Get objectSid"};
+
+// The folder steps for a record that created its account.
+class FolderTest : public ProvisioningTest {
+ protected:
+  void SetUp() override {
+    ProvisioningTest::SetUp();
+    createUnitAndUser();
+    log.entries.clear();
+  }
+};
+
+// The grant goes to the SID of the entry at the record's own DN: one read for
+// a new account, none more on a re-run, and never a search by logon name,
+// which could find a duplicate that replication has not yet resolved.
+TEST_F(FolderTest, GrantGoesToTheSidOfTheRecordsOwnDn) {
+  directory.objects["cn=Dup,CN=Users,DC=example,DC=test"] = {{"sAMAccountName", "jdoe"},
+                                                             {"objectSid", fakeObjectSid(7)}};
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries,
+              ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome, "FolderExists " + kHome,
+                          kReadOwnSid[0], kReadOwnSid[1], "grant " + kHome + " " + fakeSidText(0)));
+  state.record = {};
+  provisioning.CreateUsers();
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome,
+                                       "grant " + kHome + " " + fakeSidText(0)));
+  EXPECT_TRUE(state.record.alreadyExisted());
+
+  // A SID that cannot be read fails the grant, as a name cacls cannot map.
+  directory.failWhen("Get objectSid", 50);
+  state.record = {};
+  provisioning.CreateUsers();
+  provisioning.CreateFolders();
+  EXPECT_EQ(log.entries.back(),
+            "message 0 [] Error assigning permissions for user jdoe to home folder " + kHome);
+  ASSERT_EQ(state.record.failures.size(), 1u);
+  EXPECT_EQ(state.record.failures[0].reason, "read the account's SID: refused: Get objectSid");
+}
 
 TEST(HomeFolderPath, JoinsItsPiecesAsTheyAre) {
   EXPECT_EQ(homeFolderPath("files1", "home", "jdoe"), kHome);
@@ -257,25 +296,27 @@ TEST(HomeFolderPath, JoinsItsPiecesAsTheyAre) {
   EXPECT_EQ(homeFolderPath("files1", "", "jdoe"), "\\\\files1\\$\\jdoe");
 }
 
-TEST_F(ProvisioningTest, NewFolderIsCreatedThenGranted) {
+TEST_F(FolderTest, NewFolderIsCreatedThenGranted) {
   provisioning.CreateFolders();
   EXPECT_EQ(state.homeFolder, kHome);
-  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome,
-                                       "FolderExists " + kHome, "grant " + kHome + " jdoe"));
+  EXPECT_THAT(log.entries,
+              ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome, "FolderExists " + kHome,
+                          kReadOwnSid[0], kReadOwnSid[1], "grant " + kHome + " " + fakeSidText(0)));
   EXPECT_TRUE(state.record.folderPresent);
   EXPECT_TRUE(state.record.permissionsSet);
   EXPECT_THAT(state.record.failures, IsEmpty());
 }
 
-TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
+TEST_F(FolderTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
   files.folders.insert(kHome);
   provisioning.CreateFolders();
-  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome,
-                                       "grant " + kHome + " jdoe"));
+  EXPECT_THAT(log.entries,
+              ElementsAre("FolderExists " + kHome, "FolderExists " + kHome, kReadOwnSid[0],
+                          kReadOwnSid[1], "grant " + kHome + " " + fakeSidText(0)));
   EXPECT_TRUE(state.record.permissionsSet);
 }
 
-TEST_F(ProvisioningTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
+TEST_F(FolderTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
   files.refusedFolders[kHome] = EACCES;
   provisioning.CreateFolders();
   EXPECT_THAT(log.entries,
@@ -287,8 +328,8 @@ TEST_F(ProvisioningTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
   EXPECT_EQ(state.record.failures[0].code, EACCES);
 }
 
-TEST_F(ProvisioningTest, FailedGrantIsToldNamingTheAccountAndThePath) {
-  files.grantCodes["jdoe"] = 1332;
+TEST_F(FolderTest, FailedGrantIsToldNamingTheAccountAndThePath) {
+  files.grantCodes[kHome] = 1332;
   provisioning.CreateFolders();
   EXPECT_EQ(log.entries.back(),
             "message 0 [] Error assigning permissions for user jdoe to home folder " + kHome);
@@ -296,13 +337,14 @@ TEST_F(ProvisioningTest, FailedGrantIsToldNamingTheAccountAndThePath) {
   EXPECT_FALSE(state.record.permissionsSet);
   ASSERT_EQ(state.record.failures.size(), 1u);
   EXPECT_EQ(state.record.failures[0].step, "set the permissions");
-  EXPECT_EQ(state.record.failures[0].reason, "no such account");
+  EXPECT_EQ(state.record.failures[0].reason, "refused");
 }
 
-TEST_F(ProvisioningTest, EarlierRecordsFailedGrantNeverProducesAMessageForThisOne) {
-  files.grantCodes["jdoe"] = 1332;
+TEST_F(FolderTest, EarlierRecordsFailedGrantNeverProducesAMessageForThisOne) {
+  files.grantCodes[kHome] = 1332;
   provisioning.CreateFolders();
   state.record = {};
+  state.record.account = AccountOrigin::kCreated;
   state.accountName = "asmith";
   files.refusedFolders["\\\\files1\\home$\\asmith"] = ENOENT;
   log.entries.clear();
@@ -312,33 +354,27 @@ TEST_F(ProvisioningTest, EarlierRecordsFailedGrantNeverProducesAMessageForThisOn
   EXPECT_EQ(state.permResult, 1332);  // kept, as the last grant's code
 }
 
-TEST_F(ProvisioningTest, NoFileSystemObjectEntersBothBranchesAndIsNotAFolder) {
+TEST_F(FolderTest, NoFileSystemObjectEntersBothBranchesAndIsNotAFolder) {
   state.fileSystem.reset();
   provisioning.CreateFolders();
   // Both tests fail instead of answering: the creation is tried (and fails),
   // and the grant runs as the command would.
-  EXPECT_THAT(log.entries,
-              ElementsAre("message 0 [] Cannot create: " + kHome, "grant " + kHome + " jdoe"));
+  EXPECT_THAT(log.entries, ElementsAre("message 0 [] Cannot create: " + kHome, kReadOwnSid[0],
+                                       kReadOwnSid[1], "grant " + kHome + " " + fakeSidText(0)));
   EXPECT_FALSE(state.record.folderPresent);
   EXPECT_FALSE(state.record.provisioned());
 }
 
-TEST_F(ProvisioningTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRecords) {
+TEST_F(FolderTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRecords) {
   for (const AccountOrigin origin : {AccountOrigin::kNotCreated, AccountOrigin::kForeign}) {
     state.record = {};
     state.record.account = origin;
-    files.grantCodes["jdoe"] = 5;
+    files.grantCodes[kHome] = 5;
     log.entries.clear();
     provisioning.CreateFolders();
     EXPECT_THAT(log.entries, IsEmpty());  // no look, no folder, no grant, no message
     EXPECT_FALSE(state.record.permissionRan);
   }
-  state.record = {};
-  state.record.account = AccountOrigin::kExisted;
-  files.folders.insert(kHome);
-  files.grantCodes.clear();
-  provisioning.CreateFolders();
-  EXPECT_TRUE(state.record.alreadyExisted());  // a re-run repairs the folder's permissions
 }
 
 }  // namespace
