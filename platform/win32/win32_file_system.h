@@ -6,6 +6,7 @@
 
 #include "platform/file_system.h"
 #include "platform/line_reader.h"
+#include "platform/network_wait.h"
 
 namespace kestrine {
 
@@ -27,12 +28,18 @@ int errnoForWindowsError(unsigned long error);
 
 // Files and folders through the wide Win32 calls, local or \\server\share.
 // Text files are read as UTF-16 or UTF-8 when they start with a byte-order
-// mark, otherwise in the ANSI code page; only disk files open.
+// mark, otherwise in the ANSI code page; only disk files open. The calls that
+// may wait on a file server run through the wait, if there is one.
 class Win32FileSystem : public FileSystem {
  public:
+  explicit Win32FileSystem(NetworkWait* wait = nullptr) : wait_(wait) {}
+
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+
+ private:
+  NetworkWait* wait_;
 };
 
 }  // namespace kestrine

@@ -72,8 +72,8 @@ struct WldapSession::Answer {
   std::string diagnostic;
 };
 
-WldapSession::WldapSession(WldapBind bind, ConnectionSettings settings)
-    : bind_(std::move(bind)), settings_(settings), connection_(*this, settings) {}
+WldapSession::WldapSession(WldapBind bind, ConnectionSettings settings, NetworkWait* wait)
+    : bind_(std::move(bind)), settings_(settings), connection_(*this, settings, wait) {}
 
 WldapSession::~WldapSession() = default;
 
@@ -111,7 +111,7 @@ void WldapSession::open() {
   const std::string doing = "connect to " + serverName();
   l_timeval timeout{static_cast<LONG>(settings_.timeout.count()), 0};
   ULONG rc = ldap_connect(ld.get(), &timeout);
-  if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
+  if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, doing + ": " + noAnswerReason(settings_));
   if (rc != LDAP_SUCCESS) throw ConnectionLost(static_cast<int>(rc), doing + ": " + errorText(rc));
 
   if (bind_.method == WldapBind::Method::Negotiate) {
@@ -129,7 +129,7 @@ void WldapSession::open() {
     const std::string bound =
         (bind_.method == WldapBind::Method::Negotiate ? "Negotiate bind to " : "simple bind to ") +
         serverName();
-    if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, bound + ": " + noAnswerReason(settings_));
+    if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, bound + ": " + noAnswerReason(settings_));
     if (leavesConnectionUnusable(static_cast<int>(rc)))
       throw ConnectionLost(static_cast<int>(rc), bound + ": " + errorText(rc));
     throw DirectoryError(static_cast<int>(rc), bound + ": " + errorText(rc));
@@ -161,7 +161,7 @@ void WldapSession::probe() {
 
 void WldapSession::fail(unsigned long rc, const std::string& doing, const std::string& diagnostic) {
   const int code = static_cast<int>(rc);
-  if (rc == LDAP_TIMEOUT) throw ConnectionLost(code, doing + ": " + noAnswerReason(settings_));
+  if (rc == LDAP_TIMEOUT) throw NoAnswer(code, doing + ": " + noAnswerReason(settings_));
   std::string reason = errorText(rc);
   if (!diagnostic.empty()) reason += ": " + diagnostic;
   if (leavesConnectionUnusable(code)) {

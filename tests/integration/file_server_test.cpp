@@ -131,7 +131,7 @@ TEST_F(FileServer, CallsAfterAServerRestartConnectAfresh) {
 }
 
 TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
-  SmbContext smb(std::chrono::seconds(2));
+  SmbContext smb({.timeout = std::chrono::seconds(2)});
   smb.stat(folder());
   const auto stopped = sandboxSmbd(false);
   ASSERT_FALSE(stopped.empty());

@@ -186,8 +186,8 @@ std::string directoryServerUri() {
   return uri;
 }
 
-LdapSession::LdapSession(ConnectionSettings settings)
-    : settings_(settings), connection_(*this, settings) {}
+LdapSession::LdapSession(ConnectionSettings settings, NetworkWait* wait)
+    : settings_(settings), connection_(*this, settings, wait) {}
 
 LdapSession::~LdapSession() = default;
 
@@ -221,7 +221,7 @@ void LdapSession::open() {
                                     answerWithDefaults, nullptr);
   if (rc != LDAP_SUCCESS) {
     const std::string doing = "GSSAPI bind to " + uri_;
-    if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
+    if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, doing + ": " + noAnswerReason(settings_));
     if (leavesConnectionUnusable(rc))
       throw ConnectionLost(rc, doing + ": " + errorText(ld.get(), rc));
     const std::string ticket = ticketProblem();
@@ -251,7 +251,7 @@ void LdapSession::probe() {
 }
 
 void LdapSession::fail(int rc, const std::string& doing) {
-  if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
+  if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, doing + ": " + noAnswerReason(settings_));
   if (leavesConnectionUnusable(rc)) {
     throw ConnectionLost(
         rc, doing + ": lost the connection to " + uri_ + ": " + errorText(ld_.get(), rc));
