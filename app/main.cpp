@@ -2,9 +2,10 @@
 #include <QApplication>
 
 #include "app/platform_services.h"
+#include "ui/qt/desktop_pump.h"
 #include "ui/qt/form1.h"
-#include "ui/qt/window_conventions.h"
 #include "ui/qt/forms.h"
+#include "ui/qt/window_conventions.h"
 
 namespace {
 
@@ -21,7 +22,9 @@ void startUp(kestrine::Forms& forms) {
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  kestrine::PlatformServices services;
+  // The libraries' calls wait on a helper thread while the windows answer.
+  kestrine::CallThread calls(kestrine::answerDesktop);
+  kestrine::PlatformServices services(calls);
   kestrine::Forms forms(services.directory, services.serviceObjects);
   startUp(forms);
   return QApplication::exec();
