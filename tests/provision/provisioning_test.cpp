@@ -323,6 +323,28 @@ TEST_F(ProvisioningTest, NoFileSystemObjectEntersBothBranchesAndIsNotAFolder) {
   EXPECT_FALSE(state.record.provisioned());
 }
 
+TEST_F(ProvisioningTest, LogonNameEndingInABlankOrADotGetsNoFolderStep) {
+  for (const std::string name : {"jdoe.", "jdoe ", "jdoe .", "..."}) {
+    SCOPED_TRACE(name);
+    state.record = {};
+    state.record.account = AccountOrigin::kCreated;
+    state.accountName = name;
+    log.entries.clear();
+    provisioning.CreateFolders();
+    EXPECT_THAT(log.entries, IsEmpty());  // nothing on the share is looked at or touched
+    ASSERT_EQ(state.record.failures.size(), 1u);
+    EXPECT_EQ(state.record.failures[0].reason,
+              "the logon name ends in a blank or a dot, which Windows drops: \\\\files1\\home$\\" +
+                  name + " would be \\\\files1\\home$\\" +
+                  name.substr(0, name.find_last_not_of(" .") + 1) + ", another folder");
+  }
+  state.record = {};
+  state.record.account = AccountOrigin::kCreated;
+  state.accountName = "j.doe";
+  provisioning.CreateFolders();
+  EXPECT_TRUE(state.record.folderDone());
+}
+
 TEST_F(ProvisioningTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRecords) {
   for (const AccountOrigin origin : {AccountOrigin::kNotCreated, AccountOrigin::kForeign}) {
     state.record = {};
