@@ -8,7 +8,7 @@ namespace kestrine {
 
 namespace {
 
-bool isInputOrClose(QEvent::Type type) {
+bool isInput(QEvent::Type type) {
   switch (type) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
@@ -35,7 +35,6 @@ bool isInputOrClose(QEvent::Type type) {
     case QEvent::DragEnter:
     case QEvent::DragMove:
     case QEvent::Drop:
-    case QEvent::Close:
       return true;
     default:
       return false;
@@ -46,7 +45,7 @@ bool isInputOrClose(QEvent::Type type) {
 // event loop (a message box's), which would then act on it.
 class DropInput : public QObject {
  public:
-  bool eventFilter(QObject*, QEvent* event) override { return isInputOrClose(event->type()); }
+  bool eventFilter(QObject*, QEvent* event) override { return isInput(event->type()); }
 };
 
 }  // namespace
