@@ -159,21 +159,6 @@ TEST_F(HostileInput, RefusedRecordLeavesNothingForAShortRecordToCarryOver) {
   EXPECT_EQ(snapshot().folder, before.folder);
 }
 
-TEST_F(HostileInput, LogonNameEndingInADotOrABlankNeverReachesTheFolderWindowsWouldRead) {
-  // On Windows, \\server\home$\victim. is the victim's folder. The sandbox's
-  // directory already refuses the dot and finds the victim for the blank; the
-  // folder step's own rule (no folder for such a name) is not reached here.
-  for (const std::string end : {".", " "}) {
-    auto columns = columnsOf(line("vx", "Victim " + end + "x", unit("Ends" + end + "x")));
-    columns[0] = account("vi") + end;
-    const auto outcome = import({lineOf(columns)});
-    EXPECT_EQ(outcome.completeText, kRefused);
-    ASSERT_EQ(outcome.messages.size(), 1u);
-    EXPECT_THAT(outcome.messages[0], HasSubstr(account("vi") + end + ": home folder left alone: "));
-  }
-  expectVictimUnchanged();
-}
-
 TEST_F(HostileInput, CarriageReturnInTheLogonNameEndsTheLineThere) {
   const auto others = unit("Others");
   // A lone CR ends a line: the victim's name alone is one record, the rest
