@@ -116,9 +116,12 @@ void SmbContext::fail(const char* doing, const UncPath& path, int error) const {
   std::string reason = std::strerror(error);
   if (error == ETIMEDOUT) {
     reason = noAnswerReason(settings_, kFileServer);
-  } else if (error == EINVAL && !resolves(path.server)) {
-    // libsmbclient says "invalid argument" for a server it cannot find.
-    reason = "no server of that name was found";
+  } else if (error == EINVAL) {
+    // libsmbclient says "invalid argument" for a server it cannot find. The
+    // name service may take its time to say so too.
+    bool found = true;
+    runOn(wait_, [&] { found = resolves(path.server); });
+    if (!found) reason = "no server of that name was found";
   }
   throw FileError(error, std::string(doing) + " " + path.text() + ": " + reason);
 }
