@@ -46,10 +46,14 @@ void Provisioning::CreateFolders() {
   if (missing) {
     step("create the home folder",
          [&] { bound(state_.fileSystem, "fileSystem").CreateFolder(folder); });
-    if (step.errorNumber() != 0) {
+    const int error = step.errorNumber();
+    if (error != 0) {
       step("tell that the folder cannot be created",
            [&] { view_.messageBox("Cannot create: " + folder, 0, ""); });
     }
+    // A file server that did not answer is not asked again in this step,
+    // however long the message box stayed open.
+    if (error == ETIMEDOUT) return;
   }
 
   bool present = true;

@@ -51,9 +51,8 @@ std::string sandboxDomain(const std::string& command) {
   return output;
 }
 
-// The controller, or with "smbd" its file server alone, stopped (SIGSTOP)
-// until thaw() or the end of the scope: the sandbox is shared by every
-// integration test.
+// The controller (or its file server alone) stopped (SIGSTOP) until thaw()
+// or the end of the scope: the sandbox is shared by every integration test.
 class Freeze {
  public:
   explicit Freeze(std::string processes = "") : processes_(std::move(processes)) {

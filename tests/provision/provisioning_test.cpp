@@ -285,6 +285,11 @@ TEST_F(ProvisioningTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
   ASSERT_FALSE(state.record.failures.empty());
   EXPECT_EQ(state.record.failures[0].step, "create the home folder");
   EXPECT_EQ(state.record.failures[0].code, EACCES);
+  // A server that did not answer is not asked again, however long the box stayed.
+  files.refusedFolders[kHome] = ETIMEDOUT;
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_EQ(log.entries.back(), "message 0 [] Cannot create: " + kHome);
 }
 
 TEST_F(ProvisioningTest, FailedGrantIsToldNamingTheAccountAndThePath) {
@@ -325,7 +330,6 @@ TEST_F(ProvisioningTest, NoFileSystemObjectEntersBothBranchesAndIsNotAFolder) {
 
 TEST_F(ProvisioningTest, LogonNameEndingInABlankOrADotGetsNoFolderStep) {
   const std::string share = "\\\\files1\\home$\\";
-  // The name, and the folder Windows would read; a dot inside is no matter.
   for (const auto& [name, windows] :
        {std::pair{"jdoe.", "jdoe"}, {"jdoe. ", "jdoe"}, {"...", ""}, {"j.doe", "j.doe"}}) {
     state.record = {};
