@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "app/platform_services.h"
+#include "ui/qt/desktop_pump.h"
 #include "ui/qt/form1.h"
 #include "ui/qt/forms.h"
 #include "ui/qt/window_conventions.h"
@@ -26,7 +27,9 @@ int main(int argc, char** argv) {
   // the process.
   std::signal(SIGPIPE, SIG_IGN);
   QApplication application(argc, argv);
-  kestrine::PlatformServices services;
+  // The libraries' calls wait on a helper thread while the windows answer.
+  kestrine::CallThread calls(kestrine::answerDesktop);
+  kestrine::PlatformServices services(calls);
   kestrine::Forms forms(services.directory, services.serviceObjects);
   startUp(forms);
   return QApplication::exec();

@@ -2,13 +2,16 @@
 #include <windows.h>
 
 #include "app/platform_services.h"
+#include "ui/win32/desktop_pump.h"
 #include "ui/win32/form1.h"
 #include "ui/win32/forms.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // A drive without a medium fails its listing instead of asking to insert one.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  kestrine::PlatformServices services;
+  // The libraries' calls wait on a helper thread while the windows answer.
+  kestrine::CallThread calls(kestrine::win32::answerDesktop);
+  kestrine::PlatformServices services(calls);
   kestrine::win32::Forms forms(services.directory, services.serviceObjects);
   // Form1 has run its load handling by the time it exists; it opens centred
   // with the focus in FilePath.

@@ -4,71 +4,75 @@
 
 namespace kestrine {
 
-std::string noAnswerReason(const ConnectionSettings& settings) {
-  return "the domain controller did not answer within " + std::to_string(settings.timeout.count()) +
-         " s";
-}
-
 DirectoryConnection::DirectoryConnection(DirectoryLink& link, ConnectionSettings settings,
-                                         Clock clock)
-    : link_(link), settings_(settings), clock_(std::move(clock)) {}
+                                         NetworkWait* wait, Clock clock)
+    : link_(link), rules_(settings, wait, clock), clock_(std::move(clock)) {}
 
 void DirectoryConnection::read(const std::function<void()>& request) {
-  prepare(false);
-  try {
-    run(request);
-  } catch (const ConnectionLost&) {
-    prepare(false);
-    run(request);
-  }
+  call(false, request);
 }
 
 void DirectoryConnection::write(const std::function<void()>& request) {
-  prepare(true);
-  run(request);
+  call(true, request);
 }
 
-void DirectoryConnection::prepare(bool forWrite) {
-  if (open_ && link_.closedByPeer()) drop();
-  // A connection dropped on the way without a word shows only when asked;
-  // better a read that can fail than a write that might have been applied.
-  if (open_ && forWrite && clock_() - lastAnswer_ > settings_.idleCheckAfter) {
-    try {
-      run([&] { link_.probe(); });
-    } catch (const ConnectionLost&) {
-      // run() dropped it: a new one follows.
-    } catch (const DirectoryError&) {
-      // The server answered, which is all the probe asks.
+void DirectoryConnection::call(bool change, const std::function<void()>& request) {
+  if (rules_.held()) std::rethrow_exception(heldFailure_);
+  std::exception_ptr failure;
+  rules_.call(!change, [&] {
+    failure = nullptr;
+    if (open_ && link_.closedByPeer()) drop();
+    // A connection dropped on the way without a word shows only when asked;
+    // better a read that can fail than a write that might have been applied.
+    if (open_ && change && clock_() - lastAnswer_ > settings().idleCheckAfter) {
+      const auto probe = [&] {
+        try {
+          link_.probe();
+        } catch (const ConnectionLost&) {
+          throw;
+        } catch (const DirectoryError&) {
+          // The server answered, which is all the probe asks.
+        }
+      };
+      if (send(probe, failure) == Reply::kNoAnswer) return Reply::kNoAnswer;
+      failure = nullptr;  // lost: a new connection follows
     }
-  }
-  if (!open_) openNew();
+    if (!open_) openNew();
+    return send(request, failure);
+  });
+  if (failure) std::rethrow_exception(failure);
 }
 
 void DirectoryConnection::openNew() {
-  if (openFailure_ && clock_() < retryAt_) std::rethrow_exception(openFailure_);
   try {
     link_.open();
   } catch (const DirectoryError&) {
-    openFailure_ = std::current_exception();
-    retryAt_ = clock_() + settings_.retryAfter;
+    heldFailure_ = std::current_exception();
+    rules_.hold();
     throw;
   }
   open_ = true;
-  openFailure_ = nullptr;
   lastAnswer_ = clock_();
 }
 
-void DirectoryConnection::run(const std::function<void()>& request) {
+Reply DirectoryConnection::send(const std::function<void()>& request, std::exception_ptr& failure) {
   try {
     request();
-  } catch (const ConnectionLost&) {
+  } catch (const NoAnswer& e) {
+    failure = std::current_exception();
+    heldFailure_ = std::make_exception_ptr(NoAnswer(e.code(), heldReason(settings())));
     drop();
-    throw;
+    return Reply::kNoAnswer;
+  } catch (const ConnectionLost&) {
+    failure = std::current_exception();
+    drop();
+    return Reply::kLost;
   } catch (const DirectoryError&) {
     lastAnswer_ = clock_();
     throw;
   }
   lastAnswer_ = clock_();
+  return Reply::kAnswered;
 }
 
 void DirectoryConnection::drop() {

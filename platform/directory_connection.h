@@ -6,23 +6,9 @@
 #include <string>
 
 #include "platform/directory.h"
+#include "platform/server_rules.h"
 
 namespace kestrine {
-
-// How long the directory may keep a run waiting.
-struct ConnectionSettings {
-  // The longest wait for the server: to connect, to bind, for each request.
-  std::chrono::seconds timeout{30};
-  // After a new connection could not be opened, requests fail at once for
-  // this long; only then is the server tried again.
-  std::chrono::seconds retryAfter{30};
-  // A connection unused for longer is checked with a request that changes
-  // nothing before a change is sent on it.
-  std::chrono::seconds idleCheckAfter{60};
-};
-
-// The reason given for a request the server did not answer in time.
-std::string noAnswerReason(const ConnectionSettings& settings);
 
 // A failure that left the connection unusable: the server could not be
 // reached, closed the connection or did not answer in time.
@@ -31,9 +17,16 @@ class ConnectionLost : public DirectoryError {
   using DirectoryError::DirectoryError;
 };
 
+// A failure for want of an answer within the timeout; the connection is given
+// up, and the server is not asked again for a while.
+class NoAnswer : public ConnectionLost {
+ public:
+  using ConnectionLost::ConnectionLost;
+};
+
 // One connection to the directory server as the platform's LDAP library
 // makes it. Failures are DirectoryErrors; ConnectionLost when the connection
-// cannot be used any more.
+// cannot be used any more, NoAnswer when the server did not answer in time.
 class DirectoryLink {
  public:
   virtual ~DirectoryLink() = default;
@@ -48,20 +41,20 @@ class DirectoryLink {
   virtual void probe() = 0;
 };
 
-// When to open a new connection and when a request may be sent again.
+// When to open a new connection and when a request may be sent again: the
+// rules of every server (ServerRules) applied to the directory.
 //
 // A request runs on an open connection; one found closed by the server
 // beforehand is replaced first, so an idle drop costs no request. A read
 // whose connection is lost on the way runs once more on a new one; a write
-// does not, as whether the server applied it is unknown. When no new
-// connection can be opened, requests fail at once with that failure for
-// `retryAfter`, so a server that stays away costs one timeout per
-// `retryAfter`, not one per request.
+// does not, as whether the server applied it is unknown. A request that gets
+// no answer in time is not sent again, and when that happens, or no new
+// connection can be opened, requests fail at once for `retryAfter`.
 class DirectoryConnection {
  public:
-  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  using Clock = ServerRules::Clock;
 
-  DirectoryConnection(DirectoryLink& link, ConnectionSettings settings,
+  DirectoryConnection(DirectoryLink& link, ConnectionSettings settings, NetworkWait* wait = nullptr,
                       Clock clock = &std::chrono::steady_clock::now);
   DirectoryConnection(const DirectoryConnection&) = delete;
   DirectoryConnection& operator=(const DirectoryConnection&) = delete;
@@ -71,21 +64,22 @@ class DirectoryConnection {
   // Runs a request that changes the directory.
   void write(const std::function<void()>& request);
 
-  const ConnectionSettings& settings() const { return settings_; }
+  const ConnectionSettings& settings() const { return rules_.settings(); }
 
  private:
-  void prepare(bool forWrite);
+  void call(bool change, const std::function<void()>& request);
   void openNew();
-  void run(const std::function<void()>& request);
+  // How a request ended for the connection; a failure that ended the
+  // connection is kept in `failure`, the server's answer is thrown.
+  Reply send(const std::function<void()>& request, std::exception_ptr& failure);
   void drop();
 
   DirectoryLink& link_;
-  ConnectionSettings settings_;
+  ServerRules rules_;
   Clock clock_;
   bool open_ = false;
-  // The last failure to open and when the next try may be made.
-  std::exception_ptr openFailure_;
-  std::chrono::steady_clock::time_point retryAt_;
+  // Why requests fail while the server is held.
+  std::exception_ptr heldFailure_;
   std::chrono::steady_clock::time_point lastAnswer_;
 };
 

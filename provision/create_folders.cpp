@@ -1,7 +1,19 @@
 #include "platform/directory_values.h"
 #include "provision/provisioning.h"
 
+#include <cerrno>
+
 namespace kestrine {
+
+namespace {
+
+// Windows drops blanks and dots at the end of a path's last name.
+std::string asWindowsReadsIt(std::string folder) {
+  while (!folder.empty() && (folder.back() == ' ' || folder.back() == '.')) folder.pop_back();
+  return folder;
+}
+
+}  // namespace
 
 std::string homeFolderPath(const std::string& fileServer, const std::string& shareBase,
                            const std::string& accountName) {
@@ -33,6 +45,14 @@ void Provisioning::CreateFolders() {
   // A folder is made and granted for the record's own account only: never
   // for a logon name that belongs to someone else, and never for none.
   if (!outcome.ownsAccount()) return;
+  // \\server\home$\jdoe. is jdoe's folder to Windows: someone else's. Such a
+  // name gets no folder step at all, on every platform.
+  if (const std::string windows = asWindowsReadsIt(folder); windows != folder) {
+    outcome.failures.push_back({"create the home folder", EINVAL,
+                                "the logon name ends in a blank or a dot, which Windows drops: " +
+                                    folder + " would be " + windows + ", another folder"});
+    return;
+  }
 
   // A test that fails instead of answering enters its branch.
   bool missing = true;
@@ -42,10 +62,14 @@ void Provisioning::CreateFolders() {
   if (missing) {
     step("create the home folder",
          [&] { bound(state_.fileSystem, "fileSystem").CreateFolder(folder); });
-    if (step.errorNumber() != 0) {
+    const int error = step.errorNumber();
+    if (error != 0) {
       step("tell that the folder cannot be created",
            [&] { view_.messageBox("Cannot create: " + folder, 0, ""); });
     }
+    // A file server that did not answer is not asked again in this step,
+    // however long the message box stayed open.
+    if (error == ETIMEDOUT) return;
   }
 
   bool present = true;

@@ -17,7 +17,8 @@ class RunView {
   virtual void showLoading() = 0;
   virtual void hideLoading() = 0;
   virtual void setLoadingText(const std::string& text) = 0;
-  // Draws lblLoading at once; the run never returns to the event loop.
+  // Draws lblLoading at once, then lets the toolkit handle what it has pending
+  // other than input: the run never returns to the event loop.
   virtual void repaintLoading() = 0;
 
   virtual void setCompleteText(const std::string& text) = 0;

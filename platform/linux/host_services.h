@@ -26,13 +26,17 @@ class HostFileSystem : public FileSystem {
 
 // The platform objects of a run on this machine. The file system object and
 // the shell share one SMB context, so a run signs in to a file server once.
+// Without a wait, libsmbclient is called on the caller's thread.
 class HostServiceObjects : public ServiceObjects {
  public:
+  explicit HostServiceObjects(NetworkWait* wait = nullptr)
+      : smb_(std::make_shared<SmbContext>(ConnectionSettings{}, wait)) {}
+
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;
 
  private:
-  std::shared_ptr<SmbContext> smb_ = std::make_shared<SmbContext>();
+  std::shared_ptr<SmbContext> smb_;
 };
 
 }  // namespace kestrine

@@ -12,9 +12,11 @@ namespace kestrine {
 class Win32Directory : public SessionDirectory {
  public:
   // The program binds with Negotiate and keeps the default settings; tests
-  // may bind otherwise and wait less.
-  explicit Win32Directory(WldapBind bind = WldapBind::negotiate(), ConnectionSettings settings = {})
-      : SessionDirectory(std::make_shared<WldapSession>(std::move(bind), settings)) {}
+  // may bind otherwise and wait less. Without a wait, wldap32 is called on
+  // the caller's thread.
+  explicit Win32Directory(WldapBind bind = WldapBind::negotiate(), ConnectionSettings settings = {},
+                          NetworkWait* wait = nullptr)
+      : SessionDirectory(std::make_shared<WldapSession>(std::move(bind), settings, wait)) {}
 };
 
 }  // namespace kestrine

@@ -79,7 +79,8 @@ bool isFolder(const std::wstring& path) {
 // The bytes of an open disk file.
 class HandleSource : public ByteSource {
  public:
-  HandleSource(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+  HandleSource(HANDLE file, std::string path, NetworkWait* wait)
+      : file_(file), path_(std::move(path)), wait_(wait) {}
   ~HandleSource() override { CloseHandle(file_); }
   HandleSource(const HandleSource&) = delete;
   HandleSource& operator=(const HandleSource&) = delete;
@@ -89,8 +90,11 @@ class HandleSource : public ByteSource {
   std::size_t read(char* buffer, std::size_t size) override {
     DWORD got = 0;
     const auto want = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
-    if (!ReadFile(file_, buffer, want, &got, nullptr)) {
-      const DWORD error = GetLastError();
+    DWORD error = ERROR_SUCCESS;
+    runOn(wait_, [&] {
+      if (!ReadFile(file_, buffer, want, &got, nullptr)) error = GetLastError();
+    });
+    if (error != ERROR_SUCCESS) {
       if (error != ERROR_HANDLE_EOF) failWith(error, "read " + path_);
       got = 0;
     }
@@ -112,6 +116,7 @@ class HandleSource : public ByteSource {
 
   HANDLE file_;
   std::string path_;
+  NetworkWait* wait_;
   LONGLONG offset_ = 0;  // bytes read from the file
 };
 
@@ -220,16 +225,24 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& pat
   if (!wholePath(path)) throw FileError(EINVAL, windowsErrorText(ERROR_INVALID_NAME));
   const std::wstring wide = toWide(path);
   if (namesDevice(wide)) notRegularFile(EINVAL);
-  // Shared for writing: a spreadsheet program may hold the file open.
-  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD error = ERROR_SUCCESS;
+  bool folder = false;
+  runOn(wait_, [&] {
+    // Shared for writing: a spreadsheet program may hold the file open.
+    file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return;
+    error = GetLastError();
+    folder = error == ERROR_ACCESS_DENIED && isFolder(wide);
+  });
   if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
     // A folder does not open as a file at all.
-    if (error == ERROR_ACCESS_DENIED && isFolder(wide)) notRegularFile(EISDIR);
+    if (folder) notRegularFile(EISDIR);
     cannotOpen(error);
   }
-  auto source = std::make_unique<HandleSource>(file, path);  // closes the file from here on
+  // Closes the file from here on.
+  auto source = std::make_unique<HandleSource>(file, path, wait_);
   requireDiskFile(source->handle());
   return std::make_unique<LineReader>(std::move(source), std::make_unique<Win32CodePageDecoder>(),
                                       path);
@@ -238,13 +251,20 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& pat
 bool Win32FileSystem::FolderExists(const std::string& path) {
   if (createdJustNow(path)) return true;  // no round trip to ask what we just made
   created_.reset();
-  return wholePath(path) && isFolder(toWide(path));
+  if (!wholePath(path)) return false;
+  bool folder = false;
+  runOn(wait_, [&] { folder = isFolder(toWide(path)); });
+  return folder;
 }
 
 void Win32FileSystem::CreateFolder(const std::string& path) {
   created_.reset();
   if (!wholePath(path)) failWith(ERROR_INVALID_NAME, "create " + path.substr(0, path.find('\0')));
-  if (!CreateDirectoryW(toWide(path).c_str(), nullptr)) failWith(GetLastError(), "create " + path);
+  DWORD error = ERROR_SUCCESS;
+  runOn(wait_, [&] {
+    if (!CreateDirectoryW(toWide(path).c_str(), nullptr)) error = GetLastError();
+  });
+  if (error != ERROR_SUCCESS) failWith(error, "create " + path);
   created_ = path;
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/line_reader.h"
+#include "platform/network_wait.h"
 
 namespace kestrine {
 
@@ -34,9 +35,12 @@ int errnoForWindowsError(unsigned long error);
 // Files and folders through the wide Win32 calls, local or \\server\share.
 // Text files are read as UTF-16 or UTF-8 when they start with a byte-order
 // mark, otherwise each line as UTF-8 or in the ANSI code page (LineReader);
-// only disk files open.
+// only disk files open. The calls that may wait on a file server run through
+// the wait, if there is one.
 class Win32FileSystem : public FileSystem {
  public:
+  explicit Win32FileSystem(NetworkWait* wait = nullptr) : wait_(wait) {}
+
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
@@ -45,8 +49,11 @@ class Win32FileSystem : public FileSystem {
   // or opened since: it is empty, and nothing need be asked about what lies
   // in it.
   bool createdJustNow(const std::string& path) const { return created_ && *created_ == path; }
+  // What the calls that may wait on a file server run through (none: here).
+  NetworkWait* wait() const { return wait_; }
 
  private:
+  NetworkWait* wait_;
   std::optional<std::string> created_;
 };
 

@@ -13,15 +13,19 @@ namespace kestrine {
 // (local or \\server\share), permissions granted in-process by the account's
 // SID through the security calls, with no program started. The file system
 // and the shell share one object, so the grant knows a folder just created.
+// Without a wait, the file calls are made on the caller's thread.
 class Win32ServiceObjects : public ServiceObjects {
  public:
+  explicit Win32ServiceObjects(NetworkWait* wait = nullptr)
+      : files_(std::make_shared<Win32FileSystem>(wait)) {}
+
   std::shared_ptr<Shell> createShell() override {
     return std::make_shared<PermissionShell>(std::make_shared<Win32ShareAccess>(files_));
   }
   std::shared_ptr<FileSystem> createFileSystem() override { return files_; }
 
  private:
-  std::shared_ptr<Win32FileSystem> files_ = std::make_shared<Win32FileSystem>();
+  std::shared_ptr<Win32FileSystem> files_;
 };
 
 }  // namespace kestrine

@@ -109,10 +109,12 @@ LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder) {
   return LocalMemory(descriptor);
 }
 
-ShareAccess::Listing Win32ShareAccess::list(const std::string& folder) {
+namespace {
+
+ShareAccess::Listing listHere(const std::string& folder) {
   const OwnedHandle handle(openItself(extendedPath(folder), FILE_LIST_DIRECTORY | SYNCHRONIZE));
   if (handle.get() == INVALID_HANDLE_VALUE) failWith(GetLastError(), "list " + folder);
-  Listing listing;
+  ShareAccess::Listing listing;
   std::vector<LONGLONG> buffer(kListingBufferBytes / sizeof(LONGLONG));  // aligned for the entries
   for (auto kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
     if (!GetFileInformationByHandleEx(handle.get(), kind, buffer.data(), kListingBufferBytes)) {
@@ -131,7 +133,7 @@ ShareAccess::Listing Win32ShareAccess::list(const std::string& folder) {
         listing.parentId = id;
       } else {
         listing.entries.push_back({name, (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                                   (entry.FileAttributes & kReparsePoint) != 0});
+                                   (entry.FileAttributes & ShareAccess::kReparsePoint) != 0});
       }
       if (entry.NextEntryOffset == 0) break;
       at += entry.NextEntryOffset;
@@ -140,8 +142,7 @@ ShareAccess::Listing Win32ShareAccess::list(const std::string& folder) {
   return listing;
 }
 
-void Win32ShareAccess::grantFullControl(const std::string& path, const std::string& accountSid,
-                                        bool folder) {
+void grantHere(const std::string& path, const std::string& accountSid, bool folder) {
   const LocalMemory descriptor = fullControlDescriptor(accountSid, folder);
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
@@ -158,6 +159,20 @@ void Win32ShareAccess::grantFullControl(const std::string& path, const std::stri
       handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
       nullptr, nullptr, dacl, nullptr);
   if (error != ERROR_SUCCESS) failWith(error, "set the access list of " + path);
+}
+
+}  // namespace
+
+// Both wait on the file server: they run through the file system's wait.
+ShareAccess::Listing Win32ShareAccess::list(const std::string& folder) {
+  Listing listing;
+  runOn(files_->wait(), [&] { listing = listHere(folder); });
+  return listing;
+}
+
+void Win32ShareAccess::grantFullControl(const std::string& path, const std::string& accountSid,
+                                        bool folder) {
+  runOn(files_->wait(), [&] { grantHere(path, accountSid, folder); });
 }
 
 }  // namespace kestrine

@@ -128,8 +128,8 @@ struct WldapSession::Answer {
   std::string diagnostic;
 };
 
-WldapSession::WldapSession(WldapBind bind, ConnectionSettings settings)
-    : bind_(std::move(bind)), settings_(settings), connection_(*this, settings) {}
+WldapSession::WldapSession(WldapBind bind, ConnectionSettings settings, NetworkWait* wait)
+    : bind_(std::move(bind)), settings_(settings), connection_(*this, settings, wait) {}
 
 WldapSession::~WldapSession() = default;
 
@@ -178,7 +178,7 @@ void WldapSession::open() {
   }
   l_timeval timeout{static_cast<LONG>(settings_.timeout.count()), 0};
   rc = ldap_connect(ld.get(), &timeout);
-  if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
+  if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, doing + ": " + noAnswerReason(settings_));
   if (rc != LDAP_SUCCESS) throw ConnectionLost(static_cast<int>(rc), doing + ": " + errorText(rc));
 
   const std::string bound = (negotiate ? "Negotiate bind to " : "simple bind to ") + serverName();
@@ -209,11 +209,11 @@ void WldapSession::open() {
   }
   if (!answer) {
     ld.release();  // the bind's own thread closes it
-    throw ConnectionLost(LDAP_TIMEOUT, bound + ": " + noAnswerReason(settings_));
+    throw NoAnswer(LDAP_TIMEOUT, bound + ": " + noAnswerReason(settings_));
   }
   rc = *answer;
   if (rc != LDAP_SUCCESS) {
-    if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, bound + ": " + noAnswerReason(settings_));
+    if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, bound + ": " + noAnswerReason(settings_));
     if (leavesConnectionUnusable(static_cast<int>(rc)))
       throw ConnectionLost(static_cast<int>(rc), bound + ": " + errorText(rc));
     throw DirectoryError(static_cast<int>(rc), bound + ": " + errorText(rc));
@@ -254,7 +254,7 @@ void WldapSession::probe() {
 
 void WldapSession::fail(unsigned long rc, const std::string& doing, const std::string& diagnostic) {
   const int code = static_cast<int>(rc);
-  if (rc == LDAP_TIMEOUT) throw ConnectionLost(code, doing + ": " + noAnswerReason(settings_));
+  if (rc == LDAP_TIMEOUT) throw NoAnswer(code, doing + ": " + noAnswerReason(settings_));
   std::string reason = errorText(rc);
   if (!diagnostic.empty()) reason += ": " + diagnostic;
   if (leavesConnectionUnusable(code)) {

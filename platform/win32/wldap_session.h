@@ -42,7 +42,9 @@ struct WldapBind {
 // by a new one with the same bind (see DirectoryConnection for when).
 class WldapSession : public DirectorySession, private DirectoryLink {
  public:
-  explicit WldapSession(WldapBind bind = WldapBind::negotiate(), ConnectionSettings settings = {});
+  // Without a wait, the library is called on the caller's thread.
+  explicit WldapSession(WldapBind bind = WldapBind::negotiate(), ConnectionSettings settings = {},
+                        NetworkWait* wait = nullptr);
   ~WldapSession() override;
   WldapSession(const WldapSession&) = delete;
   WldapSession& operator=(const WldapSession&) = delete;

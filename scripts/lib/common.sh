@@ -6,13 +6,15 @@ KESTRINE_BUILD=$KESTRINE_ROOT/build
 KESTRINE_WINDOWS_BUILD=$KESTRINE_ROOT/build-windows
 
 # What building and testing Kestrine needs.
-# Debian 12's libqt6gui6 carries the xcb, offscreen and ICO plugins itself.
+# Debian 12's libqt6gui6 carries the xcb, offscreen and ICO plugins itself;
+# libxcb1-dev is for the tests' stand-in for a window manager's pings.
 # The Debian package: icoutils for the icon's PNGs, dpkg-dev for its
 # dependencies, desktop-file-utils and lintian for checking it, debootstrap
 # for the minimal system it is installed into.
 KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libkrb5-dev
   libsasl2-modules-gssapi-mit libsmbclient-dev libgtest-dev libgmock-dev qt6-base-dev
-  fonts-dejavu-core python3 icoutils dpkg-dev desktop-file-utils lintian debootstrap)
+  libxcb1-dev fonts-dejavu-core python3 icoutils dpkg-dev desktop-file-utils lintian
+  debootstrap)
 
 # What the Windows build (mingw-w64, windres for the resources) and its tests
 # under Wine need; googletest brings the sources that the cross build compiles,

@@ -75,6 +75,7 @@ keyboard_import() {
   xdotool key space
 
   for ((i = 0; i < 1200; i++)); do
+    kill -0 "$pid" 2>/dev/null || { echo "Kestrine ended before its completion window" >&2; return 1; }
     if [[ -n $(visible_window 'Dialog Caption') ]]; then
       sleep 0.3
       shot complete

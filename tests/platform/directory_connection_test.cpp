@@ -57,7 +57,7 @@ class FakeLink : public DirectoryLink {
  private:
   [[noreturn]] void wait(const std::string& what) {
     now += 30s;
-    throw ConnectionLost(-5, what + ": no answer");
+    throw NoAnswer(-5, what + ": no answer");
   }
 };
 
@@ -82,7 +82,7 @@ class DirectoryConnectionTest : public ::testing::Test {
   }
 
   FakeLink link;
-  DirectoryConnection connection{link, ConnectionSettings{}, [this] { return link.now; }};
+  DirectoryConnection connection{link, ConnectionSettings{}, nullptr, [this] { return link.now; }};
 };
 
 TEST_F(DirectoryConnectionTest, OneConnectionServesEveryRequestWhileItWorks) {
@@ -182,19 +182,21 @@ TEST_F(DirectoryConnectionTest, FrozenServerCostsOneTimeoutPerRetryPeriodNotOneP
   link.server = FakeLink::Server::frozen;
   const auto frozenAt = link.now;
   int failed = 0;
+  std::string reason;
   for (int record = 0; record < 120; ++record) {
     try {
+      read("unit");
       write("account");
-      write("password");
-      read("sid");
-    } catch (const DirectoryError&) {
+    } catch (const DirectoryError& e) {
       ++failed;
+      reason = e.what();
     }
   }
   EXPECT_EQ(failed, 120);
-  // The write waits once, the new connection's bind once; then the hold.
-  EXPECT_EQ(link.now - frozenAt, 60s);
-  EXPECT_THAT(logFromHere(), ElementsAre("write account", "close", "open"));
+  // The read waits once and is not sent again; then the hold.
+  EXPECT_EQ(link.now - frozenAt, 30s);
+  EXPECT_THAT(logFromHere(), ElementsAre("read unit", "close"));
+  EXPECT_EQ(reason, "the domain controller did not answer within 30 s; not asked again for 30 s");
 
   // Back again: the first request after the hold finds it.
   link.server = FakeLink::Server::up;
@@ -203,9 +205,10 @@ TEST_F(DirectoryConnectionTest, FrozenServerCostsOneTimeoutPerRetryPeriodNotOneP
   EXPECT_THAT(logFromHere(), ElementsAre("open", "write account"));
 }
 
-TEST(NoAnswerReasonTest, NamesTheTimeoutInSeconds) {
+TEST(NoAnswerReasonTest, NamesTheServerAndTheTimesInSeconds) {
   EXPECT_EQ(noAnswerReason({}), "the domain controller did not answer within 30 s");
-  EXPECT_EQ(noAnswerReason({.timeout = 4s}), "the domain controller did not answer within 4 s");
+  EXPECT_EQ(heldReason({.timeout = 4s, .retryAfter = 5s}, kFileServerRole),
+            "the file server did not answer within 4 s; not asked again for 5 s");
 }
 
 }  // namespace

@@ -326,6 +326,11 @@ TEST_F(FolderTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
   ASSERT_FALSE(state.record.failures.empty());
   EXPECT_EQ(state.record.failures[0].step, "create the home folder");
   EXPECT_EQ(state.record.failures[0].code, EACCES);
+  // A server that did not answer is not asked again, however long the box stayed.
+  files.refusedFolders[kHome] = ETIMEDOUT;
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_EQ(log.entries.back(), "message 0 [] Cannot create: " + kHome);
 }
 
 TEST_F(FolderTest, FailedGrantIsToldNamingTheAccountAndThePath) {
@@ -363,6 +368,27 @@ TEST_F(FolderTest, NoFileSystemObjectEntersBothBranchesAndIsNotAFolder) {
                                        kReadOwnSid[1], "grant " + kHome + " " + fakeSidText(0)));
   EXPECT_FALSE(state.record.folderPresent);
   EXPECT_FALSE(state.record.provisioned());
+}
+
+TEST_F(FolderTest, LogonNameEndingInABlankOrADotGetsNoFolderStep) {
+  const std::string share = "\\\\files1\\home$\\";
+  const RecordOutcome created = state.record;
+  for (const auto& [name, windows] :
+       {std::pair{"jdoe.", "jdoe"}, {"jdoe. ", "jdoe"}, {"...", ""}, {"j.doe", "j.doe"}}) {
+    state.record = created;
+    state.accountName = name;
+    log.entries.clear();
+    provisioning.CreateFolders();
+    if (state.accountName == windows) {
+      EXPECT_TRUE(state.record.folderDone());
+      continue;
+    }
+    EXPECT_THAT(log.entries, IsEmpty());  // nothing on the share is looked at or touched
+    ASSERT_EQ(state.record.failures.size(), 1u);
+    EXPECT_EQ(state.record.failures[0].reason,
+              "the logon name ends in a blank or a dot, which Windows drops: " + share + name +
+                  " would be " + share + windows + ", another folder");
+  }
 }
 
 TEST_F(FolderTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRecords) {

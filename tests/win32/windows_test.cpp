@@ -7,15 +7,19 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/network_wait.h"
 #include "platform/win32/wide_text.h"
 #include "tests/fakes/fakes.h"
 #include "ui/win32/complete.h"
+#include "ui/win32/desktop_pump.h"
 #include "ui/win32/form1.h"
 #include "ui/win32/forms.h"
 #include "ui/win32/loading.h"
@@ -397,6 +401,52 @@ TEST_F(WindowsTest, CompleteAskingForAttentionGetsATaskbarButtonAndStaysShown) {
   EXPECT_TRUE(exStyle & WS_EX_APPWINDOW);
   EXPECT_FALSE(exStyle & WS_EX_TOOLWINDOW);
   EXPECT_TRUE(IsWindowVisible(complete.hwnd()));
+}
+
+// Folders on a file server that takes two seconds to answer, asked through
+// the program's call thread.
+class SlowShare : public testing::FakeFileSystem {
+ public:
+  SlowShare(testing::CallLog& log, NetworkWait& wait) : FakeFileSystem(log), wait_(wait) {}
+  bool FolderExists(const std::string& path) override {
+    waiting = true;
+    wait_.run([] { Sleep(2000); });
+    return FakeFileSystem::FolderExists(path);
+  }
+  std::atomic<bool> waiting = false;
+
+ private:
+  NetworkWait& wait_;
+};
+
+TEST(DesktopPumpTest, WindowsAnswerWhileAStepWaitsAndInputToThemIsDropped) {
+  testing::CallLog log;
+  testing::FakeDirectory directory(log);
+  CallThread calls(answerDesktop);
+  SlowShare share(log, calls);
+  share.files["users.csv"] = {"jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,x"};
+  Forms forms(directory, share);
+  forms.form1().show();
+  SetWindowTextW(forms.form1().FilePath(), L"users.csv");
+  const HWND loading = forms.loading().hwnd();
+  // During the waits: the hung-window test, a click on Import, a typed letter.
+  int answered = 0;
+  std::thread desktop([&] {
+    while (!share.waiting) Sleep(10);
+    PostMessageW(forms.form1().Command1(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    PostMessageW(forms.form1().Command1(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    PostMessageW(forms.form1().FilePath(), WM_CHAR, L'x', 1);
+    for (int asked = 0; asked < 12; ++asked, Sleep(200)) {
+      DWORD_PTR result = 0;
+      answered += SendMessageTimeoutW(loading, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0;
+    }
+  });
+  SendMessageW(forms.form1().Command1(), BM_CLICK, 0, 0);  // the whole run
+  desktop.join();
+
+  EXPECT_EQ(answered, 12);
+  EXPECT_EQ(textOf(forms.form1().FilePath()), L"users.csv");
+  EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), "OpenTextFile users.csv"), 1);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "ui/qt/forms.h"
 
+#include <utility>
+
 #include "ui/qt/complete.h"
 #include "ui/qt/form1.h"
 #include "ui/qt/loading.h"
@@ -12,7 +14,12 @@ Forms::Forms(Directory& directory, ServiceObjects& services)
 Forms::~Forms() = default;
 
 Form1& Forms::form1() {
-  if (!form1_) form1_ = std::make_unique<Form1>([this] { run_.run(); });
+  // One run per process, whatever reaches Command1 after the first click.
+  if (!form1_) {
+    form1_ = std::make_unique<Form1>([this] {
+      if (!std::exchange(runStarted_, true)) run_.run();
+    });
+  }
   return *form1_;
 }
 

@@ -33,6 +33,7 @@ class Forms {
   std::unique_ptr<Form1> form1_;
   std::unique_ptr<Loading> loading_;
   std::unique_ptr<Complete> complete_;
+  bool runStarted_ = false;
 };
 
 }  // namespace kestrine

@@ -7,6 +7,7 @@
 
 #include "run/import_run.h"
 #include "ui/qt/complete.h"
+#include "ui/qt/desktop_pump.h"
 #include "ui/qt/form1.h"
 #include "ui/qt/forms.h"
 #include "ui/qt/loading.h"
@@ -38,8 +39,11 @@ void QtRunView::setLoadingText(const std::string& text) {
   forms_.loading().lblLoading()->setText(QString::fromStdString(text));
 }
 
+// The run holds the event loop: the label is drawn here and now, and then the
+// desktop gets its answers.
 void QtRunView::repaintLoading() {
   paintNow(forms_.loading().lblLoading());
+  answerDesktop();
 }
 
 void QtRunView::setCompleteText(const std::string& text) {

@@ -5,6 +5,7 @@
 #include "platform/win32/wide_text.h"
 #include "run/import_run.h"
 #include "ui/win32/complete.h"
+#include "ui/win32/desktop_pump.h"
 #include "ui/win32/form1.h"
 #include "ui/win32/forms.h"
 #include "ui/win32/loading.h"
@@ -49,11 +50,13 @@ void Win32RunView::setLoadingText(const std::string& text) {
   SendMessageW(label, WM_SETREDRAW, TRUE, 0);
 }
 
-// The run holds the message loop: the label is drawn here and now.
+// The run holds the message loop: the label is drawn here and now, and then
+// the queue is looked at.
 void Win32RunView::repaintLoading() {
   HWND label = forms_.loading().lblLoading();
   InvalidateRect(label, nullptr, FALSE);
   UpdateWindow(label);
+  answerDesktop();
 }
 
 void Win32RunView::setCompleteText(const std::string& text) {

@@ -4,7 +4,7 @@
 
 namespace kestrine {
 
-LdapDirectory::LdapDirectory(ConnectionSettings settings)
-    : SessionDirectory(std::make_shared<LdapSession>(settings)) {}
+LdapDirectory::LdapDirectory(ConnectionSettings settings, NetworkWait* wait)
+    : SessionDirectory(std::make_shared<LdapSession>(settings, wait)) {}
 
 }  // namespace kestrine

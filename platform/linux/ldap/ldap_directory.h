@@ -11,8 +11,9 @@ namespace kestrine {
 // one connection for the whole run, reopened when it is lost.
 class LdapDirectory : public SessionDirectory {
  public:
-  // The program keeps the default settings; tests may wait less.
-  explicit LdapDirectory(ConnectionSettings settings = {});
+  // The program keeps the default settings; tests may wait less. Without a
+  // wait, libldap is called on the caller's thread.
+  explicit LdapDirectory(ConnectionSettings settings = {}, NetworkWait* wait = nullptr);
 };
 
 }  // namespace kestrine

@@ -276,8 +276,9 @@ ServerConnection connectToFirst(const std::vector<LdapServer>& servers,
     if (failures[i].empty()) continue;
     reasons += (reasons.empty() ? "" : "; ") + servers[i].uri() + ": " + failures[i];
   }
-  throw ConnectionLost(timedOut ? LDAP_TIMEOUT : LDAP_CONNECT_ERROR,
-                       "connect to " + tried + ": " + reasons);
+  const std::string failure = "connect to " + tried + ": " + reasons;
+  if (timedOut) throw NoAnswer(LDAP_TIMEOUT, failure);
+  throw ConnectionLost(LDAP_CONNECT_ERROR, failure);
 }
 
 }  // namespace kestrine

@@ -90,8 +90,8 @@ bool mechanismLoaded(const char* name) {
 
 }  // namespace
 
-LdapSession::LdapSession(ConnectionSettings settings)
-    : settings_(settings), connection_(*this, settings) {}
+LdapSession::LdapSession(ConnectionSettings settings, NetworkWait* wait)
+    : settings_(settings), connection_(*this, settings, wait) {}
 
 LdapSession::~LdapSession() = default;
 
@@ -161,7 +161,7 @@ void LdapSession::bind(LDAP* ld) {
   const std::string doing = "GSSAPI bind to " + server_.uri();
   const int rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr,
                                               LDAP_SASL_QUIET, answerWithDefaults, nullptr);
-  if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
+  if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, doing + ": " + noAnswerReason(settings_));
   // Only these say that the server could not be talked to; the bind's other
   // failures are reasons of their own, and the connection is dropped anyway.
   if (rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR) {
@@ -224,7 +224,7 @@ void LdapSession::probe() {
 }
 
 void LdapSession::fail(int rc, const std::string& doing) {
-  if (rc == LDAP_TIMEOUT) throw ConnectionLost(rc, doing + ": " + noAnswerReason(settings_));
+  if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, doing + ": " + noAnswerReason(settings_));
   if (leavesConnectionUnusable(rc)) {
     throw ConnectionLost(
         rc, doing + ": lost the connection to " + server_.uri() + ": " + errorText(ld_.get(), rc));

@@ -22,7 +22,8 @@ namespace kestrine {
 // domain controller bound first if it answers.
 class LdapSession : public DirectorySession, private DirectoryLink {
  public:
-  explicit LdapSession(ConnectionSettings settings = {});
+  // Without a wait, the library is called on the caller's thread.
+  explicit LdapSession(ConnectionSettings settings = {}, NetworkWait* wait = nullptr);
   ~LdapSession() override;
   LdapSession(const LdapSession&) = delete;
   LdapSession& operator=(const LdapSession&) = delete;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace kestrine {
 
@@ -31,9 +32,17 @@ bool connectionLost(int error) {
          error == ENETRESET || error == kUnexplained;
 }
 
-std::string duration(std::chrono::milliseconds time) {
-  if (time.count() % 1000 == 0) return std::to_string(time.count() / 1000) + " s";
-  return std::to_string(time.count()) + " ms";
+Reply replyOf(int error) {
+  if (error == ETIMEDOUT) return Reply::kNoAnswer;
+  return connectionLost(error) ? Reply::kLost : Reply::kAnswered;
+}
+
+// Server names are compared as SMB and DNS compare them.
+std::string serverKey(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
 }
 
 std::string urlOf(const char* doing, const UncPath& path) {
@@ -50,11 +59,11 @@ void SmbContext::Free::operator()(SMBCCTX* context) const {
   smbc_free_context(context, 1);
 }
 
-SmbContext::SmbContext(std::chrono::milliseconds timeout) : timeout_(timeout) {}
+SmbContext::SmbContext(ConnectionSettings settings, NetworkWait* wait)
+    : settings_(settings), wait_(wait) {}
 SmbContext::~SmbContext() = default;
 
 SMBCCTX* SmbContext::context() {
-  created_.reset();
   if (context_) return context_.get();
   if (setupFailure_) throw *setupFailure_;
   std::unique_ptr<SMBCCTX, Free> context(smbc_new_context());
@@ -63,7 +72,7 @@ SMBCCTX* SmbContext::context() {
     smbc_setOptionFallbackAfterKerberos(context.get(), 0);
     smbc_setOptionNoAutoAnonymousLogin(context.get(), 1);
     smbc_setFunctionAuthDataWithContext(context.get(), noCredentials);
-    smbc_setTimeout(context.get(), static_cast<int>(timeout_.count()));
+    smbc_setTimeout(context.get(), static_cast<int>(settings_.timeout.count() * 1000));
   }
   if (!context || !smbc_init_context(context.get())) {
     const int error = errno != 0 ? errno : ENOMEM;
@@ -75,30 +84,44 @@ SMBCCTX* SmbContext::context() {
   return context_.get();
 }
 
-// The errno of a failed call, 0 when it succeeded.
-template <class Call>
-int SmbContext::once(Call call) {
-  SMBCCTX* smb = context();
-  errno = 0;
-  if (call(smb)) return 0;
-  return errno != 0 ? errno : kUnexplained;
-}
-
-// For calls that leave the same result when made twice.
-template <class Call>
-int SmbContext::repeatable(Call call) {
-  const int error = once(call);
-  return connectionLost(error) ? once(call) : error;
+template <class Request>
+int SmbContext::call(const char* doing, const UncPath& path, Request request, int* firstError) {
+  created_.reset();
+  ServerRules& rules = servers_.try_emplace(serverKey(path.server), settings_, wait_).first->second;
+  if (rules.held()) {
+    throw FileError(ETIMEDOUT, std::string(doing) + " " + path.text() + ": " +
+                                   heldReason(settings_, kFileServerRole));
+  }
+  struct Armed {
+    CallDeadline& deadline;
+    ~Armed() { deadline.disarm(); }
+  } armed{deadline_};
+  deadline_.arm(path.server, std::chrono::steady_clock::now() + settings_.timeout);
+  int error = 0;
+  int tries = 0;
+  rules.call(true, [&] {
+    SMBCCTX* smb = context();
+    errno = 0;
+    error = request(smb) ? 0 : errno != 0 ? errno : kUnexplained;
+    // Whatever a call cut short at its deadline reports, it went unanswered.
+    if (error != 0 && deadline_.overdue()) error = ETIMEDOUT;
+    if (tries++ == 0 && firstError) *firstError = error;
+    return replyOf(error);
+  });
+  return error;
 }
 
 void SmbContext::fail(const char* doing, const UncPath& path, int error) const {
   if (error == kUnexplained) error = EIO;
   std::string reason = std::strerror(error);
   if (error == ETIMEDOUT) {
-    reason = "the file server did not answer within " + duration(timeout_);
-  } else if (error == EINVAL && !resolves(path.server)) {
-    // libsmbclient says "invalid argument" for a server it cannot find.
-    reason = "no server of that name was found";
+    reason = noAnswerReason(settings_, kFileServerRole);
+  } else if (error == EINVAL) {
+    // libsmbclient says "invalid argument" for a server it cannot find. The
+    // name service may take its time to say so too.
+    bool found = true;
+    runOn(wait_, [&] { found = resolves(path.server); });
+    if (!found) reason = "no server of that name was found";
   }
   throw FileError(error, std::string(doing) + " " + path.text() + ": " + reason);
 }
@@ -106,8 +129,9 @@ void SmbContext::fail(const char* doing, const UncPath& path, int error) const {
 struct stat SmbContext::stat(const UncPath& path) {
   const std::string url = urlOf("look up", path);
   struct stat info {};
-  const int error = repeatable(
-      [&](SMBCCTX* smb) { return smbc_getFunctionStat(smb)(smb, url.c_str(), &info) == 0; });
+  const int error = call("look up", path, [&](SMBCCTX* smb) {
+    return smbc_getFunctionStat(smb)(smb, url.c_str(), &info) == 0;
+  });
   if (error != 0) fail("look up", path, error);
   return info;
 }
@@ -117,13 +141,11 @@ void SmbContext::mkdir(const UncPath& path) {
   const auto create = [&](SMBCCTX* smb) {
     return smbc_getFunctionMkdir(smb)(smb, url.c_str(), 0777) == 0;
   };
-  int error = once(create);
-  if (connectionLost(error)) {
-    // The lost call may have made the folder: "exists" cannot tell ours from
-    // one that was there before, so the first failure stands.
-    const int again = once(create);
-    if (again != EEXIST) error = again;
-  }
+  int first = 0;
+  int error = call("create", path, create, &first);
+  // A lost try may have made the folder: "exists" on the second cannot tell
+  // ours from one that was there before, so the first failure stands.
+  if (error == EEXIST) error = first;
   if (error != 0) fail("create", path, error);
   created_ = path;
 }
@@ -131,7 +153,7 @@ void SmbContext::mkdir(const UncPath& path) {
 ShareAccess::Listing SmbContext::list(const UncPath& path) {
   const std::string url = urlOf("list", path);
   ShareAccess::Listing listing;
-  const int error = repeatable([&](SMBCCTX* smb) {
+  const int error = call("list", path, [&](SMBCCTX* smb) {
     // The whole listing arrives with the open; reading it asks the server
     // nothing more.
     SMBCFILE* folder = smbc_getFunctionOpendir(smb)(smb, url.c_str());
@@ -159,7 +181,7 @@ ShareAccess::Listing SmbContext::list(const UncPath& path) {
 std::string SmbContext::securityDescriptor(const UncPath& path) {
   const std::string url = urlOf("read the access list of", path);
   std::string buffer(kDescriptorBufferSize, '\0');
-  const int error = repeatable([&](SMBCCTX* smb) {
+  const int error = call("read the access list of", path, [&](SMBCCTX* smb) {
     return smbc_getFunctionGetxattr(smb)(smb, url.c_str(), "system.nt_sec_desc.*", buffer.data(),
                                          buffer.size()) >= 0;
   });
@@ -171,7 +193,7 @@ std::string SmbContext::securityDescriptor(const UncPath& path) {
 void SmbContext::setSecurityDescriptor(const UncPath& path, const std::string& descriptor) {
   const std::string url = urlOf("set the access list of", path);
   // The whole access list is replaced: a second call leaves what the first did.
-  const int error = repeatable([&](SMBCCTX* smb) {
+  const int error = call("set the access list of", path, [&](SMBCCTX* smb) {
     return smbc_getFunctionSetxattr(smb)(smb, url.c_str(), "system.nt_sec_desc.*",
                                          descriptor.data(), descriptor.size(), 0) == 0;
   });

@@ -2,31 +2,35 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/linux/smb/call_deadline.h"
 #include "platform/linux/smb/unc_path.h"
+#include "platform/server_rules.h"
 #include "platform/share_access.h"
 
 struct _SMBCCTX;
 
 namespace kestrine {
 
-// How long a file server may take to accept a connection or answer a call.
-inline constexpr std::chrono::milliseconds kFileServerTimeout{30'000};
-
 // One SMB client context for the whole run, set up at first use. It signs in
 // with the caller's Kerberos ticket only: no password prompt, no guest or
 // anonymous fallback. Connections it opens to a server stay open for the next
 // call, which is what makes one folder cost milliseconds rather than a login.
-// A connection the server dropped (a restart, an idle disconnect) is opened
-// afresh. Every failure is a FileError with the errno and the path.
+// Each file server is held to the rules of every server (ServerRules): a call
+// waits at most the settings' timeout in all; one that found its connection
+// dropped (a restart, an idle disconnect) is made once more on a new
+// connection; one that got no answer is not, and that server's calls then
+// fail at once for `retryAfter`. Every failure is a FileError with the errno
+// and the path.
 class SmbContext {
  public:
-  explicit SmbContext(std::chrono::milliseconds timeout = kFileServerTimeout);
+  // Without a wait, libsmbclient is called on the caller's thread.
+  explicit SmbContext(ConnectionSettings settings = {}, NetworkWait* wait = nullptr);
   ~SmbContext();
   SmbContext(const SmbContext&) = delete;
   SmbContext& operator=(const SmbContext&) = delete;
@@ -54,14 +58,19 @@ class SmbContext {
   };
 
   _SMBCCTX* context();
-  template <class Call>
-  int once(Call call);
-  template <class Call>
-  int repeatable(Call call);
+  // Makes a call to the path's server under its rules, once more when the
+  // first try lost its connection; the errno of the last try (0 for success)
+  // and of the first one. Throws at once while the server is held.
+  template <class Request>
+  int call(const char* doing, const UncPath& path, Request request, int* firstError = nullptr);
   [[noreturn]] void fail(const char* doing, const UncPath& path, int error) const;
 
-  std::chrono::milliseconds timeout_;
+  ConnectionSettings settings_;
+  NetworkWait* wait_;
   std::unique_ptr<_SMBCCTX, Free> context_;
+  // By server name in lower case.
+  std::map<std::string, ServerRules> servers_;
+  CallDeadline deadline_;
   std::optional<UncPath> created_;
   std::optional<FileError> setupFailure_;
 };

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The real program in Xvfb against the sandbox domain with its file server
+# frozen from before Import: the run ends (the server still frozen) after one
+# 30 s wait, a ping every second, as a window manager sends, is answered within
+# a second, and clicks on the hidden main window's Import and Cancel and a key
+# press there do nothing. Runs inside `scripts/sandbox-domain exec`.
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/lib/common.sh"
+KESTRINE_BUILD=${1:-$KESTRINE_BUILD}
+source "$KESTRINE_ROOT/scripts/lib/walkthrough.sh"
+
+: "${KESTRINE_SANDBOX_DOMAIN_DN:?run through scripts/sandbox-domain exec}"
+tag=kf$$ unit="kf$$ Frozen" work=$(mktemp -d)
+shots=$KESTRINE_BUILD/tests/ui/screenshots/frozen-file-server-import
+rm -rf "$shots"
+sandbox_domain() { KESTRINE_SANDBOX_NAME=$KESTRINE_SANDBOX_NETNS "$KESTRINE_ROOT/scripts/sandbox-domain" "$@"; }
+cleanup() {
+  stop_xvfb
+  sandbox_domain thaw smbd || echo "FAILED: could not thaw the file server" >&2
+  ldapdelete -Q -Y GSSAPI -r "OU=$unit,$KESTRINE_SANDBOX_DOMAIN_DN" 2>/dev/null || true
+  rm -rf "${KESTRINE_SANDBOX_SHARE_DIR:?}/$tag"* "$work"
+}
+trap cleanup EXIT
+for who in a b c; do
+  echo "$tag$who,Frozen $tag$who,F,S,Frozen-$who-2026!,$unit,$KESTRINE_SANDBOX_DNS_DOMAIN,$KESTRINE_SANDBOX_DC,home,x"
+done >"$work/users.csv"
+
+# Pings while the progress window shows; 5 s into the wait, X events to the
+# hidden main window: clicks on Command1 and Command2, a Space (for Command1).
+desktop() {
+  wait_for_window 'Working...' 60
+  "$KESTRINE_BUILD/tests/ui/wm-ping" "$(visible_window 'Working...')" 25 &
+  sleep 5
+  eval "$(xdotool getwindowgeometry --shell "$form1")"
+  xdotool mousemove $((X + 37)) $((Y + 298)) click --window "$form1" 1 \
+    mousemove $((X + 405)) $((Y + 298)) click --window "$form1" 1 key --window "$form1" space
+  wait $!
+}
+
+start_xvfb
+"$KESTRINE_BUILD/kestrine" &
+kestrine=$!
+wait_for_window Kestrine 60
+form1=$(visible_window Kestrine)
+sandbox_domain freeze smbd
+desktop &
+desktop=$!
+keyboard_import "$kestrine" "$work/users.csv" "$shots"
+
+failed=0
+check() { if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1" >&2; failed=1; fi; }
+check "every ping answered within a second" wait "$desktop"
+check "the run ended within 60 s, the file server still frozen (${SECONDS}s)" test $SECONDS -lt 60
+# Three "Cannot create" boxes and the summary: one run, nothing twice.
+check "four message boxes" test "$(find "$shots" -name '*-message.png' | wc -l)" -eq 4
+exit "$failed"
