@@ -157,6 +157,63 @@ TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
   EXPECT_NO_THROW(smb.stat(folder()));
 }
 
+// Whatever $USER says, and without a ticket it says so before asking.
+TEST_F(FileServer, SignsInAsTheTicketsPrincipal) {
+  {
+    const ScopedEnvironment user("USER", "");  // libsmbclient's own choice: anonymous
+    EXPECT_TRUE(S_ISDIR(SmbContext().stat(folder()).st_mode));
+  }
+  const ScopedEnvironment cache("KRB5CCNAME", "FILE:" + (directory / "no-such-cache").string());
+  try {
+    SmbContext().stat(folder());
+    ADD_FAILURE() << "signed in without a ticket";
+  } catch (const FileError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("sign in to the file server: no Kerberos ticket (run kinit)"));
+  }
+}
+
+// Both connections, to the share and to IPC$ for the access list, as smbd
+// lists them: "home$  <pid>  <machine>  <connected at>  <encryption>  <signing>".
+TEST_F(FileServer, ConnectionsAreEncrypted) {
+  SmbContext smb;
+  smb.securityDescriptor(folder());
+  std::istringstream lines(kestrine::testing::sandboxDomain("smbstatus -S"));
+  std::map<std::string, int> sealed;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    const std::vector<std::string> columns{std::istream_iterator<std::string>(words), {}};
+    if (columns.size() < 3 || (columns[0] != "home$" && columns[0] != "IPC$")) continue;
+    EXPECT_NE(columns[columns.size() - 2], "-") << line;
+    ++sealed[columns[0]];
+  }
+  EXPECT_GT(sealed["home$"], 0);
+  EXPECT_GT(sealed["IPC$"], 0);
+}
+
+// libsmbclient marks the share's connection after a refused IPC$ or LSA step
+// and fails every later access list on it without a reason; a new connection
+// tries again.
+TEST_F(FileServer, RefusedAccessListConnectionSaysWhyAndIsTriedAgain) {
+  SmbContext smb;
+  smb.stat(folder());  // a connection to the share, none to IPC$ yet
+  const std::string descriptor = fullControlDescriptor(kAdministratorsSid, true);
+  {
+    sandboxDomain("ipc off");
+    const struct On {
+      ~On() { sandboxDomain("ipc on"); }
+    } on;
+    try {
+      smb.setSecurityDescriptor(folder(), descriptor);
+      ADD_FAILURE() << "set without IPC$";
+    } catch (const FileError& e) {
+      EXPECT_THAT(e.what(), HasSubstr(": the file server refused the connection through which "
+                                      "access lists are read and set (its IPC$ share or LSA "
+                                      "service): Operation not supported"));
+    }
+  }
+  EXPECT_NO_THROW(smb.setSecurityDescriptor(folder(), descriptor));
+}
+
 TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
   // libsmbclient would cut "fs<NUL>x" to "fs": this folder.
   const std::string before = smb.securityDescriptor(folder());

@@ -209,17 +209,28 @@ TEST_F(ImportTest, FolderOnAnUnreachableServerOrMissingShareIsToldWithItsPath) {
   refused.replace(refused.find(sandbox->server()), sandbox->server().size(), "127.0.0.9");
   auto noShare = line("nh", "No Share", sales);
   noShare.replace(noShare.find(",home,"), 6, ",nosuch,");
+  // The real file server, by its address: Kerberos has no ticket for that.
+  auto byAddress = line("ad", "By Address", sales);
+  byAddress.replace(byAddress.find(sandbox->server()), sandbox->server().size(),
+                    sandbox->address());
 
-  const auto outcome = import({noServer, refused, noShare});
-  EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 3 failed.");
-  ASSERT_EQ(outcome.messages.size(), 4u);
+  const auto outcome = import({noServer, refused, noShare, byAddress});
+  EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 4 failed.");
+  ASSERT_EQ(outcome.messages.size(), 5u);
   EXPECT_EQ(outcome.messages[0],
             "message 0 [] Cannot create: \\\\nohost.invalid\\home$\\" + account("ns"));
   EXPECT_EQ(outcome.messages[1],
             "message 0 [] Cannot create: \\\\127.0.0.9\\home$\\" + account("rf"));
   EXPECT_EQ(outcome.messages[2],
             "message 0 [] Cannot create: \\\\" + sandbox->server() + "\\nosuch$\\" + account("nh"));
-  EXPECT_THAT(outcome.messages[3], HasSubstr(account("nh") + ": create the home folder: "));
+  EXPECT_EQ(outcome.messages[3],
+            "message 0 [] Cannot create: \\\\" + sandbox->address() + "\\home$\\" + account("ad"));
+  EXPECT_THAT(outcome.messages[4], HasSubstr(account("nh") + ": create the home folder: "));
+  EXPECT_THAT(outcome.messages[4],
+              HasSubstr(account("ad") + ": create the home folder: create \\\\" +
+                        sandbox->address() + "\\home$\\" + account("ad") +
+                        ": a file server must be named by its host name for Kerberos, not by "
+                        "its address (column 7)"));
 }
 
 TEST_F(ImportTest, AccountThatWasNotCreatedGetsNoFolder) {
