@@ -122,17 +122,4 @@ std::string first(const Entry& entry, const std::string& attribute) {
   return found == entry.attributes.end() || found->second.empty() ? "" : found->second.front();
 }
 
-ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-  if (const char* old = std::getenv(name)) saved_ = old;
-  setenv(name, value.c_str(), 1);
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-  if (saved_) {
-    setenv(name_, saved_->c_str(), 1);
-  } else {
-    unsetenv(name_);
-  }
-}
-
 }  // namespace kestrine::testing

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,19 +62,6 @@ class ConfiguredServers {
 // scripts/sandbox-domain COMMAND for the sandbox these tests run in; its
 // output, without the last line end.
 std::string sandboxDomain(const std::string& command);
-
-// An environment variable set for a scope.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value);
-  ~ScopedEnvironment();
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
 
 // The first value of an attribute, or "" when the entry lacks it.
 std::string first(const Entry& entry, const std::string& attribute);
