@@ -139,3 +139,28 @@ stop_wine_display() {
   timeout 30 wineserver -k 2>/dev/null || true
   stop_xvfb
 }
+
+# Checks of what a walkthrough imported, from outside the program: each
+# prints ok or FAILED, and a failure sets `failed` to 1.
+check() { # what, then the command that must succeed
+  local what=$1
+  shift
+  if "$@" >/dev/null 2>&1; then echo "ok: $what"; else echo "FAILED: $what" >&2; failed=1; fi
+}
+
+# The account is in its unit and enabled, and its home folder on the sandbox
+# share grants full control to Administrators and to the account, and to
+# nobody else.
+check_imported_account() { # account unit
+  local account=$1 unit=$2 acl
+  check "$account is in the directory, enabled" bash -c "ldapsearch -Q -Y GSSAPI -LLL \
+    -b 'OU=$unit,$KESTRINE_SANDBOX_DOMAIN_DN' '(sAMAccountName=$account)' userAccountControl |
+    grep -qx 'userAccountControl: 512'"
+  acl=$(smbcacls --use-krb5-ccache="$KRB5CCNAME" "//$KESTRINE_SANDBOX_DC/$KESTRINE_SANDBOX_SHARE" \
+    "$account" 2>&1 || true)
+  check "$account's folder: Administrators have full control" \
+    grep -qx 'ACL:BUILTIN\\Administrators:ALLOWED/OI|CI/FULL' <<<"$acl"
+  check "$account's folder: the account has full control" \
+    grep -qx "ACL:$KESTRINE_SANDBOX_WORKGROUP\\\\$account:ALLOWED/OI|CI/FULL" <<<"$acl"
+  check "$account's folder: nothing else" test "$(grep -c '^ACL:' <<<"$acl")" -eq 2
+}

@@ -102,11 +102,6 @@ mkdir -p "$root/tmp/.X11-unix" "$root/run/user/0"
 chmod 700 "$root/run/user/0"
 
 failed=0
-check() { # what, then the command that must succeed
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then echo "ok: $what"; else echo "FAILED: $what" >&2; failed=1; fi
-}
 
 admin=$KESTRINE_SANDBOX_ADMIN@$KESTRINE_SANDBOX_REALM
 (in_clean_system kinit "$admin") <"$KESTRINE_SANDBOX_ADMIN_PASSWORD_FILE" >/dev/null ||
@@ -134,18 +129,9 @@ program_pid=
 check "no message box" test -z "$(ls "$shots"/*-message.png 2>/dev/null)"
 for who in "${users[@]}"; do
   account=$tag$who
-  check "$account is in the directory, enabled" bash -c "ldapsearch -Q -Y GSSAPI -LLL \
-    -b 'OU=$unit,$KESTRINE_SANDBOX_DOMAIN_DN' '(sAMAccountName=$account)' userAccountControl |
-    grep -qx 'userAccountControl: 512'"
+  check_imported_account "$account" "$unit"
   check "$account signs in with the password from the file" \
     env KRB5CCNAME="FILE:$work/krb5cc_$account" kinit "$account@$KESTRINE_SANDBOX_REALM" \
     <<<"Fresh-$who-2026!"
-  acl=$(smbcacls --use-krb5-ccache="$KRB5CCNAME" "//$KESTRINE_SANDBOX_DC/$KESTRINE_SANDBOX_SHARE" \
-    "$account" 2>&1 || true)
-  check "$account's folder: Administrators have full control" \
-    grep -qx 'ACL:BUILTIN\\Administrators:ALLOWED/OI|CI/FULL' <<<"$acl"
-  check "$account's folder: the account has full control" \
-    grep -qx "ACL:$KESTRINE_SANDBOX_WORKGROUP\\\\$account:ALLOWED/OI|CI/FULL" <<<"$acl"
-  check "$account's folder: nothing else" test "$(grep -c '^ACL:' <<<"$acl")" -eq 2
 done
 exit "$failed"

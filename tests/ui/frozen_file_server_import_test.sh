@@ -48,7 +48,6 @@ desktop=$!
 keyboard_import "$kestrine" "$work/users.csv" "$shots"
 
 failed=0
-check() { if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1" >&2; failed=1; fi; }
 check "every ping answered within a second" wait "$desktop"
 check "the run ended within 60 s, the file server still frozen (${SECONDS}s)" test $SECONDS -lt 60
 # Three "Cannot create" boxes and the summary: one run, nothing twice.

@@ -49,17 +49,9 @@ start_xvfb
 keyboard_import $! "$csv" "$shots" "$ANSWER_DELAY"
 
 failed=0
-check() { # what, then the command that must succeed
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then echo "ok: $what"; else echo "FAILED: $what" >&2; failed=1; fi
-}
 check "a message box was answered late" test -n "$(ls "$shots"/*-message.png 2>/dev/null)"
 for who in b c; do
   account=$tag$who
-  check "$account is in the directory, enabled" bash -c "ldapsearch -Q -Y GSSAPI -LLL \
-    -b 'OU=$unit,$KESTRINE_SANDBOX_DOMAIN_DN' '(sAMAccountName=$account)' userAccountControl |
-    grep -qx 'userAccountControl: 512'"
-  check "$account's home folder is on the share" test -d "$KESTRINE_SANDBOX_SHARE_DIR/$account"
+  check_imported_account "$account" "$unit"
 done
 exit "$failed"

@@ -33,24 +33,10 @@ start_xvfb
 keyboard_import $! "$csv" "$shots"
 
 failed=0
-check() { # what, then the command that must succeed
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then echo "ok: $what"; else echo "FAILED: $what" >&2; failed=1; fi
-}
 [[ -f $shots/01-form1.png && -n $(ls "$shots"/*-complete.png 2>/dev/null) ]] ||
   { echo "FAILED: screenshots of the main and completion windows" >&2; failed=1; }
 for who in a b; do
   account=$tag$who
-  check "$account is in the directory, enabled" bash -c "ldapsearch -Q -Y GSSAPI -LLL \
-    -b 'OU=$unit,$KESTRINE_SANDBOX_DOMAIN_DN' '(sAMAccountName=$account)' userAccountControl |
-    grep -qx 'userAccountControl: 512'"
-  acl=$(smbcacls --use-krb5-ccache="$KRB5CCNAME" "//$KESTRINE_SANDBOX_DC/$KESTRINE_SANDBOX_SHARE" \
-    "$account" 2>&1 || true)
-  check "$account's folder: Administrators have full control" \
-    grep -qx 'ACL:BUILTIN\\Administrators:ALLOWED/OI|CI/FULL' <<<"$acl"
-  check "$account's folder: the account has full control" \
-    grep -qx "ACL:$KESTRINE_SANDBOX_WORKGROUP\\\\$account:ALLOWED/OI|CI/FULL" <<<"$acl"
-  check "$account's folder: nothing else" test "$(grep -c '^ACL:' <<<"$acl")" -eq 2
+  check_imported_account "$account" "$unit"
 done
 exit "$failed"
