@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   kestrine::ConsoleView view(argv[1], stdout);
   kestrine::LdapDirectory directory;
-  kestrine::HostServiceObjects services(directory);
+  kestrine::HostServiceObjects services;
   kestrine::ImportRun run(view, directory, services);
   run.run();
   return run.state().failedCount == 0 ? 0 : 1;

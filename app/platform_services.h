@@ -17,14 +17,13 @@ namespace kestrine {
 #ifdef _WIN32
 struct PlatformServices {
   explicit PlatformServices(NetworkWait& wait)
-      : directory(WldapBind::negotiate(), {}, &wait), serviceObjects(directory, &wait) {}
+      : directory(WldapBind::negotiate(), {}, &wait), serviceObjects(&wait) {}
   Win32Directory directory;
   Win32ServiceObjects serviceObjects;
 };
 #else
 struct PlatformServices {
-  explicit PlatformServices(NetworkWait& wait)
-      : directory({}, &wait), serviceObjects(directory, &wait) {}
+  explicit PlatformServices(NetworkWait& wait) : directory({}, &wait), serviceObjects(&wait) {}
   LdapDirectory directory;
   HostServiceObjects serviceObjects;
 };

@@ -16,7 +16,12 @@ using namespace kestrine;
 
 class InstantObject : public DirectoryObject {
  public:
-  std::string Get(const std::string&) override { return "DC=bench,DC=test"; }
+  std::string Get(const std::string& name) override {
+    // S-1-5-21-1-2-3-1000 for objectSid.
+    if (name == "objectSid")
+      return {"\x01\x05\0\0\0\0\0\x05\x15\0\0\0\x01\0\0\0\x02\0\0\0\x03\0\0\0\xE8\x03\0\0", 28};
+    return "DC=bench,DC=test";
+  }
   std::shared_ptr<DirectoryObject> Create(const std::string&, const std::string&) override {
     return std::make_shared<InstantObject>();
   }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "bench/silent_view.h"
 #include "platform/linux/host_services.h"
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
   }
   const int count = std::stoi(argv[4]);
   LdapDirectory directory;
-  HostServiceObjects services(directory);
+  HostServiceObjects services;
   SilentView view("");
   RunState state;
   Provisioning provisioning(state, directory, view);
@@ -27,12 +28,20 @@ int main(int argc, char** argv) {
   state.fileServer = argv[1];
   state.shareBase = argv[2];
 
+  // Where the import made these accounts: the step reads each one's SID there.
+  std::vector<std::string> paths;
+  directory.Bind("LDAP://rootDSE");
+  for (int i = 0; i < count; ++i) {
+    paths.push_back("LDAP://" + directory.accountDn(argv[3] + std::to_string(i)));
+  }
+
   int failed = 0;
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) {
     state.accountName = argv[3] + std::to_string(i);
     state.record = {};
-    state.record.account = AccountOrigin::kCreated;  // the import made these accounts
+    state.record.account = AccountOrigin::kCreated;
+    state.record.accountPath = paths[static_cast<std::size_t>(i)];
     provisioning.CreateFolders();
     if (!state.record.folderPresent || !state.record.permissionsSet) ++failed;
   }

@@ -62,16 +62,6 @@ class Directory {
   virtual std::string accountDn(const std::string& logonName) = 0;
 };
 
-// Finds accounts by logon name, for granting them rights outside the
-// directory.
-class AccountLookup {
- public:
-  virtual ~AccountLookup() = default;
-  // The account's security identifier as text ("S-1-5-21-..."); fails when
-  // the domain has no account with this sAMAccountName.
-  virtual std::string accountSid(const std::string& logonName) = 0;
-};
-
 // The object a reference holds; a failure, not a crash, when it holds none.
 template <class Object>
 Object& bound(const std::shared_ptr<Object>& reference, const char* name) {

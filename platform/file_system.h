@@ -89,13 +89,14 @@ struct GrantResult {
 };
 
 // The command shell object. The run uses it for one thing: giving the
-// Administrators group and an account full control of a home folder and of
-// everything below it, replacing their access lists and going on past access
-// errors below the folder.
+// Administrators group and an account, named by its SID ("S-1-5-21-..."),
+// full control of a home folder and of everything below it, replacing their
+// access lists and going on past access errors below the folder.
 class Shell {
  public:
   virtual ~Shell() = default;
-  virtual GrantResult grantFullControl(const std::string& folder, const std::string& account) = 0;
+  virtual GrantResult grantFullControl(const std::string& folder,
+                                       const std::string& accountSid) = 0;
 };
 
 // Creates the platform objects that a run keeps for its whole length.

@@ -135,14 +135,7 @@ bool Walk::leadsElsewhere(const ShareAccess::Listing& inside,
 
 }  // namespace
 
-GrantResult PermissionShell::grantFullControl(const std::string& folder,
-                                              const std::string& account) {
-  std::string sid;
-  try {
-    sid = accounts_.accountSid(account);
-  } catch (const PlatformError& e) {
-    return failed(e.code(), e.what());
-  }
+GrantResult PermissionShell::grantFullControl(const std::string& folder, const std::string& sid) {
   const bool empty = share_->createdJustNow(folder);
   try {
     share_->grantFullControl(folder, sid, true);

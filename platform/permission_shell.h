@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "platform/directory.h"
 #include "platform/file_system.h"
 #include "platform/share_access.h"
 
@@ -17,21 +16,18 @@ inline constexpr int kMaxFolderDepth = 64;
 
 // Grants rights in-process, by the account's SID: the grant that "cacls
 // <folder> /t /c /g Administrators:f <account>:F" makes, on every platform
-// through its ShareAccess. The account is found in the directory, never
-// guessed from the text of its name. The walk below the folder sets every
+// through its ShareAccess. The walk below the folder sets every
 // path once, goes on past entries that refuse, and never follows a junction
 // or a link: an entry that is one, or a folder that turns out to lie
 // elsewhere than its name says, is neither changed nor entered.
 class PermissionShell : public Shell {
  public:
-  PermissionShell(std::shared_ptr<ShareAccess> share, AccountLookup& accounts)
-      : share_(std::move(share)), accounts_(accounts) {}
+  explicit PermissionShell(std::shared_ptr<ShareAccess> share) : share_(std::move(share)) {}
 
-  GrantResult grantFullControl(const std::string& folder, const std::string& account) override;
+  GrantResult grantFullControl(const std::string& folder, const std::string& accountSid) override;
 
  private:
   std::shared_ptr<ShareAccess> share_;
-  AccountLookup& accounts_;
 };
 
 }  // namespace kestrine

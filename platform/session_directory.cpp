@@ -164,26 +164,12 @@ std::shared_ptr<DirectoryObject> SessionDirectory::Bind(const std::string& path)
   return std::make_shared<SessionObject>(session_, known_, std::move(entry));
 }
 
-std::vector<Entry> SessionDirectory::findAccounts(const std::string& logonName,
-                                                  const std::vector<std::string>& attributes) {
+std::string SessionDirectory::accountDn(const std::string& logonName) {
   // The run has bound the rootDSE already: this asks the server nothing more.
   const std::string namingContext = Bind("LDAP://rootDSE")->Get("defaultNamingContext");
   const std::string filter = "(&(objectClass=user)(sAMAccountName=" + filterValue(logonName) + "))";
-  return session_->search(namingContext, filter, attributes);
-}
-
-std::string SessionDirectory::accountDn(const std::string& logonName) {
-  const auto entries = findAccounts(logonName, {"1.1"});  // no attributes, only the name
+  const auto entries = session_->search(namingContext, filter, {"1.1"});  // only the names
   return entries.empty() ? std::string() : entries.front().dn;
-}
-
-std::string SessionDirectory::accountSid(const std::string& logonName) {
-  for (const Entry& entry : findAccounts(logonName, {"objectSid"})) {
-    const auto sid = entry.attributes.find("objectsid");
-    if (sid != entry.attributes.end() && !sid->second.empty()) return sidText(sid->second.front());
-  }
-  throw DirectoryError(kNoSuchObject,
-                       "look up the account " + logonName + ": the domain has no such account");
 }
 
 }  // namespace kestrine

@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/directory.h"
 #include "platform/directory_session.h"
@@ -14,20 +13,15 @@ struct KnownEntries;
 // "LDAP://rootDSE" and "LDAP://<dn>" as objects with Get, Create, Put,
 // SetInfo and SetPassword, over whichever LDAP library the session uses:
 // the directory objects mean the same on every platform.
-class SessionDirectory : public Directory, public AccountLookup {
+class SessionDirectory : public Directory {
  public:
   explicit SessionDirectory(std::shared_ptr<DirectorySession> session);
   ~SessionDirectory() override;
 
   std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;
   std::string accountDn(const std::string& logonName) override;
-  std::string accountSid(const std::string& logonName) override;
 
  private:
-  // The accounts of the domain with this sAMAccountName, with `attributes`.
-  std::vector<Entry> findAccounts(const std::string& logonName,
-                                  const std::vector<std::string>& attributes);
-
   std::shared_ptr<DirectorySession> session_;
   std::shared_ptr<KnownEntries> known_;
 };

@@ -1,3 +1,4 @@
+#include "platform/directory_values.h"
 #include "provision/provisioning.h"
 
 #include <cerrno>
@@ -17,6 +18,20 @@ std::string asWindowsReadsIt(std::string folder) {
 std::string homeFolderPath(const std::string& fileServer, const std::string& shareBase,
                            const std::string& accountName) {
   return "\\\\" + fileServer + "\\" + shareBase + "$\\" + accountName;
+}
+
+GrantResult Provisioning::grantToOwnAccount(Shell& shell, const std::string& folder) {
+  RecordOutcome& outcome = state_.record;
+  try {
+    if (outcome.accountSid.empty()) {
+      outcome.accountSid = sidText(directory_.Bind(outcome.accountPath)->Get("objectSid"));
+    }
+  } catch (const PlatformError& e) {
+    // As cacls fails for a name it cannot map.
+    return {e.code() != 0 ? e.code() : kNoSuchObject,
+            std::string("read the account's SID: ") + e.what()};
+  }
+  return shell.grantFullControl(folder, outcome.accountSid);
 }
 
 void Provisioning::CreateFolders() {
@@ -43,6 +58,7 @@ void Provisioning::CreateFolders() {
   bool missing = true;
   step("look for the home folder",
        [&] { missing = !bound(state_.fileSystem, "fileSystem").FolderExists(folder); });
+  outcome.folderFound = !missing;
   if (missing) {
     step("create the home folder",
          [&] { bound(state_.fileSystem, "fileSystem").CreateFolder(folder); });
@@ -65,7 +81,7 @@ void Provisioning::CreateFolders() {
 
   GrantResult grant;
   step("set the permissions", [&] {
-    grant = bound(state_.shell, "shell").grantFullControl(folder, state_.accountName);
+    grant = grantToOwnAccount(bound(state_.shell, "shell"), folder);
     state_.permResult = grant.exitCode;
     outcome.permissionRan = true;
   });

@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "platform/directory_values.h"
 #include "platform/dn.h"
 #include "provision/provisioning.h"
 
@@ -53,17 +54,17 @@ void Provisioning::CreateUsers() {
   step("put sn", [&] { user.Put("sn", state_.lastName); });
   step("put userPrincipalName", [&] { user.Put("userPrincipalName", state_.principalName); });
   outcome.accountWritten = step("write the account", [&] { user.SetInfo(); });
+  const std::string ownPath = "LDAP://" + relativeName + "," + state_.ouPath + context;
   if (!outcome.accountWritten) {
     // The later steps could only fail on an object the directory does not
     // hold, or, after a write lost with its connection, add the account a
     // second time without its password. Only a refusal because the name is
     // taken says whose account is there.
-    if (step.lastFailure().code == kAlreadyExists) {
-      identifyExistingAccount("LDAP://" + relativeName + "," + state_.ouPath + context);
-    }
+    if (step.lastFailure().code == kAlreadyExists) identifyExistingAccount(ownPath);
     return;
   }
   outcome.account = AccountOrigin::kCreated;
+  outcome.accountPath = ownPath;
 
   step("put AccountExpirationDate",
        [&] { user.Put("AccountExpirationDate", std::string("01/01/1970")); });
@@ -105,6 +106,13 @@ void Provisioning::identifyExistingAccount(const std::string& ownPath) {
       // record's writes is no failure; it stays as it is.
       outcome.account = AccountOrigin::kExisted;
       outcome.accountDisabled = flagSet(flags, kAccountDisabled);
+      outcome.accountPath = ownPath;
+      // The read that found the account carries its SID: the grant needs no
+      // other. Without it, the grant reads the entry once more.
+      try {
+        outcome.accountSid = sidText(own->Get("objectSid"));
+      } catch (const DirectoryError&) {
+      }
       outcome.failures.clear();
       return;
     }

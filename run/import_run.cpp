@@ -13,6 +13,8 @@ namespace kestrine {
 namespace {
 
 constexpr const char* kBindRootDse = "bind the directory (rootDSE)";
+constexpr const char* kExistingFolderReplaced =
+    "home folder existed already; its access list was replaced";
 
 }  // namespace
 
@@ -169,6 +171,9 @@ void ImportRun::countRecord() {
   const RecordOutcome& outcome = state_.record;
   if (outcome.provisioned()) {
     ++state_.recordCount;
+    if (outcome.tookExistingFolder()) {
+      addSummaryLine(state_.accountName + ": " + kExistingFolderReplaced);
+    }
   } else if (outcome.alreadyExisted()) {
     ++state_.existedCount;
     if (outcome.accountDisabled) addSummaryLine(state_.accountName + ": already existed, disabled");

@@ -27,6 +27,9 @@ struct RecordOutcome {
   AccountOrigin account = AccountOrigin::kNotCreated;
   bool accountDisabled = false;  // an existing account of the record's, found disabled
   std::string accountHolder;     // kForeign: the DN of the object that holds the logon name
+  std::string accountPath;       // kCreated, kExisted: LDAP://<the record's own DN>
+  std::string accountSid;        // ... its objectSid as text, once read
+  bool folderFound = false;      // the home folder was there before the creation step
   bool folderPresent = false;    // the home folder was there after the creation step
   bool permissionRan = false;    // a permission grant ran for this record
   bool permissionsSet = false;   // ... and ended with 0
@@ -41,6 +44,9 @@ struct RecordOutcome {
     return account == AccountOrigin::kCreated && passwordSet && accountCompleted && folderDone();
   }
   bool alreadyExisted() const { return account == AccountOrigin::kExisted && folderDone(); }
+  // A new account that got a folder someone had before: its access list was
+  // replaced all the same, and the administrator may want to look at it.
+  bool tookExistingFolder() const { return provisioned() && folderFound; }
 };
 
 // The variables through which the import run and the provisioning procedures

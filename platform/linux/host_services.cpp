@@ -48,7 +48,7 @@ void HostFileSystem::CreateFolder(const std::string& path) {
 }
 
 std::shared_ptr<Shell> HostServiceObjects::createShell() {
-  return std::make_shared<PermissionShell>(std::make_shared<SmbShareAccess>(smb_), accounts_);
+  return std::make_shared<PermissionShell>(std::make_shared<SmbShareAccess>(smb_));
 }
 
 std::shared_ptr<FileSystem> HostServiceObjects::createFileSystem() {

@@ -3,7 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/directory.h"
 #include "platform/file_system.h"
 #include "platform/linux/local_file_system.h"
 #include "platform/linux/smb/smb_context.h"
@@ -30,14 +29,13 @@ class HostFileSystem : public FileSystem {
 // Without a wait, libsmbclient is called on the caller's thread.
 class HostServiceObjects : public ServiceObjects {
  public:
-  explicit HostServiceObjects(AccountLookup& accounts, NetworkWait* wait = nullptr)
-      : accounts_(accounts), smb_(std::make_shared<SmbContext>(ConnectionSettings{}, wait)) {}
+  explicit HostServiceObjects(NetworkWait* wait = nullptr)
+      : smb_(std::make_shared<SmbContext>(ConnectionSettings{}, wait)) {}
 
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;
 
  private:
-  AccountLookup& accounts_;
   std::shared_ptr<SmbContext> smb_;
 };
 

@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "platform/directory.h"
 #include "platform/file_system.h"
 #include "platform/permission_shell.h"
 #include "platform/win32/win32_file_system.h"
@@ -17,16 +16,15 @@ namespace kestrine {
 // Without a wait, the file calls are made on the caller's thread.
 class Win32ServiceObjects : public ServiceObjects {
  public:
-  explicit Win32ServiceObjects(AccountLookup& accounts, NetworkWait* wait = nullptr)
-      : accounts_(accounts), files_(std::make_shared<Win32FileSystem>(wait)) {}
+  explicit Win32ServiceObjects(NetworkWait* wait = nullptr)
+      : files_(std::make_shared<Win32FileSystem>(wait)) {}
 
   std::shared_ptr<Shell> createShell() override {
-    return std::make_shared<PermissionShell>(std::make_shared<Win32ShareAccess>(files_), accounts_);
+    return std::make_shared<PermissionShell>(std::make_shared<Win32ShareAccess>(files_));
   }
   std::shared_ptr<FileSystem> createFileSystem() override { return files_; }
 
  private:
-  AccountLookup& accounts_;
   std::shared_ptr<Win32FileSystem> files_;
 };
 

@@ -54,6 +54,8 @@ class FakeObject : public DirectoryObject {
     if (!inDirectory_) {
       if (objects.count(dn_)) throw DirectoryError(kAlreadyExists, "add " + dn_ + ": exists");
       objects[dn_]["objectClass"] = className_;
+      if (className_ == "User")
+        objects[dn_]["objectSid"] = fakeObjectSid(directory_.accountsAdded++);
       inDirectory_ = true;
     }
     for (const auto& [name, value] : held_) objects[dn_][name] = value;
@@ -79,6 +81,19 @@ class FakeObject : public DirectoryObject {
   std::map<std::string, std::string> held_;
 };
 
+std::string fakeObjectSid(std::uint32_t n) {
+  // Revision 1, five sub-authorities, authority 5 (NT), then 21-1-2-3-<rid>.
+  std::string sid("\x01\x05\x00\x00\x00\x00\x00\x05", 8);
+  for (const std::uint32_t part : {21u, 1u, 2u, 3u, 1000 + n}) {
+    for (int shift = 0; shift < 32; shift += 8) sid += static_cast<char>(part >> shift & 0xFF);
+  }
+  return sid;
+}
+
+std::string fakeSidText(std::uint32_t n) {
+  return "S-1-5-21-1-2-3-" + std::to_string(1000 + n);
+}
+
 void FakeDirectory::failIfListed(const std::string& entry) {
   for (const auto& prefix : lostWhen_) {
     if (entry.compare(0, prefix.size(), prefix) == 0) {
@@ -95,6 +110,9 @@ void FakeDirectory::failIfListed(const std::string& entry) {
 std::shared_ptr<DirectoryObject> FakeDirectory::Bind(const std::string& path) {
   log_.add("Bind " + path);
   failIfListed("Bind " + path);
+  if (path.rfind("LDAP://", 0) != 0 || path.size() == 7) {
+    throw DirectoryError(kInvalidDnSyntax, "\"" + path + "\" is not an LDAP path");
+  }
   const std::string name = path.substr(7);
   if (name == "rootDSE") return std::make_shared<FakeObject>(*this, "", "", true);
   const std::string dn = normalizeDn(name);
@@ -167,11 +185,11 @@ void FakeFileSystem::CreateFolder(const std::string& path) {
 }
 
 GrantResult FakeFileSystem::grantFullControl(const std::string& folder,
-                                             const std::string& account) {
-  log_.add("grant " + folder + " " + account);
-  const auto code = grantCodes.find(account);
+                                             const std::string& accountSid) {
+  log_.add("grant " + folder + " " + accountSid);
+  const auto code = grantCodes.find(folder);
   if (code == grantCodes.end() || code->second == 0) return {};
-  return {code->second, "no such account"};
+  return {code->second, "refused"};
 }
 
 std::shared_ptr<Shell> FakeFileSystem::createShell() {

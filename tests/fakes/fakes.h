@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +20,11 @@ struct CallLog {
   std::vector<std::string> entries;
   void add(std::string entry) { entries.push_back(std::move(entry)); }
 };
+
+// The objectSid, binary as the directory gives it, of the n-th account that a
+// fake directory adds (from 0); as text, S-1-5-21-1-2-3-<1000 + n>.
+std::string fakeObjectSid(std::uint32_t n);
+std::string fakeSidText(std::uint32_t n);
 
 // A directory held in memory. Operations are logged as
 //   Bind <path> | Get <name> | Create <class> <rdn> | Put <name>=<value> |
@@ -40,8 +46,10 @@ class FakeDirectory : public Directory {
   void failIfListed(const std::string& entry);
 
   std::string namingContext = "DC=example,DC=test";
-  // Objects in the directory by normalized DN, with the values written to them.
+  // Objects in the directory by normalized DN, with the values written to them;
+  // an account added gets the next fakeObjectSid().
   std::map<std::string, std::map<std::string, std::string>> objects;
+  std::uint32_t accountsAdded = 0;
 
  private:
   CallLog& log_;
@@ -80,7 +88,7 @@ class RecordingView : public RunView {
 // Files and folders held in memory, and a shell that records its grants.
 // Logged as
 //   OpenTextFile <path> | Close | FolderExists <path> | CreateFolder <path> |
-//   grant <folder> <account>
+//   grant <folder> <account's SID>
 // A stream can be made to fail after some lines, a folder creation or a grant
 // with a code of choice.
 class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
@@ -90,14 +98,14 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
-  GrantResult grantFullControl(const std::string& folder, const std::string& account) override;
+  GrantResult grantFullControl(const std::string& folder, const std::string& accountSid) override;
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;
 
   std::map<std::string, std::vector<std::string>> files;  // path -> lines
   std::set<std::string> folders;
   std::map<std::string, int> refusedFolders;  // path -> errno of CreateFolder
-  std::map<std::string, int> grantCodes;      // account -> exit code of its grant
+  std::map<std::string, int> grantCodes;      // folder -> exit code of its grant
   int failReadAfterLines = -1;                // -1: never
   std::set<std::size_t> overlongLines;        // lines (from 1) read as longer than 1 MiB
   std::function<std::unique_ptr<TextStream>(const std::string&)> openStream;  // in place of files

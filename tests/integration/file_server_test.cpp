@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/ldap/ldap_directory.h"
+#include "platform/directory_values.h"
 #include "platform/linux/smb/smb_context.h"
 #include "platform/linux/smb/smb_permissions.h"
 #include "platform/permission_shell.h"
@@ -25,7 +25,9 @@
 namespace kestrine::testing {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 std::string readLink(const std::string& path) {
   std::error_code error;
@@ -157,6 +159,38 @@ TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
   EXPECT_NO_THROW(smb.stat(folder()));
 }
 
+TEST_F(FileServer, ConnectionsAreSignedAndSealed) {
+  SmbContext smb;
+  smb.securityDescriptor(folder());  // over home$, and IPC$ for the access list
+  // A line for each share in use, its encryption and signing "-" where none.
+  const std::string shares = kestrine::testing::sandboxDomain("smbstatus -S");
+  EXPECT_THAT(shares, AllOf(HasSubstr("\nhome$ "), HasSubstr("\nIPC$ "), Not(HasSubstr(" - "))));
+}
+
+// libsmbclient marks the share's connection after a refused IPC$ or LSA step
+// and fails every later access list on it without a reason; a new connection
+// tries again.
+TEST_F(FileServer, RefusedAccessListConnectionSaysWhyAndIsTriedAgain) {
+  SmbContext smb;
+  smb.stat(folder());  // a connection to the share, none to IPC$ yet
+  const std::string descriptor = fullControlDescriptor(kAdministratorsSid, true);
+  {
+    sandboxDomain("ipc off");
+    const struct On {
+      ~On() { sandboxDomain("ipc on"); }
+    } on;
+    try {
+      smb.setSecurityDescriptor(folder(), descriptor);
+      ADD_FAILURE() << "set without IPC$";
+    } catch (const FileError& e) {
+      EXPECT_THAT(e.what(), HasSubstr(": the file server refused the connection through which "
+                                      "access lists are read and set (its IPC$ share or LSA "
+                                      "service): Operation not supported"));
+    }
+  }
+  EXPECT_NO_THROW(smb.setSecurityDescriptor(folder(), descriptor));
+}
+
 TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
   // libsmbclient would cut "fs<NUL>x" to "fs": this folder.
   const std::string before = smb.securityDescriptor(folder());
@@ -173,11 +207,11 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
     EXPECT_THAT(e.what(),
                 HasSubstr("set the access list of " + folder().text() + "\xE2\x90\x80x: the name"));
   }
-  LdapDirectory ldap;
-  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()), ldap);
-  EXPECT_EQ(shell.grantFullControl(homeFolder("fs") + std::string(1, '\0') + "x", "Administrator")
-                .exitCode,
-            EINVAL);
+  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
+  EXPECT_EQ(
+      shell.grantFullControl(homeFolder("fs") + std::string(1, '\0') + "x", kAdministratorsSid)
+          .exitCode,
+      EINVAL);
   EXPECT_EQ(smb.securityDescriptor(folder()), before);
   EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
 }
@@ -205,16 +239,16 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   std::filesystem::create_directories(local + "/" + beyond);
   untouched[folder(beyond).text()] = smb.securityDescriptor(folder(beyond));
 
-  LdapDirectory ldap;
-  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()), ldap);
+  const std::string sid = sidText(
+      first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
+  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
   const auto started = std::chrono::steady_clock::now();
-  const GrantResult result = shell.grantFullControl(folder().text(), "Administrator");
+  const GrantResult result = shell.grantFullControl(folder().text(), sid);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 
   // The links of sub and of the home folder, and the depth limit.
   EXPECT_EQ(result.exitCode, ELOOP) << result.reason;
   EXPECT_THAT(result.reason, HasSubstr("(and 2 more below " + folder().text() + ")"));
-  const std::string sid = ldap.accountSid("Administrator");
   const std::vector<std::string> granted = {std::string(kAdministratorsSid) + ":0/3/0x001f01ff",
                                             sid + ":0/3/0x001f01ff"};
   EXPECT_EQ(accessEntries(folder("sub").text()), granted);

@@ -57,7 +57,7 @@ ImportFixture::Outcome ImportFixture::import(const std::vector<std::string>& lin
   CallLog log;
   RecordingView view(log, path.string());
   LdapDirectory ldap;
-  HostServiceObjects services(ldap);
+  HostServiceObjects services;
   ImportRun(view, ldap, services).run();
   Outcome outcome{view.completeText, {}};
   for (const auto& entry : log.entries) {

@@ -26,11 +26,6 @@ using ::testing::SizeIs;
 constexpr const char* kSid = "S-1-5-21-1-2-3-1104";
 constexpr const char* kTop = "\\\\srv\\home$\\jdoe";
 
-class Accounts : public AccountLookup {
- public:
-  std::string accountSid(const std::string&) override { return kSid; }
-};
-
 // Folders as nodes; an entry names the node it leads to, so that a node can
 // be reached under several names and from below itself, as links and
 // junctions on a real server make it. Listing a path follows every entry on
@@ -119,7 +114,7 @@ class FakeShare : public ShareAccess {
 
 class GrantWalk : public ::testing::Test {
  protected:
-  GrantResult grant() { return PermissionShell(share, accounts).grantFullControl(kTop, "jdoe"); }
+  GrantResult grant() { return PermissionShell(share).grantFullControl(kTop, kSid); }
   static std::string path(const std::string& below) {
     return std::string(kTop) + (below.empty() ? "" : "\\" + below);
   }
@@ -131,7 +126,6 @@ class GrantWalk : public ::testing::Test {
   }
 
   std::shared_ptr<FakeShare> share = std::make_shared<FakeShare>();
-  Accounts accounts;
 };
 
 TEST_F(GrantWalk, SetsTheFolderAndEverythingBelowOnceWithInheritanceOnFoldersOnly) {

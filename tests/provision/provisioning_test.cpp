@@ -1,5 +1,6 @@
 #include "provision/provisioning.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 
@@ -24,6 +25,7 @@ class ProvisioningTest : public ::testing::Test {
     log.entries.clear();
     // The folder steps below stand for a record that created its account.
     state.record.account = AccountOrigin::kCreated;
+    state.record.accountSid = fakeSidText(0);
   }
   void fillRecord(RunState& target, Directory& source) {
     target.rootDse = source.Bind("LDAP://rootDSE");
@@ -249,6 +251,31 @@ TEST_F(ProvisioningTest, EmptyRootDseIsAFailureNotACrash) {
 }
 
 const std::string kHome = "\\\\files1\\home$\\jdoe";
+const std::string kGrant = "grant " + kHome + " " + fakeSidText(0);
+
+// The grant goes to the SID of the entry at the record's own DN: one read for
+// a new account, none more on a re-run, never a search by logon name (which
+// could find a duplicate that replication has not yet resolved).
+TEST_F(ProvisioningTest, GrantGoesToTheSidOfTheRecordsOwnDn) {
+  directory.objects["cn=Dup,CN=Users,DC=example,DC=test"] = {{"sAMAccountName", "jdoe"},
+                                                             {"objectSid", fakeObjectSid(7)}};
+  for (const std::size_t reads : {1, 0}) {  // a new account, then a re-run
+    state.record = {};
+    createUnitAndUser();
+    log.entries.clear();
+    provisioning.CreateFolders();
+    EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), "Get objectSid"), reads);
+    EXPECT_EQ(log.entries.back(), kGrant);
+  }
+  // A SID that cannot be read fails the grant, as a name cacls cannot map.
+  directory.failWhen("Get objectSid", 50);
+  state.record = {};
+  createUnitAndUser();
+  provisioning.CreateFolders();
+  EXPECT_EQ(log.entries.back(),
+            "message 0 [] Error assigning permissions for user jdoe to home folder " + kHome);
+  EXPECT_EQ(state.record.failures.back().reason, "read the account's SID: refused: Get objectSid");
+}
 
 TEST(HomeFolderPath, JoinsItsPiecesAsTheyAre) {
   EXPECT_EQ(homeFolderPath("files1", "home", "jdoe"), kHome);
@@ -261,7 +288,7 @@ TEST_F(ProvisioningTest, NewFolderIsCreatedThenGranted) {
   provisioning.CreateFolders();
   EXPECT_EQ(state.homeFolder, kHome);
   EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome,
-                                       "FolderExists " + kHome, "grant " + kHome + " jdoe"));
+                                       "FolderExists " + kHome, kGrant));
   EXPECT_TRUE(state.record.folderPresent);
   EXPECT_TRUE(state.record.permissionsSet);
   EXPECT_THAT(state.record.failures, IsEmpty());
@@ -270,8 +297,7 @@ TEST_F(ProvisioningTest, NewFolderIsCreatedThenGranted) {
 TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
   files.folders.insert(kHome);
   provisioning.CreateFolders();
-  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome,
-                                       "grant " + kHome + " jdoe"));
+  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome, kGrant));
   EXPECT_TRUE(state.record.permissionsSet);
 }
 
@@ -293,7 +319,7 @@ TEST_F(ProvisioningTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
 }
 
 TEST_F(ProvisioningTest, FailedGrantIsToldNamingTheAccountAndThePath) {
-  files.grantCodes["jdoe"] = 1332;
+  files.grantCodes[kHome] = 1332;
   provisioning.CreateFolders();
   EXPECT_EQ(log.entries.back(),
             "message 0 [] Error assigning permissions for user jdoe to home folder " + kHome);
@@ -301,11 +327,11 @@ TEST_F(ProvisioningTest, FailedGrantIsToldNamingTheAccountAndThePath) {
   EXPECT_FALSE(state.record.permissionsSet);
   ASSERT_EQ(state.record.failures.size(), 1u);
   EXPECT_EQ(state.record.failures[0].step, "set the permissions");
-  EXPECT_EQ(state.record.failures[0].reason, "no such account");
+  EXPECT_EQ(state.record.failures[0].reason, "refused");
 }
 
 TEST_F(ProvisioningTest, EarlierRecordsFailedGrantNeverProducesAMessageForThisOne) {
-  files.grantCodes["jdoe"] = 1332;
+  files.grantCodes[kHome] = 1332;
   provisioning.CreateFolders();
   state.record = {};
   state.accountName = "asmith";
@@ -322,8 +348,7 @@ TEST_F(ProvisioningTest, NoFileSystemObjectEntersBothBranchesAndIsNotAFolder) {
   provisioning.CreateFolders();
   // Both tests fail instead of answering: the creation is tried (and fails),
   // and the grant runs as the command would.
-  EXPECT_THAT(log.entries,
-              ElementsAre("message 0 [] Cannot create: " + kHome, "grant " + kHome + " jdoe"));
+  EXPECT_THAT(log.entries, ElementsAre("message 0 [] Cannot create: " + kHome, kGrant));
   EXPECT_FALSE(state.record.folderPresent);
   EXPECT_FALSE(state.record.provisioned());
 }
@@ -334,6 +359,7 @@ TEST_F(ProvisioningTest, LogonNameEndingInABlankOrADotGetsNoFolderStep) {
        {std::pair{"jdoe.", "jdoe"}, {"jdoe. ", "jdoe"}, {"...", ""}, {"j.doe", "j.doe"}}) {
     state.record = {};
     state.record.account = AccountOrigin::kCreated;
+    state.record.accountSid = fakeSidText(0);
     state.accountName = name;
     log.entries.clear();
     provisioning.CreateFolders();
@@ -353,7 +379,7 @@ TEST_F(ProvisioningTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRe
   for (const AccountOrigin origin : {AccountOrigin::kNotCreated, AccountOrigin::kForeign}) {
     state.record = {};
     state.record.account = origin;
-    files.grantCodes["jdoe"] = 5;
+    files.grantCodes[kHome] = 5;
     log.entries.clear();
     provisioning.CreateFolders();
     EXPECT_THAT(log.entries, IsEmpty());  // no look, no folder, no grant, no message
@@ -361,6 +387,7 @@ TEST_F(ProvisioningTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRe
   }
   state.record = {};
   state.record.account = AccountOrigin::kExisted;
+  state.record.accountSid = fakeSidText(0);
   files.folders.insert(kHome);
   files.grantCodes.clear();
   provisioning.CreateFolders();

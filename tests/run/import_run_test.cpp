@@ -144,7 +144,9 @@ TEST_F(ImportRunTest, StepsRunInOrderWithProgressTextsBetweenThem) {
       "FolderExists \\\\fs1\\home$\\jdoe",
       "CreateFolder \\\\fs1\\home$\\jdoe",
       "FolderExists \\\\fs1\\home$\\jdoe",
-      "grant \\\\fs1\\home$\\jdoe jdoe",
+      "Bind LDAP://cn=John Doe,OU=Sales ,DC=example,DC=test",
+      "Get objectSid",
+      "grant \\\\fs1\\home$\\jdoe S-1-5-21-1-2-3-1000",
       "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
       "Close",
       "hide Loading",
@@ -314,7 +316,8 @@ TEST_F(ImportRunTest, ReRunCountsTheRecordsOwnAccountsAsAlreadyExistingAndRepair
 
 TEST_F(ImportRunTest, CompletionTextNamesEachKindOfOutcomeThatOccurred) {
   directory.objects["OU=Sales,DC=example,DC=test"];
-  directory.objects["cn=John Doe,OU=Sales,DC=example,DC=test"]["sAMAccountName"] = "jdoe";
+  directory.objects["cn=John Doe,OU=Sales,DC=example,DC=test"] = {{"sAMAccountName", "jdoe"},
+                                                                  {"objectSid", fakeObjectSid(9)}};
   files.folders.insert("\\\\fs1\\home$\\jdoe");
   files.refusedFolders["\\\\fs1\\home$\\u2"] = EACCES;
   runWith({kFull, numberedRecord(1), numberedRecord(2)});

@@ -304,11 +304,7 @@ class RecordedShare : public ShareAccess {
   std::string top_;
 };
 
-class OneAccount : public AccountLookup {
- public:
-  std::string accountSid(const std::string&) override { return kAccountSid; }
-  static constexpr const char* kAccountSid = "S-1-5-21-1004336348-1177238915-682003330-1104";
-};
+constexpr const char* kAccountSid = "S-1-5-21-1004336348-1177238915-682003330-1104";
 
 std::string sddlOf(const LocalMemory& descriptor) {
   wchar_t* text = nullptr;
@@ -323,7 +319,7 @@ std::string sddlOf(const LocalMemory& descriptor) {
 // What SetSecurityInfo is given, read back before it is applied: under Wine
 // it accepts an access list and keeps none.
 void checkAccessLists() {
-  const std::string sid = OneAccount::kAccountSid;
+  const std::string sid = kAccountSid;
   CHECK_EQ(sddlOf(fullControlDescriptor(sid, true)),
            "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;" + sid + ")");
   CHECK_EQ(sddlOf(fullControlDescriptor(sid, false)), "D:P(A;;FA;;;BA)(A;;FA;;;" + sid + ")");
@@ -343,12 +339,11 @@ void checkAccessLists() {
 // folder as a reparse point), a folder that refuses to be listed, a chain
 // deeper than the walk goes; and a new folder, of which only itself is set.
 void checkGrantWalk(const fs::path& root, const fs::path& home) {
-  OneAccount account;
   auto files = std::make_shared<Win32FileSystem>();
   const std::string fresh = utf8(root / L"fresh");
   files->CreateFolder(fresh);
   auto freshCalls = std::make_shared<RecordedShare>(files, fresh);
-  CHECK_EQ(PermissionShell(freshCalls, account).grantFullControl(fresh, "jdoe").exitCode, 0);
+  CHECK_EQ(PermissionShell(freshCalls).grantFullControl(fresh, kAccountSid).exitCode, 0);
   CHECK_EQ(freshCalls->calls, Lines{"grant . folder"});
 
   writeFile(home / L"notes.txt", "x");
@@ -374,7 +369,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
 
   const std::string top = utf8(home);
   auto share = std::make_shared<RecordedShare>(files, top);
-  const GrantResult result = PermissionShell(share, account).grantFullControl(top, "jdoe");
+  const GrantResult result = PermissionShell(share).grantFullControl(top, kAccountSid);
   Lines granted;
   std::copy_if(share->calls.begin(), share->calls.end(), std::back_inserter(granted),
                [](const std::string& call) { return call.starts_with("grant "); });
@@ -401,7 +396,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   }
   CloseHandle(held);
   const std::string sub = utf8(home / L"sub");
-  const GrantResult link = PermissionShell(share, account).grantFullControl(sub, "jdoe");
+  const GrantResult link = PermissionShell(share).grantFullControl(sub, kAccountSid);
   CHECK_EQ(link.exitCode, ELOOP);
   CHECK_EQ(link.reason, sub + ": junctions and links are not followed; left unchanged: up");
 }

@@ -32,11 +32,11 @@ int main(int argc, char** argv) {
   // What the run reads of an object, and no more: Wine's LDAP library hangs
   // on larger answers over TLS.
   bind.readAttributes = {"objectClass", "defaultNamingContext", "sAMAccountName",
-                         "userAccountControl"};
+                         "userAccountControl", "objectSid"};
   kestrine::ConnectionSettings settings;
   if (argc == 6) settings.timeout = std::chrono::seconds(std::atoi(argv[5]));
   kestrine::Win32Directory directory(std::move(bind), settings);
-  kestrine::Win32ServiceObjects services(directory);
+  kestrine::Win32ServiceObjects services;
   kestrine::ImportRun run(view, directory, services);
   run.run();
   std::fflush(stdout);

@@ -1,23 +1,19 @@
 #include "platform/linux/ldap/ldap_session.h"
 
-#include <arpa/inet.h>
-#include <krb5.h>
 #include <openldap.h>
 #include <poll.h>
 #include <sasl/sasl.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #include "platform/ldap_modifications.h"
+#include "platform/linux/kerberos_ticket.h"
 
 namespace kestrine {
 
 namespace {
 
-constexpr const char* kNoTicket = "no Kerberos ticket (run kinit)";
-constexpr const char* kTicketExpired = "the ticket has expired (run kinit)";
 constexpr const char* kNoGssapiModule =
     "the Kerberos (GSSAPI) module of the SASL library is not installed (Debian package "
     "libsasl2-modules-gssapi-mit)";
@@ -90,51 +86,6 @@ bool mechanismLoaded(const char* name) {
     if (std::strcmp(*loaded, name) == 0) return true;
   }
   return false;
-}
-
-bool namesAnAddress(const std::string& host) {
-  in6_addr address;
-  return inet_pton(AF_INET, host.c_str(), &address) == 1 ||
-         inet_pton(AF_INET6, host.c_str(), &address) == 1;
-}
-
-// Why the caller's Kerberos credentials cannot serve a bind, or "" when they
-// look usable and the cause lies elsewhere.
-std::string ticketProblem() {
-  krb5_context context = nullptr;
-  if (krb5_init_context(&context) != 0) return {};
-  std::string problem = kNoTicket;
-  krb5_ccache cache = nullptr;
-  krb5_principal client = nullptr;
-  krb5_cc_cursor cursor = nullptr;
-  if (krb5_cc_default(context, &cache) == 0 &&
-      krb5_cc_get_principal(context, cache, &client) == 0 &&
-      krb5_cc_start_seq_get(context, cache, &cursor) == 0) {
-    krb5_timestamp now = 0;
-    krb5_timeofday(context, &now);
-    bool anyGranting = false;
-    bool validGranting = false;
-    krb5_creds creds;
-    while (krb5_cc_next_cred(context, cache, &cursor, &creds) == 0) {
-      char* server = nullptr;
-      if (krb5_unparse_name(context, creds.server, &server) == 0) {
-        if (std::strncmp(server, "krbtgt/", 7) == 0) {
-          anyGranting = true;
-          // Kerberos times are unsigned 32-bit seconds.
-          validGranting = validGranting || static_cast<std::uint32_t>(creds.times.endtime) >
-                                               static_cast<std::uint32_t>(now);
-        }
-        krb5_free_unparsed_name(context, server);
-      }
-      krb5_free_cred_contents(context, &creds);
-    }
-    krb5_cc_end_seq_get(context, cache, &cursor);
-    problem = !anyGranting ? kNoTicket : validGranting ? "" : kTicketExpired;
-  }
-  if (client) krb5_free_principal(context, client);
-  if (cache) krb5_cc_close(context, cache);
-  krb5_free_context(context);
-  return problem;
 }
 
 }  // namespace
@@ -220,7 +171,7 @@ void LdapSession::bind(LDAP* ld) {
     throw DirectoryError(rc, doing + ": " + kNoGssapiModule);
   }
   if (rc != LDAP_SUCCESS) {
-    const std::string ticket = ticketProblem();
+    const std::string ticket = callersTicket().problem;
     const std::string byAddress =
         namesAnAddress(server_.host)
             ? " (Kerberos needs the server's host name in ldap.conf, not its address)"

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/linux/kerberos_ticket.h"
+
 namespace kestrine {
 
 namespace {
@@ -32,8 +34,30 @@ bool connectionLost(int error) {
          error == ENETRESET || error == kUnexplained;
 }
 
-Reply replyOf(int error) {
+// Access lists are read and set through a second connection, to IPC$ and its
+// LSA service. When that fails, libsmbclient says "not supported" and marks
+// the share's cached connection, so that every later access list call on it
+// fails at once without a reason: only a new connection tries again.
+bool accessListConnectionFailed(int error) {
+  return error == ENOTSUP || error == kUnexplained;
+}
+
+constexpr const char* kAccessListConnectionRefused =
+    "the file server refused the connection through which access lists are read and set (its "
+    "IPC$ share or LSA service)";
+
+const char* refusedWhy(int error) {
+  return error == ENOTSUP ? kAccessListConnectionRefused : nullptr;
+}
+
+// The file server is column 7 of the record; Kerberos has no service ticket
+// for an address, and the run never signs in otherwise.
+constexpr const char* kServerByAddress =
+    "a file server must be named by its host name for Kerberos, not by its address (column 7)";
+
+Reply replyOf(int error, bool accessList) {
   if (error == ETIMEDOUT) return Reply::kNoAnswer;
+  if (accessList && accessListConnectionFailed(error)) return Reply::kLost;
   return connectionLost(error) ? Reply::kLost : Reply::kAnswered;
 }
 
@@ -66,13 +90,24 @@ SmbContext::~SmbContext() = default;
 SMBCCTX* SmbContext::context() {
   if (context_) return context_.get();
   if (setupFailure_) throw *setupFailure_;
+  // The ticket's principal, never $USER: an empty one would make the first
+  // login anonymous. Not kept as a failure of the context: kinit may follow.
+  const KerberosTicket ticket = callersTicket();
+  if (ticket.principal.empty() || !ticket.problem.empty()) {
+    throw FileError(EACCES, std::string("sign in to the file server: ") +
+                                (ticket.problem.empty() ? kNoTicket : ticket.problem));
+  }
   std::unique_ptr<SMBCCTX, Free> context(smbc_new_context());
   if (context) {
     smbc_setOptionUseKerberos(context.get(), 1);
     smbc_setOptionFallbackAfterKerberos(context.get(), 0);
     smbc_setOptionNoAutoAnonymousLogin(context.get(), 1);
+    smbc_setUser(context.get(), ticket.principal.c_str());
     smbc_setFunctionAuthDataWithContext(context.get(), noCredentials);
     smbc_setTimeout(context.get(), static_cast<int>(settings_.timeout.count() * 1000));
+    // Sealed where the server can (SMB 3), and signed always: no access list
+    // is altered on the way, as the directory traffic is sealed.
+    smbc_setOptionSmbEncryptionLevel(context.get(), SMBC_ENCRYPTLEVEL_REQUEST);
   }
   if (!context || !smbc_init_context(context.get())) {
     const int error = errno != 0 ? errno : ENOMEM;
@@ -85,8 +120,13 @@ SMBCCTX* SmbContext::context() {
 }
 
 template <class Request>
-int SmbContext::call(const char* doing, const UncPath& path, Request request, int* firstError) {
+int SmbContext::call(const char* doing, const UncPath& path, Request request, int* firstError,
+                     bool accessList) {
   created_.reset();
+  if (namesAnAddress(path.server)) {
+    // libsmbclient would only say that access is denied.
+    throw FileError(EINVAL, std::string(doing) + " " + path.text() + ": " + kServerByAddress);
+  }
   ServerRules& rules = servers_.try_emplace(serverKey(path.server), settings_, wait_).first->second;
   if (rules.held()) {
     throw FileError(ETIMEDOUT, std::string(doing) + " " + path.text() + ": " +
@@ -98,31 +138,47 @@ int SmbContext::call(const char* doing, const UncPath& path, Request request, in
   } armed{deadline_};
   deadline_.arm(path.server, std::chrono::steady_clock::now() + settings_.timeout);
   int error = 0;
+  int first = 0;
   int tries = 0;
   rules.call(true, [&] {
     SMBCCTX* smb = context();
+    // The repeat goes over new connections: a cached one may be dead, or
+    // marked as unable to reach the access lists.
+    if (tries > 0) smbc_getFunctionPurgeCachedServers(smb)(smb);
     errno = 0;
     error = request(smb) ? 0 : errno != 0 ? errno : kUnexplained;
     // Whatever a call cut short at its deadline reports, it went unanswered.
     if (error != 0 && deadline_.overdue()) error = ETIMEDOUT;
-    if (tries++ == 0 && firstError) *firstError = error;
-    return replyOf(error);
+    if (tries++ == 0) first = error;
+    return replyOf(error, accessList);
   });
-  return error;
+  if (firstError) *firstError = first;
+  // A repeat that fails without a reason leaves the first try's.
+  return error == kUnexplained && first != 0 ? first : error;
 }
 
-void SmbContext::fail(const char* doing, const UncPath& path, int error) const {
+void SmbContext::fail(const char* doing, const UncPath& path, int error,
+                      const char* explained) const {
   if (error == kUnexplained) error = EIO;
   std::string reason = std::strerror(error);
   if (error == ETIMEDOUT) {
     reason = noAnswerReason(settings_, kFileServerRole);
-  } else if (error == EINVAL) {
-    // libsmbclient says "invalid argument" for a server it cannot find. The
-    // name service may take its time to say so too.
+  } else if (error == EINVAL || error == EACCES || error == EPERM) {
+    // libsmbclient says "invalid argument" for a server it cannot find, and
+    // for a login without a ticket; the name service may take its time too.
+    std::string ticketProblem;
     bool found = true;
-    runOn(wait_, [&] { found = resolves(path.server); });
-    if (!found) reason = "no server of that name was found";
+    runOn(wait_, [&] {
+      ticketProblem = callersTicket().problem;
+      if (error == EINVAL && ticketProblem.empty()) found = resolves(path.server);
+    });
+    if (!ticketProblem.empty()) {
+      reason = ticketProblem;
+    } else if (!found) {
+      reason = "no server of that name was found";
+    }
   }
+  if (explained) reason = std::string(explained) + ": " + reason;
   throw FileError(error, std::string(doing) + " " + path.text() + ": " + reason);
 }
 
@@ -181,11 +237,14 @@ ShareAccess::Listing SmbContext::list(const UncPath& path) {
 std::string SmbContext::securityDescriptor(const UncPath& path) {
   const std::string url = urlOf("read the access list of", path);
   std::string buffer(kDescriptorBufferSize, '\0');
-  const int error = call("read the access list of", path, [&](SMBCCTX* smb) {
-    return smbc_getFunctionGetxattr(smb)(smb, url.c_str(), "system.nt_sec_desc.*", buffer.data(),
-                                         buffer.size()) >= 0;
-  });
-  if (error != 0) fail("read the access list of", path, error);
+  const int error = call(
+      "read the access list of", path,
+      [&](SMBCCTX* smb) {
+        return smbc_getFunctionGetxattr(smb)(smb, url.c_str(), "system.nt_sec_desc.*",
+                                             buffer.data(), buffer.size()) >= 0;
+      },
+      nullptr, true);
+  if (error != 0) fail("read the access list of", path, error, refusedWhy(error));
   buffer.resize(std::strlen(buffer.c_str()));
   return buffer;
 }
@@ -193,11 +252,14 @@ std::string SmbContext::securityDescriptor(const UncPath& path) {
 void SmbContext::setSecurityDescriptor(const UncPath& path, const std::string& descriptor) {
   const std::string url = urlOf("set the access list of", path);
   // The whole access list is replaced: a second call leaves what the first did.
-  const int error = call("set the access list of", path, [&](SMBCCTX* smb) {
-    return smbc_getFunctionSetxattr(smb)(smb, url.c_str(), "system.nt_sec_desc.*",
-                                         descriptor.data(), descriptor.size(), 0) == 0;
-  });
-  if (error != 0) fail("set the access list of", path, error);
+  const int error = call(
+      "set the access list of", path,
+      [&](SMBCCTX* smb) {
+        return smbc_getFunctionSetxattr(smb)(smb, url.c_str(), "system.nt_sec_desc.*",
+                                             descriptor.data(), descriptor.size(), 0) == 0;
+      },
+      nullptr, true);
+  if (error != 0) fail("set the access list of", path, error, refusedWhy(error));
 }
 
 }  // namespace kestrine

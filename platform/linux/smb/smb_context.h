@@ -18,8 +18,10 @@ struct _SMBCCTX;
 namespace kestrine {
 
 // One SMB client context for the whole run, set up at first use. It signs in
-// with the caller's Kerberos ticket only: no password prompt, no guest or
-// anonymous fallback. Connections it opens to a server stay open for the next
+// with the caller's Kerberos ticket only, as its principal: no password
+// prompt, no guest or anonymous fallback, and no server named by its address,
+// which Kerberos cannot serve. It asks for encryption, which makes signing
+// required too. Connections it opens to a server stay open for the next
 // call, which is what makes one folder cost milliseconds rather than a login.
 // Each file server is held to the rules of every server (ServerRules): a call
 // waits at most the settings' timeout in all; one that found its connection
@@ -58,12 +60,17 @@ class SmbContext {
   };
 
   _SMBCCTX* context();
-  // Makes a call to the path's server under its rules, once more when the
-  // first try lost its connection; the errno of the last try (0 for success)
-  // and of the first one. Throws at once while the server is held.
+  // Makes a call to the path's server under its rules, once more over new
+  // connections when the first try lost its connection (or, for an access
+  // list, the connection to reach it); the errno of the last try (0 for
+  // success) unless only the first said why, and of the first one. Throws at
+  // once while the server is held.
   template <class Request>
-  int call(const char* doing, const UncPath& path, Request request, int* firstError = nullptr);
-  [[noreturn]] void fail(const char* doing, const UncPath& path, int error) const;
+  int call(const char* doing, const UncPath& path, Request request, int* firstError = nullptr,
+           bool accessList = false);
+  // Throws the failure with its reason, after `explained` when given.
+  [[noreturn]] void fail(const char* doing, const UncPath& path, int error,
+                         const char* explained = nullptr) const;
 
   ConnectionSettings settings_;
   NetworkWait* wait_;
