@@ -30,9 +30,8 @@ bool HostFileSystem::FolderExists(const std::string& path) {
   if (!isUncPath(path)) return local_.FolderExists(path);
   const auto unc = parseUncPath(path);
   if (!unc) return false;
-  if (smb_->createdJustNow(*unc)) return true;  // no round trip to ask what we just made
   try {
-    return S_ISDIR(smb_->stat(*unc).st_mode);
+    return smb_->isFolder(*unc);
   } catch (const FileError&) {
     return false;  // a folder that cannot be reached is not there for us
   }

@@ -125,6 +125,22 @@ TEST_F(FileServer, CallAfterADroppedConnectionConnectsAfresh) {
   EXPECT_TRUE(std::filesystem::is_directory(local + "/made"));
 }
 
+// What the question "is a folder there" read serves the same record's second
+// question and its grant's listing, even after the folder's access list is
+// set; never a later question or another path.
+TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
+  SmbContext smb;
+  EXPECT_FALSE(smb.isFolder(folder("nothing")));
+  EXPECT_FALSE(smb.isFolder(folder("notes.txt")));
+  ASSERT_TRUE(smb.isFolder(folder()));
+  smb.setSecurityDescriptor(folder(), fullControlDescriptor(kAdministratorsSid, true));
+  std::filesystem::remove_all(local);  // from here only what was read says "there"
+  EXPECT_TRUE(smb.isFolder(folder()));
+  EXPECT_EQ(smb.list(folder()).entries.size(), 1u);
+  EXPECT_THROW(smb.list(folder()), FileError);
+  EXPECT_FALSE(smb.isFolder(folder()));
+}
+
 TEST_F(FileServer, CallsAfterAServerRestartConnectAfresh) {
   SmbContext smb;
   const std::string descriptor = smb.securityDescriptor(folder());

@@ -123,6 +123,7 @@ template <class Request>
 int SmbContext::call(const char* doing, const UncPath& path, Request request, int* firstError,
                      bool accessList) {
   created_.reset();
+  listed_.reset();
   if (namesAnAddress(path.server)) {
     // libsmbclient would only say that access is denied.
     throw FileError(EINVAL, std::string(doing) + " " + path.text() + ": " + kServerByAddress);
@@ -206,7 +207,35 @@ void SmbContext::mkdir(const UncPath& path) {
   created_ = path;
 }
 
+bool SmbContext::isFolder(const UncPath& path) {
+  if (createdJustNow(path)) return true;
+  if (listed_ && listed_->path == path && !listed_->askedAgain) {
+    listed_->askedAgain = true;
+    return true;
+  }
+  try {
+    ShareAccess::Listing listing = listFromServer(path);
+    listed_ = Listed{path, std::move(listing)};
+    return true;
+  } catch (const FileError& e) {
+    if (e.code() == ENOENT || e.code() == ENOTDIR) return false;
+    // A server that did not answer is not asked again; a folder that cannot
+    // be listed may still be there.
+    if (e.code() == ETIMEDOUT) throw;
+  }
+  return S_ISDIR(stat(path).st_mode);
+}
+
 ShareAccess::Listing SmbContext::list(const UncPath& path) {
+  if (listed_ && listed_->path == path) {
+    ShareAccess::Listing listing = std::move(listed_->listing);
+    listed_.reset();
+    return listing;
+  }
+  return listFromServer(path);
+}
+
+ShareAccess::Listing SmbContext::listFromServer(const UncPath& path) {
   const std::string url = urlOf("list", path);
   ShareAccess::Listing listing;
   const int error = call("list", path, [&](SMBCCTX* smb) {
@@ -251,6 +280,9 @@ std::string SmbContext::securityDescriptor(const UncPath& path) {
 
 void SmbContext::setSecurityDescriptor(const UncPath& path, const std::string& descriptor) {
   const std::string url = urlOf("set the access list of", path);
+  // An access list changes no names: what was read of the folder stays true.
+  std::optional<Listed> listed = std::move(listed_);
+  if (listed && !(listed->path == path)) listed.reset();
   // The whole access list is replaced: a second call leaves what the first did.
   const int error = call(
       "set the access list of", path,
@@ -260,6 +292,7 @@ void SmbContext::setSecurityDescriptor(const UncPath& path, const std::string& d
       },
       nullptr, true);
   if (error != 0) fail("set the access list of", path, error, refusedWhy(error));
+  listed_ = std::move(listed);
 }
 
 }  // namespace kestrine

@@ -43,6 +43,12 @@ class SmbContext {
   // empty, and nothing need be asked about what lies in it.
   bool createdJustNow(const UncPath& path) const { return created_ == path; }
 
+  // Whether a folder is at the path. One open of the folder answers and also
+  // reads what it holds, which the grant that follows then needs from no
+  // further call; asked again right after, it is answered from that. Fails
+  // (a FileError) only when the server could not tell.
+  bool isFolder(const UncPath& path);
+
   // The files and folders in a folder, with the server's file IDs and which
   // entries are reparse points.
   ShareAccess::Listing list(const UncPath& path);
@@ -69,6 +75,7 @@ class SmbContext {
   int call(const char* doing, const UncPath& path, Request request, int* firstError = nullptr,
            bool accessList = false);
   // Throws the failure with its reason, after `explained` when given.
+  ShareAccess::Listing listFromServer(const UncPath& path);
   [[noreturn]] void fail(const char* doing, const UncPath& path, int error,
                          const char* explained = nullptr) const;
 
@@ -79,6 +86,15 @@ class SmbContext {
   std::map<std::string, ServerRules> servers_;
   CallDeadline deadline_;
   std::optional<UncPath> created_;
+  // What isFolder read of a folder, until it is listed, another call is made
+  // (but for setting the folder's access list, which changes no names) or
+  // the folder is asked about a third time.
+  struct Listed {
+    UncPath path;
+    ShareAccess::Listing listing;
+    bool askedAgain = false;
+  };
+  std::optional<Listed> listed_;
   std::optional<FileError> setupFailure_;
 };
 
