@@ -60,5 +60,8 @@ build_windows() {
     # A crash ends the program instead of waiting in a dialog.
     WINEPREFIX=$prefix WINEDEBUG=-all timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' \
       /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    # The prefix is complete (menu entries, registry on disk) only once its
+    # server has ended.
+    WINEPREFIX=$prefix timeout 120 wineserver -w || true
   fi
 }

@@ -334,10 +334,13 @@ TEST_F(ProvisioningTest, EarlierRecordsFailedGrantNeverProducesAMessageForThisOn
   files.grantCodes[kHome] = 1332;
   provisioning.CreateFolders();
   state.record = {};
+  state.record.account = AccountOrigin::kCreated;  // a new account whose folder cannot be made
+  state.record.accountSid = fakeSidText(1);
   state.accountName = "asmith";
   files.refusedFolders["\\\\files1\\home$\\asmith"] = ENOENT;
   log.entries.clear();
   provisioning.CreateFolders();
+  EXPECT_THAT(log.entries, Contains("message 0 [] Cannot create: \\\\files1\\home$\\asmith"));
   EXPECT_THAT(log.entries, Not(Contains(::testing::HasSubstr("Error assigning permissions"))));
   EXPECT_FALSE(state.record.permissionRan);
   EXPECT_EQ(state.permResult, 1332);  // kept, as the last grant's code

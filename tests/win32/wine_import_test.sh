@@ -37,7 +37,7 @@ export LDAPTLS_CACERT=$KESTRINE_SANDBOX_DIR/private/tls/ca.pem
 # output, which ctest reads until every holder has closed it.
 wineserver -p10 >/dev/null 2>&1 || true
 
-# UTF-8 with a byte-order mark: the ANSI code page has no ü for every locale.
+# UTF-8 with a byte-order mark, as a Windows editor writes it.
 csv=$work/users.csv
 {
   printf '\xEF\xBB\xBF'
