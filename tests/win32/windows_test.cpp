@@ -381,7 +381,7 @@ LRESULT CALLBACK answerBoxes(int code, WPARAM wParam, LPARAM lParam) {
 TEST_F(WindowsTest, TheRunsMessageBoxesBelongToTheProgressWindow) {
   files_.files["users.csv"] = {
       "jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd"};
-  files_.grantCodes["jdoe"] = 5;  // the permission message, then the summary
+  files_.grantCodes["\\\\fs1\\home$\\jdoe"] = 5;  // the permission message, then the summary
   SetWindowTextW(forms_.form1().FilePath(), L"users.csv");
   std::vector<HWND> owners;
   gOwners = &owners;
