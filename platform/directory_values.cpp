@@ -5,16 +5,15 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "platform/directory.h"
+#include "platform/path_names.h"
 
 namespace kestrine {
 
 std::string attributeKey(std::string name) {
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return name;
+  return foldedCase(std::move(name));
 }
 
 std::string filterValue(std::string_view value) {

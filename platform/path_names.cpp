@@ -49,4 +49,11 @@ std::string printableName(const std::string& name) {
   return shown;
 }
 
+std::string foldedCase(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
 }  // namespace kestrine

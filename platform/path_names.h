@@ -14,4 +14,8 @@ std::string pathElementProblem(const std::string& name);
 // (U+2400...), in UTF-8.
 std::string printableName(const std::string& name);
 
+// The name with A-Z in lower case, as SMB servers, DNS and LDAP compare
+// names (they leave other letters' case alone).
+std::string foldedCase(std::string name);
+
 }  // namespace kestrine

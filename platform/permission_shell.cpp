@@ -16,21 +16,13 @@ GrantResult failed(int code, std::string reason) {
   return {code != 0 ? code : EIO, std::move(reason)};
 }
 
-// As SMB servers and Windows compare names.
-std::string folded(std::string path) {
-  for (char& c : path) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return path;
-}
-
 // The folders and files below one home folder, depth first: each is looked
 // at before it is changed, so that a folder reached through a link is known
 // as such before anything happens to it.
 class Walk {
  public:
   Walk(ShareAccess& share, const std::string& sid, const std::string& top)
-      : share_(share), sid_(sid), top_(top), visited_{{folded(top), top}} {}
+      : share_(share), sid_(sid), top_(top), visited_{{foldedCase(top), top}} {}
 
   void enter(const std::string& path, const ShareAccess::Listing& listing, int depth);
   void note(const PlatformError& e) {
@@ -113,7 +105,7 @@ void Walk::enter(const std::string& path, const ShareAccess::Listing& listing, i
 // A name listed twice is done once; a name differing only in case is one
 // object to one server and two to another, so it is left alone and reported.
 bool Walk::firstVisit(const std::string& path) {
-  const auto [seen, added] = visited_.try_emplace(folded(path), path);
+  const auto [seen, added] = visited_.try_emplace(foldedCase(path), path);
   if (!added && seen->second != path) {
     note(FileError(EEXIST, path + ": left unchanged: another name in its folder differs from it "
                                   "only in case"));

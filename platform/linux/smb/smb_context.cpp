@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/linux/kerberos_ticket.h"
+#include "platform/path_names.h"
 
 namespace kestrine {
 
@@ -59,14 +60,6 @@ Reply replyOf(int error, bool accessList) {
   if (error == ETIMEDOUT) return Reply::kNoAnswer;
   if (accessList && accessListConnectionFailed(error)) return Reply::kLost;
   return connectionLost(error) ? Reply::kLost : Reply::kAnswered;
-}
-
-// Server names are compared as SMB and DNS compare them.
-std::string serverKey(std::string name) {
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return name;
 }
 
 std::string urlOf(const char* doing, const UncPath& path) {
@@ -128,7 +121,8 @@ int SmbContext::call(const char* doing, const UncPath& path, Request request, in
     // libsmbclient would only say that access is denied.
     throw FileError(EINVAL, std::string(doing) + " " + path.text() + ": " + kServerByAddress);
   }
-  ServerRules& rules = servers_.try_emplace(serverKey(path.server), settings_, wait_).first->second;
+  ServerRules& rules =
+      servers_.try_emplace(foldedCase(path.server), settings_, wait_).first->second;
   if (rules.held()) {
     throw FileError(ETIMEDOUT, std::string(doing) + " " + path.text() + ": " +
                                    heldReason(settings_, kFileServerRole));
