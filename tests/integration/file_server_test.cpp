@@ -71,13 +71,6 @@ std::vector<pid_t> sandboxSmbd(bool connections) {
   return found;
 }
 
-// scripts/sandbox-domain COMMAND for the sandbox these tests run in.
-void sandboxDomain(const std::string& command) {
-  const std::string line = "KESTRINE_SANDBOX_NAME=\"$KESTRINE_SANDBOX_NETNS\" " +
-                           std::string(KESTRINE_SANDBOX_SCRIPT) + " " + command + " >/dev/null";
-  ASSERT_EQ(std::system(line.c_str()), 0) << line;
-}
-
 // Drops every SMB connection of the sandbox, as an idle disconnect or a
 // crash of the process serving it would.
 void dropConnections() {
@@ -179,7 +172,7 @@ TEST_F(FileServer, ConnectionsAreSignedAndSealed) {
   SmbContext smb;
   smb.securityDescriptor(folder());  // over home$, and IPC$ for the access list
   // A line for each share in use, its encryption and signing "-" where none.
-  const std::string shares = kestrine::testing::sandboxDomain("smbstatus -S");
+  const std::string shares = sandboxDomain("smbstatus -S");
   EXPECT_THAT(shares, AllOf(HasSubstr("\nhome$ "), HasSubstr("\nIPC$ "), Not(HasSubstr(" - "))));
 }
 
