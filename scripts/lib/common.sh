@@ -18,10 +18,10 @@ KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libk
 
 # What the Windows build (mingw-w64, windres for the resources) and its tests
 # under Wine need; googletest brings the sources that the cross build compiles,
-# nsis makes the installer, python3 the zip, icoutils reads the program's
-# manifest back.
+# nsis makes the installer, python3 the zip, wixl the Windows Installer package
+# and msitools reads it back, icoutils reads the program's manifest back.
 KESTRINE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-  googletest cmake make nsis python3 icoutils)
+  googletest cmake make nsis python3 wixl msitools icoutils)
 
 # Installs the Debian packages that are not installed yet; nothing when all are.
 ensure_packages() {
