@@ -75,7 +75,7 @@ next_product_code=$(property "$next_msi" ProductCode)
 upgrade=$(table "$msi" Upgrade | LC_ALL=C sort -t $'\t' -k 7)
 [[ $upgrade == "$upgrade_code"$'\t'"$version"$'\t\t\t2\t\tKESTRINE_NEWER_FOUND\n'"$upgrade_code"$'\t0.0.0\t\t\t256\t\tKESTRINE_REPLACED' ]] ||
   fail "upgrade table:"$'\n'"$upgrade"
-table "$msi" LaunchCondition | grep -qP '^NOT KESTRINE_NEWER_FOUND\t' ||
+[[ $'\n'$(table "$msi" LaunchCondition) == *$'\nNOT KESTRINE_NEWER_FOUND\t'* ]] ||
   fail "no launch condition against a newer version"
 sequence=$(table "$msi" InstallExecuteSequence | sort -t $'\t' -k 3n | cut -f 1 | tr '\n' ' ')
 [[ $sequence == *" InstallValidate RemoveExistingProducts InstallInitialize "* ]] ||
@@ -128,8 +128,9 @@ check_installed() { # code version
   for name in kestrine.exe LICENSE.txt README.txt; do
     cmp -s "$dir/$name" "$zip_folder/$name" || fail "version $version: $name is not the zip's"
   done
-  [[ $(shortcuts | wc -l) == 1 ]] && grep -qaF "$folder\\kestrine.exe" "$(shortcuts)" ||
+  if [[ $(shortcuts | wc -l) != 1 ]] || ! grep -qaF "$folder\\kestrine.exe" "$(shortcuts)"; then
     fail "version $version: shortcuts $(shortcuts | tr '\n' ' ')"
+  fi
   key=$(entries)
   if [[ $key != *"\\$code" ]]; then
     fail "version $version: uninstall entries $(tr '\n' ' ' <<<"$key"), wanted one for $code"
@@ -183,8 +184,9 @@ diff "$work/files-before" "$work/files-after" >"$work/files-diff" ||
 # setup's uninstaller would otherwise delete the package's files.
 timeout 120 wine "$setup" /S >/dev/null 2>&1 || fail "the setup program /S"
 msiexec /i "$(windows_path "$msi")" /qn && fail "the package installed over the setup program's Kestrine"
-[[ -z $(entries | grep -F '{') && -f $dir/uninstall.exe ]] ||
+if [[ $(entries) == *"{"* || ! -f $dir/uninstall.exe ]]; then
   fail "the package changed the setup program's Kestrine: $(entries | tr '\n' ' ')"
+fi
 
 ((failures == 0)) || exit 1
 echo "$(basename "$msi"): tables, install, start, upgrade to $next, downgrade refused, removal as they should be"
