@@ -2,8 +2,8 @@
 #include <charconv>
 #include <cstdint>
 
-#include "platform/directory_values.h"
-#include "platform/dn.h"
+#include "platform/directory/directory_values.h"
+#include "platform/directory/dn.h"
 #include "provision/provisioning.h"
 
 namespace kestrine {

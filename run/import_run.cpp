@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <optional>
 
-#include "platform/directory_connection.h"
-#include "platform/dn.h"
-#include "platform/wipe.h"
+#include "platform/directory/dn.h"
+#include "platform/directory_link.h"
+#include "platform/text/wipe.h"
 #include "run/csv_record.h"
 
 namespace kestrine {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/directory.h"
-#include "platform/file_system.h"
+#include "platform/service_objects.h"
 #include "provision/provisioning.h"
 #include "run/csv_record.h"
 #include "run/run_state.h"

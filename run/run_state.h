@@ -6,6 +6,7 @@
 
 #include "platform/directory.h"
 #include "platform/file_system.h"
+#include "platform/shell.h"
 #include "run/guarded_steps.h"
 
 namespace kestrine {

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 
+#include "platform/grant/full_control_grant.h"
 #include "platform/linux/smb/smb_permissions.h"
 #include "platform/linux/smb/unc_path.h"
-#include "platform/permission_shell.h"
 
 namespace kestrine {
 
@@ -47,7 +47,7 @@ void HostFileSystem::CreateFolder(const std::string& path) {
 }
 
 std::shared_ptr<Shell> HostServiceObjects::createShell() {
-  return std::make_shared<PermissionShell>(std::make_shared<SmbShareAccess>(smb_));
+  return std::make_shared<FullControlGrant>(std::make_shared<SmbShareAccess>(smb_));
 }
 
 std::shared_ptr<FileSystem> HostServiceObjects::createFileSystem() {

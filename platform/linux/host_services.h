@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/file_system.h"
 #include "platform/linux/local_file_system.h"
 #include "platform/linux/smb/smb_context.h"
+#include "platform/service_objects.h"
 
 namespace kestrine {
 

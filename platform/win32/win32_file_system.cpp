@@ -11,9 +11,9 @@
 #include <cwctype>
 #include <utility>
 
-#include "platform/utf16_decoder.h"
+#include "platform/text/utf16_decoder.h"
+#include "platform/text/wipe.h"
 #include "platform/win32/wide_text.h"
-#include "platform/wipe.h"
 
 namespace kestrine {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "platform/file_system.h"
-#include "platform/line_reader.h"
 #include "platform/network_wait.h"
+#include "platform/text/line_reader.h"
 
 namespace kestrine {
 

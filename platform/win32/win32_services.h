@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "platform/file_system.h"
-#include "platform/permission_shell.h"
+#include "platform/grant/full_control_grant.h"
+#include "platform/service_objects.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_share_access.h"
 
@@ -20,7 +20,7 @@ class Win32ServiceObjects : public ServiceObjects {
       : files_(std::make_shared<Win32FileSystem>(wait)) {}
 
   std::shared_ptr<Shell> createShell() override {
-    return std::make_shared<PermissionShell>(std::make_shared<Win32ShareAccess>(files_));
+    return std::make_shared<FullControlGrant>(std::make_shared<Win32ShareAccess>(files_));
   }
   std::shared_ptr<FileSystem> createFileSystem() override { return files_; }
 

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/path_names.h"
 #include "platform/platform_error.h"
+#include "platform/text/path_names.h"
 #include "platform/win32/wide_text.h"
 
 namespace kestrine {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <utility>
 
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/ldap/ldap_directory.h"
 #include "platform/linux/smb/smb_context.h"

@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/directory_values.h"
+#include "platform/directory/directory_values.h"
+#include "platform/grant/full_control_grant.h"
 #include "platform/linux/smb/smb_context.h"
 #include "platform/linux/smb/smb_permissions.h"
-#include "platform/permission_shell.h"
 #include "tests/integration/import_fixture.h"
 
 namespace kestrine::testing {
@@ -216,7 +216,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
     EXPECT_THAT(e.what(),
                 HasSubstr("set the access list of " + folder().text() + "\xE2\x90\x80x: the name"));
   }
-  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
+  FullControlGrant shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
   EXPECT_EQ(
       shell.grantFullControl(homeFolder("fs") + std::string(1, '\0') + "x", kAdministratorsSid)
           .exitCode,
@@ -250,7 +250,7 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
 
   const std::string sid = sidText(
       first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
-  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
+  FullControlGrant shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
   const auto started = std::chrono::steady_clock::now();
   const GrantResult result = shell.grantFullControl(folder().text(), sid);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/ldap/ldap_directory.h"
 #include "platform/linux/smb/smb_permissions.h"

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/permission_shell.h"
+#include "platform/grant/full_control_grant.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_share_access.h"
@@ -343,7 +343,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   const std::string fresh = utf8(root / L"fresh");
   files->CreateFolder(fresh);
   auto freshCalls = std::make_shared<RecordedShare>(files, fresh);
-  CHECK_EQ(PermissionShell(freshCalls).grantFullControl(fresh, kAccountSid).exitCode, 0);
+  CHECK_EQ(FullControlGrant(freshCalls).grantFullControl(fresh, kAccountSid).exitCode, 0);
   CHECK_EQ(freshCalls->calls, Lines{"grant . folder"});
 
   writeFile(home / L"notes.txt", "x");
@@ -369,7 +369,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
 
   const std::string top = utf8(home);
   auto share = std::make_shared<RecordedShare>(files, top);
-  const GrantResult result = PermissionShell(share).grantFullControl(top, kAccountSid);
+  const GrantResult result = FullControlGrant(share).grantFullControl(top, kAccountSid);
   Lines granted;
   std::copy_if(share->calls.begin(), share->calls.end(), std::back_inserter(granted),
                [](const std::string& call) { return call.starts_with("grant "); });
@@ -396,7 +396,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   }
   CloseHandle(held);
   const std::string sub = utf8(home / L"sub");
-  const GrantResult link = PermissionShell(share).grantFullControl(sub, kAccountSid);
+  const GrantResult link = FullControlGrant(share).grantFullControl(sub, kAccountSid);
   CHECK_EQ(link.exitCode, ELOOP);
   CHECK_EQ(link.reason, sub + ": junctions and links are not followed; left unchanged: up");
 }

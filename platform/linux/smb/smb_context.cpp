@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "platform/linux/kerberos_ticket.h"
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
 
 namespace kestrine {
 

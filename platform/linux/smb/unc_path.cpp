@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform/file_system.h"
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
 
 namespace kestrine {
 

@@ -6,6 +6,7 @@
 
 #include "platform/file_system.h"
 #include "platform/share_access.h"
+#include "platform/shell.h"
 
 namespace kestrine {
 
@@ -20,9 +21,9 @@ inline constexpr int kMaxFolderDepth = 64;
 // path once, goes on past entries that refuse, and never follows a junction
 // or a link: an entry that is one, or a folder that turns out to lie
 // elsewhere than its name says, is neither changed nor entered.
-class PermissionShell : public Shell {
+class FullControlGrant : public Shell {
  public:
-  explicit PermissionShell(std::shared_ptr<ShareAccess> share) : share_(std::move(share)) {}
+  explicit FullControlGrant(std::shared_ptr<ShareAccess> share) : share_(std::move(share)) {}
 
   GrantResult grantFullControl(const std::string& folder, const std::string& accountSid) override;
 

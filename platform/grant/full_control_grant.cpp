@@ -1,4 +1,4 @@
-#include "platform/permission_shell.h"
+#include "platform/grant/full_control_grant.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
 
 namespace kestrine {
 
@@ -127,7 +127,7 @@ bool Walk::leadsElsewhere(const ShareAccess::Listing& inside,
 
 }  // namespace
 
-GrantResult PermissionShell::grantFullControl(const std::string& folder, const std::string& sid) {
+GrantResult FullControlGrant::grantFullControl(const std::string& folder, const std::string& sid) {
   const bool empty = share_->createdJustNow(folder);
   try {
     share_->grantFullControl(folder, sid, true);

@@ -1,10 +1,10 @@
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 
 #include <cstddef>
 #include <vector>
 
 #include "platform/directory.h"
-#include "platform/utf16_decoder.h"
+#include "platform/text/utf16_decoder.h"
 
 namespace kestrine {
 

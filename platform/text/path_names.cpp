@@ -1,4 +1,4 @@
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
 
 #include <cstdio>
 

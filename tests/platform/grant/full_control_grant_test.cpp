@@ -1,7 +1,7 @@
 // The grant's walk below a home folder over a share held in memory: trees that
 // loop, junctions and links, names that collide, chains deeper than any home
 // folder.
-#include "platform/permission_shell.h"
+#include "platform/grant/full_control_grant.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
 
 namespace kestrine {
 namespace {
@@ -114,7 +114,7 @@ class FakeShare : public ShareAccess {
 
 class GrantWalk : public ::testing::Test {
  protected:
-  GrantResult grant() { return PermissionShell(share).grantFullControl(kTop, kSid); }
+  GrantResult grant() { return FullControlGrant(share).grantFullControl(kTop, kSid); }
   static std::string path(const std::string& below) {
     return std::string(kTop) + (below.empty() ? "" : "\\" + below);
   }
