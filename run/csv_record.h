@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text/printable.h"
+
 namespace kestrine {
 
 // Column 0 of a line that is to be passed over.
@@ -60,12 +62,5 @@ struct NotTextInLine {
 
 // The column of the byte at `offset` in the line that was split into `fields`.
 std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset);
-
-// The text with every control character shown as its Unicode control
-// picture (U+2400 + c, U+2421 for DEL), so that a message stays printable.
-std::string printable(std::string_view text);
-
-// "U+001F" for a character.
-std::string codePoint(unsigned char character);
 
 }  // namespace kestrine

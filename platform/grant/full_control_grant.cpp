@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/text/path_names.h"
+#include "platform/text/printable.h"
 
 namespace kestrine {
 
@@ -62,7 +63,7 @@ void Walk::enter(const std::string& path, const ShareAccess::Listing& listing, i
   std::string links;  // the entries here that are junctions or links
   for (const ShareAccess::Entry& entry : listing.entries) {
     if (const std::string problem = pathElementProblem(entry.name); !problem.empty()) {
-      note(FileError(EINVAL, path + ": the name \"" + printableName(entry.name) + "\" " + problem));
+      note(FileError(EINVAL, path + ": the name \"" + printable(entry.name) + "\" " + problem));
       continue;
     }
     const std::string below = path + "\\" + entry.name;

@@ -15,6 +15,7 @@
 
 #include "platform/platform_error.h"
 #include "platform/text/path_names.h"
+#include "platform/text/printable.h"
 #include "platform/win32/wide_text.h"
 
 namespace kestrine {
@@ -58,7 +59,7 @@ std::wstring extendedPath(const std::string& path) {
   for (std::string name; std::getline(names, name, '\\'); ++count) {
     if (const std::string problem = pathElementProblem(name); !problem.empty()) {
       throw PlatformError(ERROR_BAD_PATHNAME,
-                          path + ": the name \"" + printableName(name) + "\" " + problem);
+                          path + ": the name \"" + printable(name) + "\" " + problem);
     }
   }
   // A share needs its server and its name.
@@ -77,7 +78,7 @@ HANDLE openItself(const std::wstring& path, DWORD access) {
 std::string standardSid(const std::string& text) {
   PSID sid = nullptr;
   if (!ConvertStringSidToSidW(toWide(text).c_str(), &sid)) {
-    failWith(GetLastError(), "\"" + printableName(text) + "\" is no security identifier");
+    failWith(GetLastError(), "\"" + printable(text) + "\" is no security identifier");
   }
   const LocalMemory ownedSid(sid);
   wchar_t* written = nullptr;
@@ -97,7 +98,7 @@ LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder) {
   // SID in its standard form.
   if (standardSid(accountSid) != accountSid) {
     throw PlatformError(ERROR_INVALID_SID,
-                        "\"" + printableName(accountSid) + "\" is no security identifier");
+                        "\"" + printable(accountSid) + "\" is no security identifier");
   }
   const std::string flags = folder ? "OICI" : "";
   const std::string sddl = "D:P(A;" + flags + ";FA;;;BA)(A;" + flags + ";FA;;;" + accountSid + ")";
