@@ -25,8 +25,8 @@
 
 #include "platform/grant/full_control_grant.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/win32_file_server.h"
 #include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_share_access.h"
 
 namespace fs = std::filesystem;
 using namespace kestrine;
@@ -278,21 +278,23 @@ void checkOnlyDiskFilesOpen(const fs::path& root) {
 
 // The real share access, with every call it is given written down by its
 // path below the top folder.
-class RecordedShare : public ShareAccess {
+class RecordedShare : public FileServer {
  public:
-  RecordedShare(std::shared_ptr<Win32FileSystem> files, std::string top)
-      : real_(std::move(files)), top_(std::move(top)) {}
+  RecordedShare(std::shared_ptr<Win32FileServer> real, std::string top)
+      : real_(std::move(real)), top_(std::move(top)) {}
 
+  bool isFolder(const std::string& path) override { return real_->isFolder(path); }
+  void createFolder(const std::string& path) override { real_->createFolder(path); }
   bool createdJustNow(const std::string& folder) const override {
-    return real_.createdJustNow(folder);
+    return real_->createdJustNow(folder);
   }
   Listing list(const std::string& folder) override {
     calls.push_back("list " + below(folder));
-    return real_.list(folder);
+    return real_->list(folder);
   }
-  void grantFullControl(const std::string& path, const std::string& sid, bool folder) override {
+  void setFullControl(const std::string& path, const std::string& sid, bool folder) override {
     calls.push_back("grant " + below(path) + (folder ? " folder" : " file"));
-    real_.grantFullControl(path, sid, folder);
+    real_->setFullControl(path, sid, folder);
   }
 
   Lines calls;
@@ -300,7 +302,7 @@ class RecordedShare : public ShareAccess {
  private:
   std::string below(const std::string& path) const { return "." + path.substr(top_.size()); }
 
-  Win32ShareAccess real_;
+  std::shared_ptr<Win32FileServer> real_;
   std::string top_;
 };
 
@@ -339,10 +341,10 @@ void checkAccessLists() {
 // folder as a reparse point), a folder that refuses to be listed, a chain
 // deeper than the walk goes; and a new folder, of which only itself is set.
 void checkGrantWalk(const fs::path& root, const fs::path& home) {
-  auto files = std::make_shared<Win32FileSystem>();
+  auto server = std::make_shared<Win32FileServer>();
   const std::string fresh = utf8(root / L"fresh");
-  files->CreateFolder(fresh);
-  auto freshCalls = std::make_shared<RecordedShare>(files, fresh);
+  server->createFolder(fresh);
+  auto freshCalls = std::make_shared<RecordedShare>(server, fresh);
   CHECK_EQ(FullControlGrant(freshCalls).grantFullControl(fresh, kAccountSid).exitCode, 0);
   CHECK_EQ(freshCalls->calls, Lines{"grant . folder"});
 
@@ -368,7 +370,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   CHECK(held != INVALID_HANDLE_VALUE);
 
   const std::string top = utf8(home);
-  auto share = std::make_shared<RecordedShare>(files, top);
+  auto share = std::make_shared<RecordedShare>(server, top);
   const GrantResult result = FullControlGrant(share).grantFullControl(top, kAccountSid);
   Lines granted;
   std::copy_if(share->calls.begin(), share->calls.end(), std::back_inserter(granted),
@@ -386,7 +388,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
 
   // The failure as the run reports it, with the Windows error code.
   try {
-    Win32ShareAccess(files).list(utf8(home / L"held"));
+    server->list(utf8(home / L"held"));
     check(false, "a folder held open without sharing is listed", __LINE__);
   } catch (const PlatformError& e) {
     CHECK_EQ(e.code(), static_cast<int>(ERROR_SHARING_VIOLATION));
