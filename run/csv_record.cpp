@@ -1,6 +1,9 @@
 #include "run/csv_record.h"
 
 #include <algorithm>
+#include <exception>
+
+#include "platform/directory/dn.h"
 
 namespace kestrine {
 
@@ -44,6 +47,29 @@ std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset)
     ++column;
   }
   return column;
+}
+
+RecordCheck checkRecord(const std::vector<std::string>& fields,
+                        const std::optional<NotTextInLine>& notText) {
+  if (notText) {
+    return {"check the record: column " + std::to_string(columnAt(fields, notText->offset)) +
+                " is " + notText->reason,
+            {}};
+  }
+  if (const auto control = findControlCharacter(fields)) {
+    return {"check the record: column " + std::to_string(control->column) +
+                " holds a control character (" + codePoint(control->character) + ")",
+            {}};
+  }
+  RecordCheck check;
+  if (kOrganizationalUnit < fields.size()) {
+    try {
+      check.unit = escapeDnValue(fields[kOrganizationalUnit]);
+    } catch (const std::exception& e) {
+      check.refusal = std::string("name the unit: ") + e.what();
+    }
+  }
+  return check;
 }
 
 }  // namespace kestrine

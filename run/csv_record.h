@@ -63,4 +63,16 @@ struct NotTextInLine {
 // The column of the byte at `offset` in the line that was split into `fields`.
 std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset);
 
+// What the run makes of a record before anything is written or carried over.
+struct RecordCheck {
+  std::string refusal;              // why it is refused as a whole; "" when it is taken
+  std::optional<std::string> unit;  // column 5 escaped to follow "OU="; none without it
+};
+
+// A record is refused when its line holds bytes that are no text
+// (`notText`), a column the run uses holds a control character, or its unit
+// is no name, which would send it to the unit of an earlier record.
+RecordCheck checkRecord(const std::vector<std::string>& fields,
+                        const std::optional<NotTextInLine>& notText);
+
 }  // namespace kestrine

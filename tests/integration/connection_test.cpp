@@ -205,7 +205,7 @@ class ConnectionTest : public ::testing::Test {
     ImportRun run(view, ldap, services);
     const auto start = Clock::now();
     run.run();
-    Outcome outcome{run.state().recordCount, run.state().failedCount, view.completeText, "",
+    Outcome outcome{run.state().recordCount, run.report().failedCount(), view.completeText, "",
                     Clock::now() - start};
     for (const auto& entry : log.entries) {
       if (entry.rfind("message", 0) == 0) outcome.messages += entry + "\n";
