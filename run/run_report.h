@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,8 @@ class RunReport {
   // already, or failed with its reason.
   void countRecord();
 
-  // The failures of the run's steps and the summary lines, "" for none.
+  // The failures of the run's steps, then the summary lines; "" when no
+  // record is to be told about.
   std::string summary() const;
   std::string completionText() const;
   int failedCount() const { return failed_; }
