@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/directory_connection.h"
+#include "platform/directory/directory_connection.h"
 
 namespace kestrine {
 

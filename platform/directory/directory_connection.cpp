@@ -1,4 +1,4 @@
-#include "platform/directory_connection.h"
+#include "platform/directory/directory_connection.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "platform/permission_shell.h"
+#include "platform/grant/full_control_grant.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
+#include "platform/text/printable.h"
 
 namespace kestrine {
 
@@ -21,10 +22,10 @@ GrantResult failed(int code, std::string reason) {
 // as such before anything happens to it.
 class Walk {
  public:
-  Walk(ShareAccess& share, const std::string& sid, const std::string& top)
-      : share_(share), sid_(sid), top_(top), visited_{{foldedCase(top), top}} {}
+  Walk(FileServer& server, const std::string& sid, const std::string& top)
+      : server_(server), sid_(sid), top_(top), visited_{{foldedCase(top), top}} {}
 
-  void enter(const std::string& path, const ShareAccess::Listing& listing, int depth);
+  void enter(const std::string& path, const FileServer::Listing& listing, int depth);
   void note(const PlatformError& e) {
     if (failures_++ == 0) result_ = failed(e.code(), e.what());
   }
@@ -38,16 +39,16 @@ class Walk {
 
  private:
   bool firstVisit(const std::string& path);
-  bool leadsElsewhere(const ShareAccess::Listing& inside, const ShareAccess::Listing& parent) const;
+  bool leadsElsewhere(const FileServer::Listing& inside, const FileServer::Listing& parent) const;
   void grant(const std::string& path, bool folder) {
     try {
-      share_.grantFullControl(path, sid_, folder);
+      server_.setFullControl(path, sid_, folder);
     } catch (const PlatformError& e) {
       note(e);
     }
   }
 
-  ShareAccess& share_;
+  FileServer& server_;
   const std::string& sid_;
   const std::string& top_;
   // By path in lower case; the path as it was.
@@ -57,12 +58,12 @@ class Walk {
   int failures_ = 0;
 };
 
-void Walk::enter(const std::string& path, const ShareAccess::Listing& listing, int depth) {
+void Walk::enter(const std::string& path, const FileServer::Listing& listing, int depth) {
   if (listing.id != 0) above_.push_back(listing.id);
   std::string links;  // the entries here that are junctions or links
-  for (const ShareAccess::Entry& entry : listing.entries) {
+  for (const FileServer::Entry& entry : listing.entries) {
     if (const std::string problem = pathElementProblem(entry.name); !problem.empty()) {
-      note(FileError(EINVAL, path + ": the name \"" + printableName(entry.name) + "\" " + problem));
+      note(FileError(EINVAL, path + ": the name \"" + printable(entry.name) + "\" " + problem));
       continue;
     }
     const std::string below = path + "\\" + entry.name;
@@ -75,9 +76,9 @@ void Walk::enter(const std::string& path, const ShareAccess::Listing& listing, i
       grant(below, false);
       continue;
     }
-    ShareAccess::Listing inside;
+    FileServer::Listing inside;
     try {
-      inside = share_.list(below);
+      inside = server_.list(below);
     } catch (const PlatformError& e) {
       note(e);  // what cannot be looked into is not changed
       continue;
@@ -116,8 +117,8 @@ bool Walk::firstVisit(const std::string& path) {
 // A folder that is not where its name puts it: one entered above it already
 // (a loop), or one whose own ".." is another folder than the one listing it.
 // A server that gives no IDs, or the folder's own ID for "..", tells neither.
-bool Walk::leadsElsewhere(const ShareAccess::Listing& inside,
-                          const ShareAccess::Listing& parent) const {
+bool Walk::leadsElsewhere(const FileServer::Listing& inside,
+                          const FileServer::Listing& parent) const {
   if (inside.id != 0 && std::find(above_.begin(), above_.end(), inside.id) != above_.end()) {
     return true;
   }
@@ -127,18 +128,18 @@ bool Walk::leadsElsewhere(const ShareAccess::Listing& inside,
 
 }  // namespace
 
-GrantResult PermissionShell::grantFullControl(const std::string& folder, const std::string& sid) {
-  const bool empty = share_->createdJustNow(folder);
+GrantResult FullControlGrant::grantFullControl(const std::string& folder, const std::string& sid) {
+  const bool empty = server_->createdJustNow(folder);
   try {
-    share_->grantFullControl(folder, sid, true);
+    server_->setFullControl(folder, sid, true);
   } catch (const PlatformError& e) {
     return failed(e.code(), e.what());
   }
   if (empty) return {};
 
-  Walk walk(*share_, sid, folder);
+  Walk walk(*server_, sid, folder);
   try {
-    walk.enter(folder, share_->list(folder), 0);
+    walk.enter(folder, server_->list(folder), 0);
   } catch (const PlatformError& e) {
     walk.note(e);
   }

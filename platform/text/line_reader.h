@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
-#include "platform/utf16_decoder.h"
+#include "platform/text/utf16_decoder.h"
 
 namespace kestrine {
 

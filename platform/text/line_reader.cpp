@@ -1,11 +1,11 @@
-#include "platform/line_reader.h"
+#include "platform/text/line_reader.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <utility>
 
-#include "platform/wipe.h"
+#include "platform/text/wipe.h"
 
 namespace kestrine {
 

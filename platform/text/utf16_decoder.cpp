@@ -1,8 +1,8 @@
-#include "platform/utf16_decoder.h"
+#include "platform/text/utf16_decoder.h"
 
 #include <utility>
 
-#include "platform/wipe.h"
+#include "platform/text/wipe.h"
 
 namespace kestrine {
 

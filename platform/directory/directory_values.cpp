@@ -1,4 +1,4 @@
-#include "platform/directory_values.h"
+#include "platform/directory/directory_values.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "platform/directory.h"
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
 
 namespace kestrine {
 

@@ -1,17 +1,9 @@
-#include "platform/network_wait.h"
+#include "platform/threads/call_thread.h"
 
 #include <stdexcept>
 #include <utility>
 
 namespace kestrine {
-
-void runOn(NetworkWait* wait, const std::function<void()>& call) {
-  if (wait) {
-    wait->run(call);
-  } else {
-    call();
-  }
-}
 
 CallThread::CallThread(std::function<void()> pump, std::chrono::milliseconds interval)
     : pump_(std::move(pump)), interval_(interval), thread_([this] { serve(); }) {}

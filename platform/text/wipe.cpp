@@ -1,4 +1,4 @@
-#include "platform/wipe.h"
+#include "platform/text/wipe.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX

@@ -1,4 +1,4 @@
-#include "platform/session_directory.h"
+#include "platform/directory/session_directory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_share_access.h"
+#include "platform/win32/win32_file_server.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -13,9 +13,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/path_names.h"
+#include "platform/file_system.h"
 #include "platform/platform_error.h"
+#include "platform/text/path_names.h"
+#include "platform/text/printable.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/win32_file_system.h"
 
 namespace kestrine {
 
@@ -45,6 +48,16 @@ class OwnedHandle {
       doing + ": " + windowsErrorText(error) + " (Windows error " + std::to_string(error) + ")");
 }
 
+// A folder that could not be looked up or created, by its errno.
+[[noreturn]] void fileFailure(DWORD error, const std::string& doing) {
+  throw FileError(errnoForWindowsError(error), doing + ": " + windowsErrorText(error));
+}
+
+// A NUL would end the path early for the Win32 call, naming another folder.
+bool wholePath(const std::string& path) {
+  return path.find('\0') == std::string::npos;
+}
+
 // \\?\UNC\server\share\... or \\?\C:\...: no length limit, and each name
 // taken as it is, without the rewriting of . .. / and trailing dots and
 // blanks that would make it name another file.
@@ -58,7 +71,7 @@ std::wstring extendedPath(const std::string& path) {
   for (std::string name; std::getline(names, name, '\\'); ++count) {
     if (const std::string problem = pathElementProblem(name); !problem.empty()) {
       throw PlatformError(ERROR_BAD_PATHNAME,
-                          path + ": the name \"" + printableName(name) + "\" " + problem);
+                          path + ": the name \"" + printable(name) + "\" " + problem);
     }
   }
   // A share needs its server and its name.
@@ -77,7 +90,7 @@ HANDLE openItself(const std::wstring& path, DWORD access) {
 std::string standardSid(const std::string& text) {
   PSID sid = nullptr;
   if (!ConvertStringSidToSidW(toWide(text).c_str(), &sid)) {
-    failWith(GetLastError(), "\"" + printableName(text) + "\" is no security identifier");
+    failWith(GetLastError(), "\"" + printable(text) + "\" is no security identifier");
   }
   const LocalMemory ownedSid(sid);
   wchar_t* written = nullptr;
@@ -97,7 +110,7 @@ LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder) {
   // SID in its standard form.
   if (standardSid(accountSid) != accountSid) {
     throw PlatformError(ERROR_INVALID_SID,
-                        "\"" + printableName(accountSid) + "\" is no security identifier");
+                        "\"" + printable(accountSid) + "\" is no security identifier");
   }
   const std::string flags = folder ? "OICI" : "";
   const std::string sddl = "D:P(A;" + flags + ";FA;;;BA)(A;" + flags + ";FA;;;" + accountSid + ")";
@@ -111,10 +124,10 @@ LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder) {
 
 namespace {
 
-ShareAccess::Listing listHere(const std::string& folder) {
+FileServer::Listing listHere(const std::string& folder) {
   const OwnedHandle handle(openItself(extendedPath(folder), FILE_LIST_DIRECTORY | SYNCHRONIZE));
   if (handle.get() == INVALID_HANDLE_VALUE) failWith(GetLastError(), "list " + folder);
-  ShareAccess::Listing listing;
+  FileServer::Listing listing;
   std::vector<LONGLONG> buffer(kListingBufferBytes / sizeof(LONGLONG));  // aligned for the entries
   for (auto kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
     if (!GetFileInformationByHandleEx(handle.get(), kind, buffer.data(), kListingBufferBytes)) {
@@ -133,7 +146,7 @@ ShareAccess::Listing listHere(const std::string& folder) {
         listing.parentId = id;
       } else {
         listing.entries.push_back({name, (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                                   (entry.FileAttributes & ShareAccess::kReparsePoint) != 0});
+                                   (entry.FileAttributes & FileServer::kReparsePoint) != 0});
       }
       if (entry.NextEntryOffset == 0) break;
       at += entry.NextEntryOffset;
@@ -163,16 +176,43 @@ void grantHere(const std::string& path, const std::string& accountSid, bool fold
 
 }  // namespace
 
-// Both wait on the file server: they run through the file system's wait.
-ShareAccess::Listing Win32ShareAccess::list(const std::string& folder) {
+bool Win32FileServer::isFolder(const std::string& path) {
+  if (createdJustNow(path)) return true;  // no round trip to ask what we just made
+  created_.reset();
+  if (!wholePath(path)) return false;
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  DWORD error = ERROR_SUCCESS;
+  runOn(wait_, [&] {
+    attributes = GetFileAttributesW(toWide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) error = GetLastError();
+  });
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+  fileFailure(error, "look up " + path);
+}
+
+void Win32FileServer::createFolder(const std::string& path) {
+  created_.reset();
+  if (!wholePath(path)) {
+    fileFailure(ERROR_INVALID_NAME, "create " + path.substr(0, path.find('\0')));
+  }
+  DWORD error = ERROR_SUCCESS;
+  runOn(wait_, [&] {
+    if (!CreateDirectoryW(toWide(path).c_str(), nullptr)) error = GetLastError();
+  });
+  if (error != ERROR_SUCCESS) fileFailure(error, "create " + path);
+  created_ = path;
+}
+
+FileServer::Listing Win32FileServer::list(const std::string& folder) {
   Listing listing;
-  runOn(files_->wait(), [&] { listing = listHere(folder); });
+  runOn(wait_, [&] { listing = listHere(folder); });
   return listing;
 }
 
-void Win32ShareAccess::grantFullControl(const std::string& path, const std::string& accountSid,
-                                        bool folder) {
-  runOn(files_->wait(), [&] { grantHere(path, accountSid, folder); });
+void Win32FileServer::setFullControl(const std::string& path, const std::string& accountSid,
+                                     bool folder) {
+  runOn(wait_, [&] { grantHere(path, accountSid, folder); });
 }
 
 }  // namespace kestrine

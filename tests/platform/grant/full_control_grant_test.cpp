@@ -1,7 +1,7 @@
 // The grant's walk below a home folder over a share held in memory: trees that
 // loop, junctions and links, names that collide, chains deeper than any home
 // folder.
-#include "platform/permission_shell.h"
+#include "platform/grant/full_control_grant.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
 
 namespace kestrine {
 namespace {
@@ -30,7 +30,7 @@ constexpr const char* kTop = "\\\\srv\\home$\\jdoe";
 // be reached under several names and from below itself, as links and
 // junctions on a real server make it. Listing a path follows every entry on
 // the way, as a server does.
-class FakeShare : public ShareAccess {
+class FakeShare : public FileServer {
  public:
   struct Link {
     std::string name;
@@ -43,6 +43,8 @@ class FakeShare : public ShareAccess {
     std::vector<Link> links;
   };
 
+  bool isFolder(const std::string&) override { throw std::logic_error("asked by the walk"); }
+  void createFolder(const std::string&) override { throw std::logic_error("asked by the walk"); }
   bool createdJustNow(const std::string& folder) const override { return fresh && folder == kTop; }
 
   Listing list(const std::string& path) override {
@@ -57,7 +59,7 @@ class FakeShare : public ShareAccess {
     return listing;
   }
 
-  void grantFullControl(const std::string& path, const std::string& sid, bool folder) override {
+  void setFullControl(const std::string& path, const std::string& sid, bool folder) override {
     below(path);  // nothing a path cannot carry is sent
     if (refusedSets.count(path)) throw FileError(EACCES, "set " + path + ": denied");
     set[path].push_back(std::string(folder ? "folder " : "file ") + sid);
@@ -114,7 +116,7 @@ class FakeShare : public ShareAccess {
 
 class GrantWalk : public ::testing::Test {
  protected:
-  GrantResult grant() { return PermissionShell(share).grantFullControl(kTop, kSid); }
+  GrantResult grant() { return FullControlGrant(share).grantFullControl(kTop, kSid); }
   static std::string path(const std::string& below) {
     return std::string(kTop) + (below.empty() ? "" : "\\" + below);
   }

@@ -10,10 +10,6 @@ namespace kestrine {
 // one meant, or be cut short in a C string.
 std::string pathElementProblem(const std::string& name);
 
-// The name for a message: control characters shown as their Unicode pictures
-// (U+2400...), in UTF-8.
-std::string printableName(const std::string& name);
-
 // The name with A-Z in lower case, as SMB servers, DNS and LDAP compare
 // names (they leave other letters' case alone).
 std::string foldedCase(std::string name);

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/directory_values.h"
+#include "platform/directory/directory_values.h"
 
 namespace kestrine {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/line_reader.h"
+#include "platform/text/line_reader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/utf16_decoder.h"
-#include "platform/wipe.h"
+#include "platform/text/utf16_decoder.h"
+#include "platform/text/wipe.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
-#include "tests/platform/utf16_text.h"
+#include "tests/platform/text/utf16_text.h"
 
 #ifdef _WIN32
 #include "platform/win32/win32_file_system.h"

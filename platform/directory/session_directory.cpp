@@ -1,10 +1,10 @@
-#include "platform/session_directory.h"
+#include "platform/directory/session_directory.h"
 
 #include <algorithm>
 
-#include "platform/directory_values.h"
-#include "platform/dn.h"
-#include "platform/wipe.h"
+#include "platform/directory/directory_values.h"
+#include "platform/directory/dn.h"
+#include "platform/text/wipe.h"
 
 namespace kestrine {
 

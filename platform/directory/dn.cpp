@@ -1,10 +1,11 @@
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 
 #include <cstddef>
 #include <vector>
 
 #include "platform/directory.h"
-#include "platform/utf16_decoder.h"
+#include "platform/text/printable.h"
+#include "platform/text/utf16_decoder.h"
 
 namespace kestrine {
 
@@ -48,7 +49,7 @@ std::string quoted(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !utf8)) {
+    if (isControlCharacter(c) || (byte >= 0x80 && !utf8)) {
       out += hexByte(byte);
     } else {
       out += c;

@@ -4,8 +4,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/file_server.h"
 #include "platform/file_system.h"
-#include "platform/share_access.h"
+#include "platform/shell.h"
 
 namespace kestrine {
 
@@ -16,18 +17,17 @@ inline constexpr int kMaxFolderDepth = 64;
 
 // Grants rights in-process, by the account's SID: the grant that "cacls
 // <folder> /t /c /g Administrators:f <account>:F" makes, on every platform
-// through its ShareAccess. The walk below the folder sets every
-// path once, goes on past entries that refuse, and never follows a junction
-// or a link: an entry that is one, or a folder that turns out to lie
-// elsewhere than its name says, is neither changed nor entered.
-class PermissionShell : public Shell {
+// through its FileServer. The walk below the folder sets every path once, goes on past entries that
+// refuse, and never follows a junction or a link: an entry that is one, or a folder that turns out
+// to lie elsewhere than its name says, is neither changed nor entered.
+class FullControlGrant : public Shell {
  public:
-  explicit PermissionShell(std::shared_ptr<ShareAccess> share) : share_(std::move(share)) {}
+  explicit FullControlGrant(std::shared_ptr<FileServer> server) : server_(std::move(server)) {}
 
   GrantResult grantFullControl(const std::string& folder, const std::string& accountSid) override;
 
  private:
-  std::shared_ptr<ShareAccess> share_;
+  std::shared_ptr<FileServer> server_;
 };
 
 }  // namespace kestrine

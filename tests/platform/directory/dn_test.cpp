@@ -1,4 +1,4 @@
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 
 #include <gtest/gtest.h>
 #include <ldap.h>
