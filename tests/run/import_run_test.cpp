@@ -140,12 +140,11 @@ TEST_F(ImportRunTest, StepsRunInOrderWithProgressTextsBetweenThem) {
       "SetPassword cn=John Doe,OU=Sales,DC=example,DC=test",
       "SetInfo cn=John Doe,OU=Sales,DC=example,DC=test AccountExpirationDate ScriptPath "
       "pwdLastSet userAccountControl",
+      "Get objectSid",
       "lblLoading: Adding User: John Doe",
       "FolderExists \\\\fs1\\home$\\jdoe",
       "CreateFolder \\\\fs1\\home$\\jdoe",
       "FolderExists \\\\fs1\\home$\\jdoe",
-      "Bind LDAP://cn=John Doe,OU=Sales ,DC=example,DC=test",
-      "Get objectSid",
       "grant \\\\fs1\\home$\\jdoe S-1-5-21-1-2-3-1000",
       "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
       "Close",
