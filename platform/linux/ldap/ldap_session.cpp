@@ -262,9 +262,10 @@ LdapSession::Answer LdapSession::await(int id, const std::string& doing) {
     fail(LDAP_TIMEOUT, doing);
   }
   if (type == -1 || !raw) {
-    int rc = LDAP_OTHER;
+    // The library gave up on the connection; its code says why.
+    int rc = LDAP_SUCCESS;
     ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
-    fail(rc, doing);
+    fail(rc != LDAP_SUCCESS ? rc : LDAP_SERVER_DOWN, doing);
   }
   int code = LDAP_OTHER;
   char* message = nullptr;
@@ -364,25 +365,22 @@ Modifications modifications(const std::vector<AttributeValues>& attributes, int 
 void LdapSession::add(const std::string& dn, const std::vector<AttributeValues>& attributes) {
   Modifications mods = modifications(attributes, LDAP_MOD_ADD);
   const std::string doing = "add " + dn;
-  connection_.write([&] {
-    clearDiagnostic(ld_.get());
-    int id = 0;
-    const int rc = ldap_add_ext(ld_.get(), dn.c_str(), mods.get(), nullptr, nullptr, &id);
-    if (rc != LDAP_SUCCESS) fail(rc, doing);
-    await(id, doing);
-  });
+  connection_.write([&] { await(sendChange(dn, mods.get(), LDAP_MOD_ADD, doing), doing); });
 }
 
 void LdapSession::replace(const std::string& dn, const std::vector<AttributeValues>& attributes) {
   Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
   const std::string doing = "modify " + dn;
-  connection_.write([&] { await(sendModify(dn, mods.get(), doing), doing); });
+  connection_.write([&] { await(sendChange(dn, mods.get(), LDAP_MOD_REPLACE, doing), doing); });
 }
 
-int LdapSession::sendModify(const std::string& dn, LDAPMod** mods, const std::string& doing) {
+int LdapSession::sendChange(const std::string& dn, LDAPMod** mods, int op,
+                            const std::string& doing) {
   clearDiagnostic(ld_.get());
   int id = 0;
-  const int rc = ldap_modify_ext(ld_.get(), dn.c_str(), mods, nullptr, nullptr, &id);
+  const int rc = op == LDAP_MOD_ADD
+                     ? ldap_add_ext(ld_.get(), dn.c_str(), mods, nullptr, nullptr, &id)
+                     : ldap_modify_ext(ld_.get(), dn.c_str(), mods, nullptr, nullptr, &id);
   if (rc != LDAP_SUCCESS) fail(rc, doing);
   return id;
 }
@@ -395,7 +393,7 @@ void LdapSession::replaceAndRead(const std::string& dn,
   int change = 0;
   int reader = 0;
   read.reset();
-  connection_.writeAndRead([&] { change = sendModify(dn, mods.get(), doing); },
+  connection_.writeAndRead([&] { change = sendChange(dn, mods.get(), LDAP_MOD_REPLACE, doing); },
                            [&] { reader = sendRead(dn); }, [&] { await(change, doing); },
                            [&] {
                              auto entries = entriesOf(await(reader, reading(dn)).message.get());

@@ -61,7 +61,8 @@ class LdapSession : public DirectorySession, private DirectoryLink {
                  const std::vector<std::string>& attributes, int sizeLimit,
                  const std::string& doing);
   int sendRead(const std::string& dn);
-  int sendModify(const std::string& dn, LDAPMod** mods, const std::string& doing);
+  // An add (LDAP_MOD_ADD) or a modify (LDAP_MOD_REPLACE) of `dn`.
+  int sendChange(const std::string& dn, LDAPMod** mods, int op, const std::string& doing);
   std::vector<Entry> entriesOf(LDAPMessage* answer);
   // One search on the open connection.
   std::vector<Entry> find(const std::string& base, int scope, const std::string& filter,
