@@ -43,7 +43,7 @@ class Win32FileServer : public FileServer {
     return created_ && *created_ == folder;
   }
   Listing list(const std::string& folder) override;
-  void setFullControl(const std::string& path, const std::string& accountSid, bool folder) override;
+  void setFullControl(const std::string& path, const FullControl& grant) override;
 
  private:
   NetworkWait* wait_;
