@@ -116,17 +116,13 @@ void checkServerErrors() {
   } cases[] = {
       {ERROR_SEM_TIMEOUT, ETIMEDOUT, Reply::kNoAnswer},        // the SMB client gave up waiting
       {ERROR_OPERATION_ABORTED, ETIMEDOUT, Reply::kNoAnswer},  // cancelled at the deadline
-      {ERROR_TIMEOUT, ETIMEDOUT, Reply::kNoAnswer},
       {ERROR_NETNAME_DELETED, ECONNRESET, Reply::kLost},
       {ERROR_UNEXP_NET_ERR, ECONNRESET, Reply::kLost},
       {ERROR_VC_DISCONNECTED, ECONNRESET, Reply::kLost},
       {ERROR_CONNECTION_ABORTED, ECONNRESET, Reply::kLost},
-      {ERROR_DEV_NOT_EXIST, ECONNRESET, Reply::kLost},
       {ERROR_NETWORK_UNREACHABLE, ENETUNREACH, Reply::kAnswered},
       {ERROR_BAD_NETPATH, ENOENT, Reply::kAnswered},
-      {ERROR_BAD_NET_NAME, ENOENT, Reply::kAnswered},
       {ERROR_ACCESS_DENIED, EACCES, Reply::kAnswered},
-      {ERROR_SHARING_VIOLATION, EBUSY, Reply::kAnswered},
   };
   for (const auto& c : cases) {
     const std::string what = " for Windows error " + std::to_string(c.error);
