@@ -365,7 +365,12 @@ WldapSession::Answer WldapSession::await(unsigned long id, const std::string& do
     ldap_abandon(ld_.get(), id);
     fail(LDAP_TIMEOUT, doing);
   }
-  if (type == static_cast<ULONG>(-1) || !raw) fail(LdapGetLastError(), doing);
+  if (type == static_cast<ULONG>(-1) || !raw) {
+    // The library gave up on the connection; its code says why. Taken for a
+    // refusal, a change lost this way could be sent again.
+    const ULONG rc = LdapGetLastError();
+    fail(rc != LDAP_SUCCESS ? rc : ULONG{LDAP_SERVER_DOWN}, doing);
+  }
 
   ULONG code = LDAP_SUCCESS;
   wchar_t* matched = nullptr;
