@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,9 +41,11 @@ struct RecordOutcome {
   bool ownsAccount() const {
     return account == AccountOrigin::kCreated || account == AccountOrigin::kExisted;
   }
+  // Given its password and enabled: an account that a user can sign in to.
+  bool accountUsable() const { return passwordSet && accountCompleted; }
   bool folderDone() const { return folderPresent && permissionsSet; }
   bool provisioned() const {
-    return account == AccountOrigin::kCreated && passwordSet && accountCompleted && folderDone();
+    return account == AccountOrigin::kCreated && accountUsable() && folderDone();
   }
   bool alreadyExisted() const { return account == AccountOrigin::kExisted && folderDone(); }
   // A new account that got a folder someone had before: its access list was
@@ -82,6 +85,11 @@ struct RunState {
   int recordCount = 0;
 
   RecordOutcome record;
+  // Column 5 as the last record that had it wrote it, and the most columns
+  // (up to ten) that a record of the run had: what a failed record is saved
+  // with, so that the saved line does what the record did.
+  std::string unitName;
+  std::size_t columnsTaken = 0;
 };
 
 }  // namespace kestrine
