@@ -24,22 +24,23 @@ constexpr const char* kFolderOnly =
     "; the account is there: importing the record again does its home folder only, and counts "
     "it as already existing";
 
-// A line of the box's first lines, cut short; the details hold it whole.
-constexpr std::size_t kLongestListedLine = 240;
+// What a line of the box's first lines tells before what a second import
+// does, cut short; the details hold it whole.
+constexpr std::size_t kLongestListedLine = 160;
 
-std::string shortened(const std::string& line) {
-  if (line.size() <= kLongestListedLine) return line;
+std::string shortened(const std::string& text) {
+  if (text.size() <= kLongestListedLine) return text;
   std::size_t cut = kLongestListedLine;
-  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;  // UTF-8
-  return line.substr(0, cut) + "...";
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // UTF-8
+  return text.substr(0, cut) + "...";
 }
 
-std::string secondImport(const RecordOutcome& outcome) {
+const char* secondImport(const RecordOutcome& outcome) {
   if (outcome.account == AccountOrigin::kCreated && !outcome.accountUsable()) {
     return kIncompleteAccount;
   }
   if (outcome.ownsAccount()) return kFolderOnly;
-  return {};
+  return "";
 }
 
 }  // namespace
@@ -56,12 +57,12 @@ void RunReport::directoryNotBound(const Failure& failure, bool unreachable) {
 
 void RunReport::lineTooLong(long lineNumber) {
   ++failed_;
-  lines_.push_back("line " + std::to_string(lineNumber) + ": longer than 1 MiB" + kNotSaved);
+  lines_.push_back({"line " + std::to_string(lineNumber) + ": longer than 1 MiB", kNotSaved});
 }
 
 void RunReport::refuseRecord(const std::string& accountName, const std::string& why) {
   ++failed_;
-  lines_.push_back(printable(accountName) + ": " + why + kNotSaved);
+  lines_.push_back({printable(accountName) + ": " + why, kNotSaved});
 }
 
 void RunReport::countRecord() {
@@ -69,16 +70,17 @@ void RunReport::countRecord() {
   if (outcome.provisioned()) {
     ++state_.recordCount;
     if (outcome.tookExistingFolder()) {
-      lines_.push_back(state_.accountName + ": " + kExistingFolderReplaced);
+      lines_.push_back({state_.accountName + ": " + kExistingFolderReplaced, ""});
     }
   } else if (outcome.alreadyExisted()) {
     ++existed_;
-    if (outcome.accountDisabled)
-      lines_.push_back(state_.accountName + ": already existed, disabled");
+    if (outcome.accountDisabled) {
+      lines_.push_back({state_.accountName + ": already existed, disabled", ""});
+    }
   } else {
     ++failed_;
-    lines_.push_back(state_.accountName + ": " + whyNotProvisioned(outcome) +
-                     secondImport(outcome));
+    lines_.push_back(
+        {state_.accountName + ": " + whyNotProvisioned(outcome), secondImport(outcome)});
     keepFailedRecord();
   }
 }
@@ -113,20 +115,21 @@ void RunReport::keepFailedRecord() {
   ++savable_;
 }
 
-std::vector<std::string> RunReport::allLines() const {
-  std::vector<std::string> lines;
+std::vector<RunReport::Line> RunReport::allLines() const {
+  std::vector<Line> lines;
   lines.reserve(runFailures_.size() + lines_.size());
-  for (const Failure& failure : runFailures_) lines.push_back(failure.step + ": " + failure.reason);
+  for (const Failure& failure : runFailures_)
+    lines.push_back({failure.step + ": " + failure.reason, ""});
   lines.insert(lines.end(), lines_.begin(), lines_.end());
   return lines;
 }
 
 std::string RunReport::summary() const {
   if (lines_.empty()) return {};
-  const std::vector<std::string> lines = allLines();
+  const std::vector<Line> lines = allLines();
   std::string text;
   for (std::size_t i = 0; i < lines.size() && i < kFailuresListed; ++i) {
-    text += shortened(lines[i]) + "\n";
+    text += shortened(lines[i].what) + lines[i].then + "\n";
   }
   if (lines.size() > kFailuresListed) {
     text += "... and " + std::to_string(lines.size() - kFailuresListed) + " more\n";
@@ -137,7 +140,7 @@ std::string RunReport::summary() const {
 
 std::string RunReport::details() const {
   std::string text;
-  for (const std::string& line : allLines()) text += line + "\n";
+  for (const Line& line : allLines()) text += line.what + line.then + "\n";
   if (!text.empty()) text.pop_back();
   return text;
 }

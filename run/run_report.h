@@ -54,7 +54,14 @@ class RunReport {
  private:
   std::string whyNotProvisioned(const RecordOutcome& outcome) const;
   void keepFailedRecord();
-  std::vector<std::string> allLines() const;
+  // A line of the summary: what happened, then what a second import of the
+  // record does, which the box's first lines show even when they cut the
+  // first part short.
+  struct Line {
+    std::string what;
+    const char* then;
+  };
+  std::vector<Line> allLines() const;
 
   RunState& state_;
   std::vector<Failure> runFailures_;
@@ -62,7 +69,7 @@ class RunReport {
   std::string notAttempted_ = "the domain could not be reached";
   int existed_ = 0;  // records whose own account was there already
   int failed_ = 0;
-  std::vector<std::string> lines_;  // failed records and the records to look at
+  std::vector<Line> lines_;  // failed records and the records to look at
   std::string failedRecords_;
   std::size_t savable_ = 0;
 };

@@ -21,6 +21,10 @@ namespace kestrine {
 
 namespace {
 
+// What a window manager's title bar may take, before the box is shown and
+// its frame is known.
+constexpr int kTitleBar = 40;
+
 QString fromUtf8(const char* text) {
   return QString::fromUtf8(text);
 }
@@ -74,6 +78,12 @@ SummaryBox::SummaryBox(const RunSummary& summary, QWidget* owner)
   details_->hide();
   layout->addWidget(details_);
   okButton_->setFocus();
+
+  // However many and long its first lines, the box fits the screen with a
+  // few lines of details below them: what is cut off is in the details.
+  const int rest = 4 * margin + okButton_->sizeHint().height() + kTitleBar +
+                   4 * details_->fontMetrics().lineSpacing();
+  text_->setMaximumHeight(std::max(screen()->availableGeometry().height() - rest, 0));
 }
 
 void SummaryBox::toggleDetails() {
@@ -93,9 +103,8 @@ void SummaryBox::sizeDetails() {
       2 * details_->frameWidth() + 2 * static_cast<int>(details_->document()->documentMargin());
   const int scrollBar = details_->verticalScrollBar()->sizeHint().width();
   // What the box needs besides the details: its frame, the first lines, the
-  // buttons, and the title bar a window manager adds (a guess: it is not
-  // known before the box is shown).
-  const int titleBar = std::max(frameGeometry().height() - geometry().height(), 40);
+  // buttons, and the title bar a window manager adds.
+  const int titleBar = std::max(frameGeometry().height() - geometry().height(), kTitleBar);
   const int rest = sizeHint().height() + kSummaryBox.margin + titleBar;
   const int width =
       std::min(metrics.averageCharWidth() * kSummaryBox.detailsColumns + frame + scrollBar,
