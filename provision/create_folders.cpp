@@ -45,10 +45,6 @@ void Provisioning::CreateFolders() {
   // A folder is made and granted for the record's own account only: never
   // for a logon name that belongs to someone else, and never for none.
   if (!outcome.ownsAccount()) return;
-  // Nor for a new account left disabled (its password refused): it is to be
-  // deleted and imported again, which then makes its folder for the account
-  // that stays, rather than find a folder granted to one that is gone.
-  if (outcome.account == AccountOrigin::kCreated && !outcome.accountUsable()) return;
   // \\server\home$\jdoe. is jdoe's folder to Windows: someone else's. Such a
   // name gets no folder step at all, on every platform.
   if (const std::string windows = asWindowsReadsIt(folder); windows != folder) {

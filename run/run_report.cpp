@@ -18,15 +18,15 @@ constexpr const char* kExistingFolderReplaced =
 constexpr const char* kNotSaved =
     "; not among the failed records to save: mend it in the original file";
 constexpr const char* kIncompleteAccount =
-    "; the account was made but not completed, and got no home folder: delete it before "
-    "importing the record again (an import never changes an account that exists)";
+    "; the account was made but stays disabled: delete it before importing the record again (an "
+    "import never changes an account that exists)";
 constexpr const char* kFolderOnly =
     "; the account is there: importing the record again does its home folder only, and counts "
     "it as already existing";
 
 // What a line of the box's first lines tells before what a second import
 // does, cut short; the details hold it whole.
-constexpr std::size_t kLongestListedLine = 160;
+constexpr std::size_t kLongestListedLine = 240;
 
 std::string shortened(const std::string& text) {
   if (text.size() <= kLongestListedLine) return text;

@@ -275,10 +275,9 @@ TEST_F(ImportRunTest, FailureSummaryListsTwentyRecordsAndHoldsEveryOneInItsDetai
   EXPECT_THAT(details,
               ::testing::EndsWith(
                   "u22: set the password: refused: SetPassword cn=User "
-                  "22,OU=Sales,DC=example,DC=test; the account was made but not completed, and got "
-                  "no home folder: delete it before importing the record "
-                  "again (an import never changes an account that "
-                  "exists)"));
+                  "22,OU=Sales,DC=example,DC=test; the account was made but stays disabled: "
+                  "delete it before importing the record again (an import never changes an "
+                  "account that exists)"));
   EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 23 failed.");
 }
 
@@ -300,8 +299,8 @@ TEST(FailedRecordsTest, AreSavedAsTheRunUsedThemAndSayWhatASecondImportDoes) {
       {{kFull},
        "SetPassword",
        kFull + "\n",
-       "the account was made but not completed, and got no home folder: delete it before "
-       "importing the record again (an import never changes an account that exists)"},
+       "the account was made but stays disabled: delete it before importing the record again (an "
+       "import never changes an account that exists)"},
       {{kFull, "kroe,Kim Roe", kim},
        "Create User cn=Kim Roe",
        "kroe,Kim Roe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd\n" + kim + "\n",
@@ -348,7 +347,7 @@ TEST(FailedRecordsTest, AreSavedAsTheRunUsedThemAndSayWhatASecondImportDoes) {
 // The box's first lines cut a long reason short, never what a second import
 // does; a file that cannot be written is told.
 TEST_F(ImportRunTest, ARecordWithoutItsFolderIsSavedAndItsLineSaysAnImportDoesTheFolderOnly) {
-  const std::string server(200, 's');
+  const std::string server(300, 's');
   std::string record = kFull;
   record.replace(record.find("fs1"), 3, server);
   files.refusedFolders["\\\\" + server + "\\home$\\jdoe"] = EHOSTUNREACH;
