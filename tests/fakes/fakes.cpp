@@ -193,8 +193,9 @@ void FakeFileSystem::WriteTextFile(const std::string& path, std::string_view tex
 }
 
 GrantResult FakeFileSystem::grantFullControl(const std::string& folder,
-                                             const std::string& accountSid) {
-  log_.add("grant " + folder + " " + accountSid);
+                                             const std::string& accountSid,
+                                             bool administratorsOwn) {
+  log_.add("grant " + folder + " " + accountSid + (administratorsOwn ? " Administrators own" : ""));
   const auto code = grantCodes.find(folder);
   if (code == grantCodes.end() || code->second == 0) return {};
   return {code->second, "refused"};
