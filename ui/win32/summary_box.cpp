@@ -225,7 +225,8 @@ class Box {
     const int width = std::max({static_cast<int>(text.cx), rowWidth, detailsWidth});
     const int minimumDetails = open_ ? 3 * line + edges + margin : 0;
     const int textHeight =
-        std::min(static_cast<int>(text.cy), height - 3 * margin - button.bottom - minimumDetails);
+        std::min(static_cast<int>(text.cy),
+                 height - 3 * margin - static_cast<int>(button.bottom) - minimumDetails);
 
     int y = margin;
     MoveWindow(item(kSummaryText), margin, y, width, textHeight, TRUE);
