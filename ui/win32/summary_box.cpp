@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide_text.h"
 #include "run/import_run.h"
 #include "ui/window_description.h"
@@ -293,8 +294,18 @@ class Box {
     // into the path box is read from there.
     dialog.Flags =
         OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY | OFN_EXPLORER;
-    if (!GetSaveFileNameW(&dialog)) {
-      if (const DWORD error = CommDlgExtendedError(); error != 0) {
+    // comdlg32 by its full path in the system folder, as every DLL here that
+    // is no KnownDLL.
+    static auto* const getSaveFileName =
+        systemFunction<decltype(GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
+    static auto* const extendedError =
+        systemFunction<decltype(CommDlgExtendedError)>(L"comdlg32.dll", "CommDlgExtendedError");
+    if (!getSaveFileName || !extendedError) {
+      tell("Cannot save the failed records: the save dialog is not there (comdlg32.dll)");
+      return;
+    }
+    if (!getSaveFileName(&dialog)) {
+      if (const DWORD error = extendedError(); error != 0) {
         tell("Cannot save the failed records: the save dialog failed (error " +
              std::to_string(error) + ")");
       }
