@@ -137,7 +137,8 @@ void SummaryBox::saveFailedRecords() {
       QFileDialog::getSaveFileName(this, fromUtf8(kSummaryBox.saveTitle), suggested, filter);
   if (path.isEmpty()) return;
   const std::string problem = summary_.save(path.toStdString());
-  if (!problem.empty()) showMessageBox(this, problem, "");
+  if (!problem.empty()) return showMessageBox(this, problem, "");
+  okButton_->setFocus();  // saved: what is left is to close the box
 }
 
 }  // namespace kestrine

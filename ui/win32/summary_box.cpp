@@ -312,7 +312,10 @@ class Box {
       return;
     }
     const std::string problem = summary_.save(toUtf8(file.c_str()));
-    if (!problem.empty()) tell(problem);
+    if (!problem.empty()) return tell(problem);
+    // Saved: what is left is to close the box, so Return now presses OK
+    // rather than the save button again.
+    SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(IDOK)), TRUE);
   }
 
   void tell(const std::string& text) {
