@@ -20,6 +20,9 @@ constexpr const char* kNotSaved =
 constexpr const char* kIncompleteAccount =
     "; the account was made but stays disabled: delete it before importing the record again (an "
     "import never changes an account that exists)";
+constexpr const char* kNoFolderForName =
+    "; no home folder can be made for this logon name: delete the account before importing the "
+    "record with another one (an import never changes an account that exists)";
 constexpr const char* kFolderOnly =
     "; the account is there: importing the record again does its home folder only, and counts "
     "it as already existing";
@@ -39,6 +42,7 @@ const char* secondImport(const RecordOutcome& outcome) {
   if (outcome.account == AccountOrigin::kCreated && !outcome.accountUsable()) {
     return kIncompleteAccount;
   }
+  if (outcome.folderNameRefused) return kNoFolderForName;
   if (outcome.ownsAccount()) return kFolderOnly;
   return "";
 }

@@ -27,14 +27,15 @@ struct RecordOutcome {
   bool passwordSet = false;
   bool accountCompleted = false;  // the second commit was accepted
   AccountOrigin account = AccountOrigin::kNotCreated;
-  bool accountDisabled = false;  // an existing account of the record's, found disabled
-  std::string accountHolder;     // kForeign: the DN of the object that holds the logon name
-  std::string accountPath;       // kCreated, kExisted: LDAP://<the record's own DN>
-  std::string accountSid;        // ... its objectSid as text, once read
-  bool folderFound = false;      // the home folder was there before the creation step
-  bool folderPresent = false;    // the home folder was there after the creation step
-  bool permissionRan = false;    // a permission grant ran for this record
-  bool permissionsSet = false;   // ... and ended with 0
+  bool accountDisabled = false;    // an existing account of the record's, found disabled
+  std::string accountHolder;       // kForeign: the DN of the object that holds the logon name
+  std::string accountPath;         // kCreated, kExisted: LDAP://<the record's own DN>
+  std::string accountSid;          // ... its objectSid as text, once read
+  bool folderFound = false;        // the home folder was there before the creation step
+  bool folderPresent = false;      // the home folder was there after the creation step
+  bool permissionRan = false;      // a permission grant ran for this record
+  bool permissionsSet = false;     // ... and ended with 0
+  bool folderNameRefused = false;  // the logon name can have no home folder of its own
   std::vector<Failure> failures;
 
   // Only the record's own account gets a home folder.

@@ -314,6 +314,11 @@ TEST(FailedRecordsTest, AreSavedAsTheRunUsedThemAndSayWhatASecondImportDoes) {
        "Create User cn=Kim Roe",
        "kroe,Kim Roe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd\n",
        "(create the account cn=Kim Roe: refused: Create User cn=Kim Roe)"},
+      {{"jdoe." + kFull.substr(4)},
+       "",
+       "jdoe." + kFull.substr(4) + "\n",
+       "no home folder can be made for this logon name: delete the account before importing the "
+       "record with another one (an import never changes an account that exists)"},
       {{kFull,
         "ab\x01"
         "c,Abc"},
