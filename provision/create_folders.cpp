@@ -48,6 +48,7 @@ void Provisioning::CreateFolders() {
   // \\server\home$\jdoe. is jdoe's folder to Windows: someone else's. Such a
   // name gets no folder step at all, on every platform.
   if (const std::string windows = asWindowsReadsIt(folder); windows != folder) {
+    outcome.folderNameRefused = true;
     outcome.failures.push_back({"create the home folder", EINVAL,
                                 "the logon name ends in a blank or a dot, which Windows drops: " +
                                     folder + " would be " + windows + ", another folder"});

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/file_server.h"
@@ -27,6 +28,7 @@ class HostFileSystem : public FileSystem {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+  void WriteTextFile(const std::string& path, std::string_view text) override;
 
  private:
   LocalFileSystem local_;

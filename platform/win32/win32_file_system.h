@@ -53,6 +53,7 @@ class Win32FileSystem : public FileSystem {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override { server_->createFolder(path); }
+  void WriteTextFile(const std::string& path, std::string_view text) override;
 
  private:
   NetworkWait* wait_;

@@ -184,6 +184,14 @@ void FakeFileSystem::CreateFolder(const std::string& path) {
   if (!folders.insert(path).second) throw FileError(EEXIST, "create " + path + ": exists");
 }
 
+void FakeFileSystem::WriteTextFile(const std::string& path, std::string_view text) {
+  log_.add("WriteTextFile " + path);
+  if (const auto refused = refusedWrites.find(path); refused != refusedWrites.end()) {
+    throw FileError(refused->second, "refused");
+  }
+  written[path] = text;
+}
+
 GrantResult FakeFileSystem::grantFullControl(const std::string& folder,
                                              const std::string& accountSid,
                                              bool administratorsOwn) {

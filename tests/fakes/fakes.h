@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/directory.h"
@@ -76,11 +77,21 @@ class RecordingView : public RunView {
   void messageBox(const std::string& prompt, int buttons, const std::string& title) override {
     log_.add("message " + std::to_string(buttons) + " [" + title + "] " + prompt);
   }
+  // Logged as the message box it is, with its first lines; kept whole, and
+  // its failed records saved to `saveAs` when that is set.
+  void summaryBox(const RunSummary& box) override {
+    messageBox(box.text, 0, "Kestrine");
+    summary = box;
+    if (!saveAs.empty()) saveResult = box.save(saveAs);
+  }
   void endProgram() override { log_.add("end"); }
 
   std::string filePath;
   std::string loadingText;
   std::string completeText;
+  RunSummary summary;
+  std::string saveAs;
+  std::string saveResult;
 
  private:
   CallLog& log_;
@@ -89,7 +100,7 @@ class RecordingView : public RunView {
 // Files and folders held in memory, and a shell that records its grants.
 // Logged as
 //   OpenTextFile <path> | Close | FolderExists <path> | CreateFolder <path> |
-//   grant <folder> <account's SID> [Administrators own]
+//   WriteTextFile <path> | grant <folder> <account's SID> [Administrators own]
 // A stream can be made to fail after some lines, a folder creation or a grant
 // with a code of choice.
 class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
@@ -99,6 +110,7 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+  void WriteTextFile(const std::string& path, std::string_view text) override;
   GrantResult grantFullControl(const std::string& folder, const std::string& accountSid,
                                bool administratorsOwn) override;
   std::shared_ptr<Shell> createShell() override;
@@ -106,10 +118,12 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
 
   std::map<std::string, std::vector<std::string>> files;  // path -> lines
   std::set<std::string> folders;
-  std::map<std::string, int> refusedFolders;  // path -> errno of CreateFolder
-  std::map<std::string, int> grantCodes;      // folder -> exit code of its grant
-  int failReadAfterLines = -1;                // -1: never
-  std::set<std::size_t> overlongLines;        // lines (from 1) read as longer than 1 MiB
+  std::map<std::string, int> refusedFolders;   // path -> errno of CreateFolder
+  std::map<std::string, int> grantCodes;       // folder -> exit code of its grant
+  std::map<std::string, std::string> written;  // path -> text of WriteTextFile
+  std::map<std::string, int> refusedWrites;    // path -> errno of WriteTextFile
+  int failReadAfterLines = -1;                 // -1: never
+  std::set<std::size_t> overlongLines;         // lines (from 1) read as longer than 1 MiB
   std::function<std::unique_ptr<TextStream>(const std::string&)> openStream;  // in place of files
   bool failCreation = false;
   bool failShellCreation = false;

@@ -22,6 +22,7 @@ class QtRunView : public RunView {
   void setCompleteText(const std::string& text) override;
   void showComplete() override;
   void messageBox(const std::string& prompt, int buttons, const std::string& title) override;
+  void summaryBox(const RunSummary& summary) override;
   [[noreturn]] void endProgram() override;
 
  private:

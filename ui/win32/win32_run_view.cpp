@@ -10,6 +10,7 @@
 #include "ui/win32/forms.h"
 #include "ui/win32/loading.h"
 #include "ui/win32/program_end.h"
+#include "ui/win32/summary_box.h"
 
 namespace kestrine::win32 {
 
@@ -82,6 +83,12 @@ void Win32RunView::messageBox(const std::string& prompt, int, const std::string&
   }
   MessageBoxW(owner, toWide(prompt).c_str(),
               toWide(title.empty() ? kApplicationTitle : title).c_str(), style);
+}
+
+// Owned by the progress window, as the message boxes are.
+void Win32RunView::summaryBox(const RunSummary& summary) {
+  HWND owner = forms_.loading().hwnd();
+  showSummaryBox(IsWindowVisible(owner) ? owner : nullptr, summary);
 }
 
 void Win32RunView::endProgram() {
