@@ -1,7 +1,5 @@
-// The SMB client's two seams against the sandbox: the direct TCP transport
-// (names looked up within the deadline) and the Kerberos sign-in (a real
-// ticket, and each reason it cannot be had), and the relay that alters the
-// servers' replies for the client's tests.
+// The SMB client's seams below it against the sandbox, and the relay that
+// alters the servers' replies for the client's tests.
 #include <gmock/gmock.h>
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_ext.h>
@@ -17,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/smb/kerberos_sign_in.h"
@@ -28,7 +27,6 @@ namespace kestrine::smb {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::AllOf;
 using testing::Freeze;
 using ::testing::HasSubstr;
 using testing::Sandbox;
@@ -39,50 +37,34 @@ using Action = testing::ReplyTamper::Action;
 
 const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kestrine-smb-seams";
 
-// The file server's side of a sign-in, with its service's keys.
-class Acceptor {
- public:
-  explicit Acceptor(const std::string& keytab) {
-    gss_key_value_element_desc element{"keytab", keytab.c_str()};
-    const gss_key_value_set_desc store{1, &element};
-    OM_uint32 minor = 0;
-    EXPECT_EQ(gss_acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, GSS_C_NO_OID_SET,
-                                    GSS_C_ACCEPT, &store, &credential_, nullptr, nullptr),
-              GSS_S_COMPLETE);
-  }
-  ~Acceptor() {
-    OM_uint32 minor = 0;
-    gss_delete_sec_context(&minor, &context_, GSS_C_NO_BUFFER);
-    gss_release_cred(&minor, &credential_);
-  }
-  Bytes accept(Bytes token) {
-    gss_buffer_desc input{token.size(), token.data()};
-    gss_buffer_desc output{0, nullptr};
-    OM_uint32 minor = 0;
-    EXPECT_EQ(
-        gss_accept_sec_context(&minor, &context_, credential_, &input, GSS_C_NO_CHANNEL_BINDINGS,
-                               nullptr, nullptr, &output, nullptr, nullptr, nullptr),
-        GSS_S_COMPLETE);
-    const auto* bytes = static_cast<const std::uint8_t*>(output.value);
-    Bytes reply(bytes, bytes + output.length);
-    gss_release_buffer(&minor, &output);
-    return reply;
-  }
-  Bytes sessionKey() {
-    gss_buffer_set_t keys = GSS_C_NO_BUFFER_SET;
-    OM_uint32 minor = 0;
-    gss_inquire_sec_context_by_oid(&minor, context_, GSS_C_INQ_SSPI_SESSION_KEY, &keys);
-    if (keys == GSS_C_NO_BUFFER_SET || keys->count == 0) return {};
-    const auto* key = static_cast<const std::uint8_t*>(keys->elements[0].value);
-    Bytes result(key, key + keys->elements[0].length);
-    gss_release_buffer_set(&minor, &keys);
-    return result;
-  }
-
- private:
-  gss_cred_id_t credential_ = GSS_C_NO_CREDENTIAL;
-  gss_ctx_id_t context_ = GSS_C_NO_CONTEXT;
-};
+// The file server's side of a sign-in, with its service's keys: its answer
+// to the client's first token, and the session key it ends with.
+std::pair<Bytes, Bytes> serverSide(const std::string& keytab, Bytes token) {
+  gss_key_value_element_desc element{"keytab", keytab.c_str()};
+  const gss_key_value_set_desc store{1, &element};
+  gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;
+  gss_ctx_id_t context = GSS_C_NO_CONTEXT;
+  gss_buffer_desc input{token.size(), token.data()}, output{0, nullptr};
+  gss_buffer_set_t keys = GSS_C_NO_BUFFER_SET;
+  OM_uint32 minor = 0;
+  EXPECT_EQ(gss_acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, GSS_C_NO_OID_SET,
+                                  GSS_C_ACCEPT, &store, &credential, nullptr, nullptr),
+            GSS_S_COMPLETE);
+  EXPECT_EQ(gss_accept_sec_context(&minor, &context, credential, &input, GSS_C_NO_CHANNEL_BINDINGS,
+                                   nullptr, nullptr, &output, nullptr, nullptr, nullptr),
+            GSS_S_COMPLETE);
+  gss_inquire_sec_context_by_oid(&minor, context, GSS_C_INQ_SSPI_SESSION_KEY, &keys);
+  const auto bytes = [](const gss_buffer_desc& buffer) {
+    const auto* data = static_cast<const std::uint8_t*>(buffer.value);
+    return Bytes(data, data + buffer.length);
+  };
+  std::pair<Bytes, Bytes> result{bytes(output), keys ? bytes(keys->elements[0]) : Bytes{}};
+  gss_release_buffer_set(&minor, &keys);
+  gss_release_buffer(&minor, &output);
+  gss_delete_sec_context(&minor, &context, GSS_C_NO_BUFFER);
+  gss_release_cred(&minor, &credential);
+  return result;
+}
 
 void run(const std::string& command) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -108,16 +90,16 @@ TEST(KerberosSignIn, CompletesWithTheServerProvedAndTheSameSessionKeyOnBothSides
   EXPECT_EQ(servicePrincipal("DC1.Kestrine.Test"), "cifs/DC1.Kestrine.Test@" + sandbox.realm());
   EXPECT_EQ(servicePrincipal("dc1"), "cifs/dc1@");
 
-  Acceptor server("FILE:" + keytab);
   const auto client = kerberosSignIn(sandbox.server());
   const Bytes first = client->step({}, Clock::now() + 10s);
   EXPECT_FALSE(client->complete());
   EXPECT_THROW(client->sessionKey(), std::logic_error);
-  EXPECT_TRUE(client->step(server.accept(first), Clock::now() + 10s).empty());
+  const auto [answer, serverKey] = serverSide("FILE:" + keytab, first);
+  EXPECT_TRUE(client->step(answer, Clock::now() + 10s).empty());
   ASSERT_TRUE(client->complete());
   const Bytes key = client->sessionKey();
   EXPECT_GE(key.size(), 16u);
-  EXPECT_EQ(key, server.sessionKey());
+  EXPECT_EQ(key, serverKey);
   EXPECT_THROW(client->step(first, Clock::now() + 10s), SignInError);
 }
 
