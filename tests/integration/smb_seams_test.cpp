@@ -27,6 +27,7 @@ namespace kestrine::smb {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::ContainsRegex;
 using testing::Freeze;
 using ::testing::HasSubstr;
 using testing::Sandbox;
@@ -70,13 +71,19 @@ void run(const std::string& command) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-SignInError signInFailure(const std::string& server, Deadline deadline = Clock::now() + 10s) {
+// The error that `call` ends with.
+template <class Error = TransportError, class Call>
+Error failure(Call call) {
   try {
-    kerberosSignIn(server)->step({}, deadline);
-  } catch (const SignInError& e) {
+    call();
+  } catch (const Error& e) {
     return e;
   }
-  throw std::runtime_error("signed in to " + server);
+  throw std::runtime_error("no failure");
+}
+
+SignInError signInFailure(const std::string& server, Deadline deadline = Clock::now() + 10s) {
+  return failure<SignInError>([&] { kerberosSignIn(server)->step({}, deadline); });
 }
 
 TEST(KerberosSignIn, CompletesWithTheServerProvedAndTheSameSessionKeyOnBothSides) {
@@ -118,9 +125,9 @@ TEST(KerberosSignIn, SaysWhyItCannot) {
     std::string says;
   } cases[] = {
       {"FILE:" + (folder / "none").string(), sandbox.server(), SignInFailure::kNoTicket,
-       "sign in to " + sandbox.server() + ": no Kerberos ticket (run kinit)"},
+       "sign in to " + sandbox.server() + ": no Kerberos ticket \\(run kinit\\)"},
       {expiredCache, sandbox.server(), SignInFailure::kTicketExpired,
-       "the Kerberos ticket of " + admin + " expired at "},
+       "the Kerberos ticket of " + admin + " expired at [0-9:]+; run kinit " + admin},
       {"", "fs-nowhere." + sandbox.realm(), SignInFailure::kNoServiceTicket,
        "knows no service cifs/fs-nowhere." + sandbox.realm() + "@" + sandbox.realm()},
   };
@@ -129,10 +136,7 @@ TEST(KerberosSignIn, SaysWhyItCannot) {
     if (!c.cache.empty()) cache.emplace("KRB5CCNAME", c.cache);
     const SignInError error = signInFailure(c.server);
     EXPECT_EQ(error.failure(), c.failure) << error.what();
-    EXPECT_THAT(error.what(), HasSubstr(c.says));
-    if (c.failure == SignInFailure::kTicketExpired) {
-      EXPECT_THAT(error.what(), HasSubstr("; run kinit " + admin));
-    }
+    EXPECT_THAT(error.what(), ContainsRegex(c.says));
   }
 }
 
@@ -140,13 +144,10 @@ TEST(KerberosSignIn, SaysWhyItCannot) {
 // than its deadline; a name that does not exist is said as such.
 TEST(SmbTransport, NameLookupsAndTheKdcAreHeldToTheDeadline) {
   Sandbox sandbox;
-  try {
-    connectTcp("fs-nowhere." + sandbox.realm(), 445, Clock::now() + 5s);
-    ADD_FAILURE() << "connected to a name that does not exist";
-  } catch (const TransportError& e) {
-    EXPECT_EQ(e.failure(), TransportFailure::kNotFound);
-    EXPECT_THAT(e.what(), HasSubstr("no server of that name was found"));
-  }
+  const TransportError unknown =
+      failure([&] { connectTcp("fs-nowhere." + sandbox.realm(), 445, Clock::now() + 5s); });
+  EXPECT_EQ(unknown.failure(), TransportFailure::kNotFound);
+  EXPECT_THAT(unknown.what(), HasSubstr("no server of that name was found"));
   EXPECT_NO_THROW(connectTcp(sandbox.server(), 445, Clock::now() + 5s));
 
   Freeze controller;  // its DNS and KDC too
@@ -154,12 +155,9 @@ TEST(SmbTransport, NameLookupsAndTheKdcAreHeldToTheDeadline) {
     const auto start = Clock::now();
     if (lookup) {
       // Not in the hosts file: asked of the controller's DNS.
-      try {
-        connectTcp("fs-unlisted." + sandbox.realm(), 445, start + 1s);
-        ADD_FAILURE() << "connected through a frozen DNS";
-      } catch (const TransportError& e) {
-        EXPECT_EQ(e.failure(), TransportFailure::kTimedOut) << e.what();
-      }
+      EXPECT_EQ(
+          failure([&] { connectTcp("fs-unlisted." + sandbox.realm(), 445, start + 1s); }).failure(),
+          TransportFailure::kTimedOut);
     } else {
       // A ticket the KDC is asked for each time: it gives none.
       EXPECT_EQ(signInFailure("fs-nowhere." + sandbox.realm(), start + 1s).failure(),
@@ -191,7 +189,6 @@ TEST(TamperingRelay, AltersTheServersRepliesAsAsked) {
   };
   const Bytes plain = exchange();
   ASSERT_GT(plain.size(), 128u);
-  EXPECT_EQ(plain[12], 0);                        // NEGOTIATE
   EXPECT_EQ(plain[68] | plain[69] << 8, 0x0302);  // DialectRevision
   relay.tamper(
       {.action = Action::kPatch, .command = 0, .offset = 122, .width = 2, .value = 0xFFFF});
@@ -214,44 +211,37 @@ TEST(TamperingRelay, AltersTheServersRepliesAsAsked) {
 }
 
 TEST(TamperingRelay, ReplacesAnEncryptedReplyWithAPlainErrorToTheLastRequest) {
-  // A server that echoes what it gets: a plain request, then an encrypted one.
+  // The test is the server, and echoes a plain request, then an encrypted one.
   OwnedSocket listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
-  ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(listen(listener.get(), 1), 0);
-  ASSERT_EQ(getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-  std::thread echo([&] {
-    OwnedSocket client(accept(listener.get(), nullptr, nullptr));
-    std::uint8_t buffer[512];
-    for (ssize_t n; (n = read(client.get(), buffer, sizeof buffer)) > 0;) {
-      if (write(client.get(), buffer, static_cast<std::size_t>(n)) != n) break;
-    }
-  });
+  ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length) |
+                listen(listener.get(), 1) |
+                getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length),
+            0);
   TcpRelay relay("127.0.0.1", 0, "127.0.0.1", ntohs(address.sin_port));
   relay.tamper({.action = Action::kPlainError, .encrypted = true});
-  {
-    const auto transport =
-        connectTcp("localhost", static_cast<std::uint16_t>(relay.port()), Clock::now() + 5s);
-    Bytes request = negotiate();
-    request[24] = 41;  // MessageId
-    transport->send(request, Clock::now() + 5s);
-    EXPECT_EQ(transport->receive(Clock::now() + 5s), request);
-    Bytes sealed(52 + 16, 0);  // a transform header and what it seals
-    const std::uint8_t protocol[] = {0xFD, 'S', 'M', 'B'};
-    std::copy(std::begin(protocol), std::end(protocol), sealed.begin());
-    sealed[44] = 0x77;  // SessionId
-    transport->send(sealed, Clock::now() + 5s);
-    const Bytes error = transport->receive(Clock::now() + 5s);
-    ASSERT_EQ(error.size(), 64u + 9);
-    EXPECT_EQ(error[0], 0xFE);
-    EXPECT_EQ(error[8] | error[9] << 8 | error[10] << 16 | error[11] << 24, 0xC0000022);
-    EXPECT_EQ(error[24], 42) << "the MessageId after the plain request's";
-    EXPECT_EQ(error[40], 0x77) << "the SessionId of the sealed reply";
-  }
-  ::shutdown(listener.get(), SHUT_RDWR);
-  echo.join();
-  EXPECT_EQ(relay.tampered(), 1);
+  const auto client =
+      connectTcp("localhost", static_cast<std::uint16_t>(relay.port()), Clock::now() + 5s);
+  const OwnedSocket server(::accept(listener.get(), nullptr, nullptr));
+  const auto echo = [&](Bytes message) {
+    client->send(message, Clock::now() + 5s);
+    std::uint8_t frame[512];
+    const ssize_t n = read(server.get(), frame, sizeof frame);
+    EXPECT_EQ(write(server.get(), frame, static_cast<std::size_t>(n)), n);
+    return client->receive(Clock::now() + 5s);
+  };
+  Bytes request = negotiate();
+  request[24] = 41;  // MessageId
+  EXPECT_EQ(echo(request), request);
+  Bytes sealed(52 + 16, 0);  // a transform header, SessionId 0x77, and what it seals
+  sealed[0] = 0xFD, sealed[1] = 'S', sealed[2] = 'M', sealed[3] = 'B', sealed[44] = 0x77;
+  const Bytes error = echo(sealed);
+  ASSERT_EQ(error.size(), 64u + 9);
+  EXPECT_EQ(Bytes(error.begin() + 8, error.begin() + 12), (Bytes{0x22, 0, 0, 0xC0}))
+      << "a plain STATUS_ACCESS_DENIED";
+  EXPECT_EQ(error[24], 42) << "the MessageId after the plain request's";
+  EXPECT_EQ(error[40], 0x77) << "the SessionId of the sealed reply";
 }
 
 }  // namespace
