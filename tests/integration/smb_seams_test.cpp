@@ -22,6 +22,7 @@
 #include "platform/linux/smb/tcp_transport.h"
 #include "tests/integration/sandbox.h"
 #include "tests/integration/tcp_relay.h"
+#include "tests/thrown.h"
 
 namespace kestrine::smb {
 namespace {
@@ -71,15 +72,9 @@ void run(const std::string& command) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-// The error that `call` ends with.
 template <class Error = TransportError, class Call>
 Error failure(Call call) {
-  try {
-    call();
-  } catch (const Error& e) {
-    return e;
-  }
-  throw std::runtime_error("no failure");
+  return testing::thrown<Error>(call);
 }
 
 SignInError signInFailure(const std::string& server, Deadline deadline = Clock::now() + 10s) {

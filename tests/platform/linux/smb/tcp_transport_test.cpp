@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/linux/kerberos_ticket.h"
+#include "tests/thrown.h"
 
 namespace kestrine::smb {
 namespace {
@@ -54,15 +55,9 @@ void send(const OwnedSocket& peer, const Bytes& bytes) {
   ASSERT_EQ(write(peer.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-// The error that `call` ends with.
 template <class Call>
 TransportError failure(Call call) {
-  try {
-    call();
-  } catch (const TransportError& e) {
-    return e;
-  }
-  throw std::runtime_error("no failure");
+  return testing::thrown<TransportError>(call);
 }
 
 TransportError receiveFailure(Transport& transport, Deadline deadline = Clock::now() + 2s) {
