@@ -1,5 +1,6 @@
 #include "platform/server_rules.h"
 
+#include <thread>
 #include <utility>
 
 namespace kestrine {
@@ -23,22 +24,49 @@ std::string heldReason(const ConnectionSettings& settings, const char* server) {
 ServerRules::ServerRules(ConnectionSettings settings, NetworkWait* wait, Clock clock)
     : settings_(settings), wait_(wait), clock_(std::move(clock)) {}
 
+bool ServerRules::givenUp() const {
+  return unansweredSince_ && heldUntil_ && *heldUntil_ > *unansweredSince_ + settings_.giveUpAfter;
+}
+
 bool ServerRules::held() const {
-  return heldUntil_ && clock_() < *heldUntil_;
+  return heldUntil_ && clock_() < *heldUntil_ && givenUp();
 }
 
 void ServerRules::hold() {
-  heldUntil_ = clock_() + settings_.retryAfter;
+  const auto now = clock_();
+  if (!unansweredSince_) unansweredSince_ = callStarted_.value_or(now);
+  heldUntil_ = now + settings_.retryAfter;
 }
 
 Reply ServerRules::call(bool repeatable, const std::function<Reply()>& attempt) {
+  if (heldUntil_ && !givenUp()) {
+    const auto left = *heldUntil_ - clock_();
+    if (left > decltype(left)::zero()) {
+      const std::string server = name_.empty() ? "the server" : name_;
+      if (wait_) {
+        wait_->waitFor(server, left);
+      } else {
+        std::this_thread::sleep_for(left);
+      }
+    }
+  }
+  callStarted_ = clock_();
+  struct Started {
+    std::optional<std::chrono::steady_clock::time_point>& at;
+    ~Started() { at.reset(); }
+  } started{callStarted_};
   Reply reply = Reply::kAnswered;
   const auto tries = [&] {
     reply = attempt();
     if (reply == Reply::kLost && repeatable) reply = attempt();
   };
   runOn(wait_, tries);
-  if (reply == Reply::kNoAnswer) hold();
+  if (reply == Reply::kNoAnswer) {
+    hold();
+  } else if (reply == Reply::kAnswered) {
+    heldUntil_.reset();
+    unansweredSince_.reset();
+  }
   return reply;
 }
 

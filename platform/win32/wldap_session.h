@@ -65,7 +65,7 @@ class WldapSession : public DirectorySession, private DirectoryLink {
   bool closedByPeer() override;
   void probe() override;
 
-  std::string serverName() const;
+  std::string serverName() const override;
   [[noreturn]] void fail(unsigned long rc, const std::string& doing,
                          const std::string& diagnostic = {});
   // Waits for the answer to request `id`, sent for `doing`; throws on a
