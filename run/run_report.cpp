@@ -1,5 +1,7 @@
 #include "run/run_report.h"
 
+#include <utility>
+
 #include "platform/text/printable.h"
 
 namespace kestrine {
@@ -13,8 +15,14 @@ constexpr const char* kExistingFolderReplaced =
 
 void RunReport::directoryNotBound(const Failure& failure, bool unreachable) {
   // A domain that was never asked (no server found, no SASL module, no
-  // ticket) is not one that could not be reached: name what failed.
-  if (!unreachable) notAttempted_ = failure.reason;
+  // ticket) is not one that could not be reached: name what failed, and
+  // a sign-in that failed once only, in the run's own line.
+  if (failure.kind == FailureKind::kSignIn) {
+    notAttempted_ = kCannotSignIn;
+    signInTold_ = true;
+  } else if (!unreachable) {
+    notAttempted_ = failure.reason;
+  }
 }
 
 void RunReport::lineTooLong(long lineNumber) {
@@ -41,11 +49,16 @@ void RunReport::countRecord() {
   }
 }
 
-std::string RunReport::whyNotProvisioned(const RecordOutcome& outcome) const {
+std::string RunReport::told(const Failure& failure) {
+  if (failure.kind != FailureKind::kSignIn) return failure.step + ": " + failure.reason;
+  if (!std::exchange(signInTold_, true)) signInFailure_ = failure.step + ": " + failure.reason;
+  return failure.step + ": " + kCannotSignIn;
+}
+
+std::string RunReport::whyNotProvisioned(const RecordOutcome& outcome) {
   if (!state_.rootDse) return "not attempted: " + notAttempted_;
-  const std::string firstFailure = outcome.failures.empty() ? std::string("not provisioned")
-                                                            : outcome.failures.front().step + ": " +
-                                                                  outcome.failures.front().reason;
+  const std::string firstFailure =
+      outcome.failures.empty() ? std::string("not provisioned") : told(outcome.failures.front());
   switch (outcome.account) {
     case AccountOrigin::kForeign:
       return "home folder left alone: the logon name belongs to " + outcome.accountHolder;
@@ -65,6 +78,7 @@ std::string RunReport::summary() const {
   if (lineCount_ == 0) return {};
   std::string text;
   for (const Failure& failure : runFailures_) text += failure.step + ": " + failure.reason + "\n";
+  if (!signInFailure_.empty()) text += signInFailure_ + "\n";
   for (const std::string& line : lines_) text += line + "\n";
   const auto unlisted = static_cast<std::size_t>(lineCount_) - lines_.size();
   if (unlisted > 0) text += "... and " + std::to_string(unlisted) + " more\n";
