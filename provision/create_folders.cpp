@@ -32,7 +32,7 @@ GrantResult Provisioning::grantToOwnAccount(Shell& shell, const std::string& fol
     return {e.code() != 0 ? e.code() : kNoSuchObject,
             std::string("read the account's SID: ") + e.what()};
   }
-  return shell.grantFullControl(folder, outcome.accountSid);
+  return shell.grantFullControl(folder, outcome.accountSid, outcome.folderPredatesAccount());
 }
 
 bool Provisioning::worthABox(const Failure& failure) {

@@ -109,7 +109,10 @@ TEST_F(FileServer, CallAfterADroppedConnectionConnectsAfresh) {
       {"list", [&] { EXPECT_EQ(server->list(folder()).entries.size(), 1u); }},
       {"is a folder", [&] { EXPECT_TRUE(server->isFolder(folder())); }},
       {"read", [&] { EXPECT_EQ(this->descriptor(folder()), descriptor); }},
-      {"set", [&] { server->setFullControl(folder(), kAdministratorsSid, true); }},
+      {"set",
+       [&] {
+         server->setFullControl(folder(), {kAdministratorsSid, true});
+       }},
       {"create", [&] { server->createFolder(folder("made")); }},
   };
   for (const auto& [name, call] : calls) {
@@ -128,7 +131,7 @@ TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
   EXPECT_FALSE(server->isFolder(folder("nothing")));
   EXPECT_FALSE(server->isFolder(folder("notes.txt")));
   ASSERT_TRUE(server->isFolder(folder()));
-  server->setFullControl(folder(), kAdministratorsSid, true);
+  server->setFullControl(folder(), {kAdministratorsSid, true});
   std::filesystem::remove_all(local);  // from here only what was read says "there"
   EXPECT_TRUE(server->isFolder(folder()));
   EXPECT_EQ(server->list(folder()).entries.size(), 1u);
@@ -138,12 +141,12 @@ TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
 
 TEST_F(FileServer, CallsAfterAServerRestartConnectAfresh) {
   const auto server = newFileServer();
-  server->setFullControl(folder(), kAdministratorsSid, true);
+  server->setFullControl(folder(), {kAdministratorsSid, true});
   const std::string descriptor = this->descriptor(folder());
   sandboxDomain("restart");
   // The access list goes over a second connection (to IPC$) as well.
   EXPECT_EQ(this->descriptor(folder()), descriptor);
-  EXPECT_NO_THROW(server->setFullControl(folder(), kAdministratorsSid, true));
+  EXPECT_NO_THROW(server->setFullControl(folder(), {kAdministratorsSid, true}));
   EXPECT_EQ(server->list(folder()).entries.size(), 1u);
 }
 
@@ -173,8 +176,8 @@ TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
 
 TEST_F(FileServer, ConnectionsAreSignedAndSealed) {
   const auto server = newFileServer();
-  server->list(folder());                                      // over home$
-  server->setFullControl(folder(), kAdministratorsSid, true);  // and IPC$ for the access list
+  server->list(folder());                                        // over home$
+  server->setFullControl(folder(), {kAdministratorsSid, true});  // and IPC$ for the access list
   // A line for each share in use, its encryption and signing "-" where none.
   const std::string shares = sandboxDomain("smbstatus -S");
   EXPECT_THAT(shares, AllOf(HasSubstr("\nhome$ "), HasSubstr("\nIPC$ "), Not(HasSubstr(" - "))));
@@ -192,7 +195,7 @@ TEST_F(FileServer, RefusedAccessListConnectionSaysWhyAndIsTriedAgain) {
       ~On() { sandboxDomain("ipc on"); }
     } on;
     try {
-      server->setFullControl(folder(), kAdministratorsSid, true);
+      server->setFullControl(folder(), {kAdministratorsSid, true});
       ADD_FAILURE() << "set without IPC$";
     } catch (const FileError& e) {
       EXPECT_THAT(e.what(), HasSubstr(": the file server refused the connection through which "
@@ -200,7 +203,7 @@ TEST_F(FileServer, RefusedAccessListConnectionSaysWhyAndIsTriedAgain) {
                                       "service): Operation not supported"));
     }
   }
-  EXPECT_NO_THROW(server->setFullControl(folder(), kAdministratorsSid, true));
+  EXPECT_NO_THROW(server->setFullControl(folder(), {kAdministratorsSid, true}));
 }
 
 TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
@@ -212,7 +215,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
   EXPECT_THROW(server->list(cut), FileError);
   EXPECT_THROW(server->createFolder(cut + "\\sub"), FileError);
   try {
-    server->setFullControl(cut, "S-1-1-0", true);
+    server->setFullControl(cut, {"S-1-1-0", true});
     ADD_FAILURE() << "sent";
   } catch (const FileError& e) {
     EXPECT_EQ(e.code(), EINVAL);
@@ -220,7 +223,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
                 HasSubstr("set the access list of " + folder() + "\xE2\x90\x80x: the name"));
   }
   FullControlGrant shell(newFileServer());
-  EXPECT_EQ(shell.grantFullControl(cut, kAdministratorsSid).exitCode, EINVAL);
+  EXPECT_EQ(shell.grantFullControl(cut, kAdministratorsSid, false).exitCode, EINVAL);
   EXPECT_EQ(descriptor(folder()), before);
   EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
 }
@@ -251,7 +254,7 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
       first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
   FullControlGrant shell(newFileServer());
   const auto started = std::chrono::steady_clock::now();
-  const GrantResult result = shell.grantFullControl(folder(), sid);
+  const GrantResult result = shell.grantFullControl(folder(), sid, true);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 
   // The links of sub and of the home folder, and the depth limit.
@@ -261,6 +264,8 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
                                             sid + ":0/3/0x001f01ff"};
   EXPECT_EQ(accessEntries(folder("sub")), granted);
   EXPECT_EQ(accessEntries(folder(levels)), granted);  // 64 levels below
+  // A folder there before its account: the Administrators own all of it.
+  EXPECT_THAT(descriptor(folder("notes.txt")), HasSubstr(",OWNER:S-1-5-32-544,"));
   for (const auto& [path, before] : untouched) EXPECT_EQ(descriptor(path), before) << path;
   std::ifstream kept(local + "/notes.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");

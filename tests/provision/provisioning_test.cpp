@@ -294,10 +294,13 @@ TEST_F(ProvisioningTest, NewFolderIsCreatedThenGranted) {
   EXPECT_THAT(state.record.failures, IsEmpty());
 }
 
+// A folder there before its new account becomes the Administrators' too:
+// whoever made it keeps no owner's right to change its access list back.
 TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
   files.folders.insert(kHome);
   provisioning.CreateFolders();
-  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome, kGrant));
+  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome,
+                                       kGrant + " Administrators own"));
   EXPECT_TRUE(state.record.permissionsSet);
 }
 
@@ -393,8 +396,10 @@ TEST_F(ProvisioningTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRe
   state.record.accountSid = fakeSidText(0);
   files.folders.insert(kHome);
   files.grantCodes.clear();
+  log.entries.clear();
   provisioning.CreateFolders();
   EXPECT_TRUE(state.record.alreadyExisted());  // a re-run repairs the folder's permissions
+  EXPECT_EQ(log.entries.back(), kGrant);       // its owner was set when its account was new
 }
 
 }  // namespace

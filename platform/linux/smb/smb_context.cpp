@@ -274,8 +274,9 @@ FileServer::Listing SmbContext::listFromServer(const UncPath& path) {
       } else if (name == "..") {
         listing.parentId = info.st_ino;
       } else {
+        // libsmbclient gives no reparse tag: every reparse point counts as a link.
         listing.entries.push_back(
-            {name, S_ISDIR(info.st_mode), (entry->attrs & kReparsePoint) != 0});
+            {name, S_ISDIR(info.st_mode), (entry->attrs & kReparsePoint) != 0, 0, info.st_ino});
       }
     }
     smbc_getFunctionClosedir(smb)(smb, folder);
@@ -317,9 +318,9 @@ void SmbContext::setSecurityDescriptor(const UncPath& path, const std::string& d
   listed_ = std::move(listed);
 }
 
-void SmbContext::setFullControl(const std::string& path, const std::string& accountSid,
-                                bool folder) {
-  setSecurityDescriptor(onShare(path), fullControlDescriptor(accountSid, folder));
+void SmbContext::setFullControl(const std::string& path, const FullControl& grant) {
+  setSecurityDescriptor(onShare(path), fullControlDescriptor(grant.accountSid, grant.folder,
+                                                             grant.administratorsOwn));
 }
 
 }  // namespace kestrine

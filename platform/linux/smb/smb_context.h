@@ -42,7 +42,10 @@ class SmbContext : public FileServer {
   void createFolder(const std::string& path) override;
   bool createdJustNow(const std::string& folder) const override;
   Listing list(const std::string& folder) override;
-  void setFullControl(const std::string& path, const std::string& accountSid, bool folder) override;
+  // libsmbclient opens the object by its name for the set and offers no
+  // handle to check first: a listing's file ID and reparse tag are all it
+  // goes by.
+  void setFullControl(const std::string& path, const FullControl& grant) override;
 
   // Any security descriptor, in libsmbclient's text form with numeric SIDs,
   // e.g. "REVISION:1,OWNER:S-1-5-32-544,ACL:S-1-5-32-544:0/3/2032127": for

@@ -19,8 +19,11 @@ std::string allowEntry(const std::string& sid, bool folder) {
 
 }  // namespace
 
-std::string fullControlDescriptor(const std::string& accountSid, bool folder) {
-  return "REVISION:1," + allowEntry(kAdministratorsSid, folder) + "," +
+std::string fullControlDescriptor(const std::string& accountSid, bool folder,
+                                  bool administratorsOwn) {
+  const std::string owner =
+      administratorsOwn ? std::string("OWNER:") + kAdministratorsSid + "," : "";
+  return "REVISION:1," + owner + allowEntry(kAdministratorsSid, folder) + "," +
          allowEntry(accountSid, folder);
 }
 

@@ -11,7 +11,9 @@ inline constexpr const char* kAdministratorsSid = "S-1-5-32-544";
 
 // The access list a home folder (or a file below it) gets, in libsmbclient's
 // text form: full control for BUILTIN\Administrators and for the account,
-// inherited by everything created below a folder, and nothing else.
-std::string fullControlDescriptor(const std::string& accountSid, bool folder);
+// inherited by everything created below a folder, and nothing else; with
+// `administratorsOwn`, BUILTIN\Administrators as the owner too.
+std::string fullControlDescriptor(const std::string& accountSid, bool folder,
+                                  bool administratorsOwn = false);
 
 }  // namespace kestrine
