@@ -24,22 +24,21 @@ std::string heldReason(const ConnectionSettings& settings, const char* server) {
 ServerRules::ServerRules(ConnectionSettings settings, NetworkWait* wait, Clock clock)
     : settings_(settings), wait_(wait), clock_(std::move(clock)) {}
 
-bool ServerRules::givenUp() const {
-  return unansweredSince_ && heldUntil_ && *heldUntil_ > *unansweredSince_ + settings_.giveUpAfter;
-}
-
 bool ServerRules::held() const {
-  return heldUntil_ && clock_() < *heldUntil_ && givenUp();
+  return heldUntil_ && clock_() < *heldUntil_ && givenUp_;
 }
 
 void ServerRules::hold() {
   const auto now = clock_();
   if (!unansweredSince_) unansweredSince_ = callStarted_.value_or(now);
   heldUntil_ = now + settings_.retryAfter;
+  // Counted when a request has gone unanswered, not by the end of the hold:
+  // with the program's times the third one, 2.5 minutes in, gives it up.
+  givenUp_ = now - *unansweredSince_ >= settings_.giveUpAfter;
 }
 
 Reply ServerRules::call(bool repeatable, const std::function<Reply()>& attempt) {
-  if (heldUntil_ && !givenUp()) {
+  if (heldUntil_ && !givenUp_) {
     const auto left = *heldUntil_ - clock_();
     if (left > decltype(left)::zero()) {
       const std::string server = name_.empty() ? "the server" : name_;
@@ -66,6 +65,7 @@ Reply ServerRules::call(bool repeatable, const std::function<Reply()>& attempt) 
   } else if (reply == Reply::kAnswered) {
     heldUntil_.reset();
     unansweredSince_.reset();
+    givenUp_ = false;
   }
   return reply;
 }

@@ -81,8 +81,6 @@ class ServerRules {
   Reply call(bool repeatable, const std::function<Reply()>& attempt);
 
  private:
-  bool givenUp() const;
-
   ConnectionSettings settings_;
   NetworkWait* wait_;
   Clock clock_;
@@ -90,6 +88,8 @@ class ServerRules {
   std::optional<std::chrono::steady_clock::time_point> heldUntil_;
   // When the first request went out that has had no answer since.
   std::optional<std::chrono::steady_clock::time_point> unansweredSince_;
+  // It had gone `giveUpAfter` without an answer when it was last held.
+  bool givenUp_ = false;
   std::optional<std::chrono::steady_clock::time_point> callStarted_;
 };
 
