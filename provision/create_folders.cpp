@@ -2,6 +2,7 @@
 #include "provision/provisioning.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace kestrine {
 
@@ -34,6 +35,17 @@ GrantResult Provisioning::grantToOwnAccount(Shell& shell, const std::string& fol
   return shell.grantFullControl(folder, outcome.accountSid, outcome.folderPredatesAccount());
 }
 
+bool Provisioning::worthABox(const Failure& failure) {
+  switch (failure.kind) {
+    case FailureKind::kServerGivenUp:
+      return false;  // the box of the step that waited for the server told it
+    case FailureKind::kSignIn:
+      return !std::exchange(signInFailureShown_, true);
+    default:
+      return true;
+  }
+}
+
 void Provisioning::CreateFolders() {
   GuardedSteps step(&state_.record.failures);
   RecordOutcome& outcome = state_.record;
@@ -64,7 +76,7 @@ void Provisioning::CreateFolders() {
     step("create the home folder",
          [&] { bound(state_.fileSystem, "fileSystem").CreateFolder(folder); });
     const int error = step.errorNumber();
-    if (error != 0) {
+    if (error != 0 && worthABox(step.lastFailure())) {
       step("tell that the folder cannot be created",
            [&] { view_.messageBox("Cannot create: " + folder, 0, ""); });
     }

@@ -33,10 +33,14 @@ class Provisioning {
   // by logon name: a duplicate that replication has not yet resolved could
   // share the name.
   GrantResult grantToOwnAccount(Shell& shell, const std::string& folder);
+  // Whether a folder step's failure gets a box of its own: one cause that
+  // strikes record after record gets one box, at its first record.
+  bool worthABox(const Failure& failure);
 
   RunState& state_;
   Directory& directory_;
   RunView& view_;
+  bool signInFailureShown_ = false;
 };
 
 // \\server\share$\logon: the home folder of an account.

@@ -1,6 +1,7 @@
 #include "run/run_report.h"
 
 #include <string_view>
+#include <utility>
 
 #include "platform/text/printable.h"
 #include "platform/text/wipe.h"
@@ -55,8 +56,14 @@ RunReport::~RunReport() {
 
 void RunReport::directoryNotBound(const Failure& failure, bool unreachable) {
   // A domain that was never asked (no server found, no SASL module, no
-  // ticket) is not one that could not be reached: name what failed.
-  if (!unreachable) notAttempted_ = failure.reason;
+  // ticket) is not one that could not be reached: name what failed, and
+  // a sign-in that failed once only, in the run's own line.
+  if (failure.kind == FailureKind::kSignIn) {
+    notAttempted_ = kCannotSignIn;
+    signInTold_ = true;
+  } else if (!unreachable) {
+    notAttempted_ = failure.reason;
+  }
 }
 
 void RunReport::lineTooLong(long lineNumber) {
@@ -89,11 +96,16 @@ void RunReport::countRecord() {
   }
 }
 
-std::string RunReport::whyNotProvisioned(const RecordOutcome& outcome) const {
+std::string RunReport::told(const Failure& failure) {
+  if (failure.kind != FailureKind::kSignIn) return failure.step + ": " + failure.reason;
+  if (!std::exchange(signInTold_, true)) signInFailure_ = failure.step + ": " + failure.reason;
+  return failure.step + ": " + kCannotSignIn;
+}
+
+std::string RunReport::whyNotProvisioned(const RecordOutcome& outcome) {
   if (!state_.rootDse) return "not attempted: " + notAttempted_;
-  const std::string firstFailure = outcome.failures.empty() ? std::string("not provisioned")
-                                                            : outcome.failures.front().step + ": " +
-                                                                  outcome.failures.front().reason;
+  const std::string firstFailure =
+      outcome.failures.empty() ? std::string("not provisioned") : told(outcome.failures.front());
   switch (outcome.account) {
     case AccountOrigin::kForeign:
       return "home folder left alone: the logon name belongs to " + outcome.accountHolder;
@@ -121,9 +133,10 @@ void RunReport::keepFailedRecord() {
 
 std::vector<RunReport::Line> RunReport::allLines() const {
   std::vector<Line> lines;
-  lines.reserve(runFailures_.size() + lines_.size());
+  lines.reserve(runFailures_.size() + 1 + lines_.size());
   for (const Failure& failure : runFailures_)
     lines.push_back({failure.step + ": " + failure.reason, ""});
+  if (!signInFailure_.empty()) lines.push_back({signInFailure_, ""});
   lines.insert(lines.end(), lines_.begin(), lines_.end());
   return lines;
 }

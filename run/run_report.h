@@ -12,6 +12,8 @@ namespace kestrine {
 // Texts the run shows at its end.
 inline constexpr const char* kCompletionSuffix = " Users and Folders were added successfully!";
 inline constexpr std::size_t kFailuresListed = 20;  // first lines of the summary box
+// A record's reason when the run could not sign in, told in full once.
+inline constexpr const char* kCannotSignIn = "cannot sign in (see above)";
 
 // What the run tells at its end: how many records were added, were there
 // already or failed, why each failed one was not provisioned, and the failed
@@ -52,7 +54,9 @@ class RunReport {
   int failedCount() const { return failed_; }
 
  private:
-  std::string whyNotProvisioned(const RecordOutcome& outcome) const;
+  std::string whyNotProvisioned(const RecordOutcome& outcome);
+  // "<step>: <reason>", but for a sign-in failure, whose reason is told once.
+  std::string told(const Failure& failure);
   void keepFailedRecord();
   // A line of the summary: what happened, then what a second import of the
   // record does, which the box's first lines show even when they cut the
@@ -67,6 +71,9 @@ class RunReport {
   std::vector<Failure> runFailures_;
   // Why no record was attempted when the rootDSE could not be bound.
   std::string notAttempted_ = "the domain could not be reached";
+  // The first sign-in failure of a record, when no step of the run's told one.
+  std::string signInFailure_;
+  bool signInTold_ = false;
   int existed_ = 0;  // records whose own account was there already
   int failed_ = 0;
   std::vector<Line> lines_;  // failed records and the records to look at

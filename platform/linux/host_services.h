@@ -41,6 +41,9 @@ class HostFileSystem : public FileSystem {
 class HostServiceObjects : public ServiceObjects {
  public:
   explicit HostServiceObjects(NetworkWait* wait = nullptr) : server_(newFileServer({}, wait)) {}
+  // With other settings than the program's: for tests.
+  explicit HostServiceObjects(ConnectionSettings settings, NetworkWait* wait = nullptr)
+      : server_(newFileServer(settings, wait)) {}
 
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;

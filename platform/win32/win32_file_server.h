@@ -83,6 +83,8 @@ class Win32FileServer : public FileServer {
   std::map<std::string, Server> servers_;  // by name in lower case
   IoDeadline deadline_;
   std::optional<std::string> created_;
+  // Whether the last call's server has been given up (ServerRules::held()).
+  bool givenUp_ = false;
 };
 
 }  // namespace kestrine

@@ -78,7 +78,8 @@ keyboard_import() {
   xdotool key shift+Tab
   xdotool key space
 
-  for ((i = 0; i < 1200; i++)); do
+  # Long enough for a server that has stopped, which costs about 2.5 minutes.
+  for ((i = 0; i < 3000; i++)); do
     kill -0 "$pid" 2>/dev/null || { echo "Kestrine ended before its completion window" >&2; return 1; }
     if [[ -n $(visible_window 'Dialog Caption') ]]; then
       sleep 0.3

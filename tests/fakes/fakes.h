@@ -40,8 +40,8 @@ class FakeDirectory : public Directory {
   std::string accountDn(const std::string& logonName) override;
 
   // The next operations whose log text starts with `prefix` fail with `code`.
-  void failWhen(std::string prefix, int code = 53) {
-    failures_.emplace_back(std::move(prefix), code);
+  void failWhen(std::string prefix, int code = 53, FailureKind kind = FailureKind::kOther) {
+    failures_.push_back({std::move(prefix), code, kind});
   }
   // ... fail as a server that does not answer does: with ConnectionLost.
   void loseConnectionWhen(std::string prefix) { lostWhen_.push_back(std::move(prefix)); }
@@ -55,7 +55,12 @@ class FakeDirectory : public Directory {
 
  private:
   CallLog& log_;
-  std::vector<std::pair<std::string, int>> failures_;
+  struct Refusal {
+    std::string prefix;
+    int code;
+    FailureKind kind;
+  };
+  std::vector<Refusal> failures_;
   std::vector<std::string> lostWhen_;
   friend class FakeObject;
 };
@@ -118,12 +123,13 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
 
   std::map<std::string, std::vector<std::string>> files;  // path -> lines
   std::set<std::string> folders;
-  std::map<std::string, int> refusedFolders;   // path -> errno of CreateFolder
-  std::map<std::string, int> grantCodes;       // folder -> exit code of its grant
-  std::map<std::string, std::string> written;  // path -> text of WriteTextFile
-  std::map<std::string, int> refusedWrites;    // path -> errno of WriteTextFile
-  int failReadAfterLines = -1;                 // -1: never
-  std::set<std::size_t> overlongLines;         // lines (from 1) read as longer than 1 MiB
+  std::map<std::string, int> refusedFolders;        // path -> errno of CreateFolder
+  std::map<std::string, FailureKind> refusalKinds;  // ... and its kind, if not kOther
+  std::map<std::string, int> grantCodes;            // folder -> exit code of its grant
+  std::map<std::string, std::string> written;       // path -> text of WriteTextFile
+  std::map<std::string, int> refusedWrites;         // path -> errno of WriteTextFile
+  int failReadAfterLines = -1;                      // -1: never
+  std::set<std::size_t> overlongLines;              // lines (from 1) read as longer than 1 MiB
   std::function<std::unique_ptr<TextStream>(const std::string&)> openStream;  // in place of files
   bool failCreation = false;
   bool failShellCreation = false;

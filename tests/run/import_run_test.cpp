@@ -490,6 +490,55 @@ TEST_F(ImportRunTest, RecordWithoutItsHomeFolderIsToldThenCountedAsFailed) {
   EXPECT_EQ(view.completeText, "1 Users and Folders were added successfully! 1 failed.");
 }
 
+// A file server given up after the wait of its first record's folder step,
+// then a sign-in that fails for every folder: a box for the first record of
+// each cause, and the sign-in's reason once in the summary.
+TEST_F(ImportRunTest, ACauseThatStrikesRecordAfterRecordIsToldOnce) {
+  const std::string home = "\\\\fs1\\home$\\";
+  std::vector<std::string> lines;
+  for (const std::string name : {"r1", "r2", "r3", "r4", "r5"}) {
+    lines.push_back(name + ",R " + name + ",R,S,Pa55word!,Sales,example.test,fs1,home,x");
+  }
+  files.refusedFolders = {{home + "r1", ETIMEDOUT},
+                          {home + "r2", ETIMEDOUT},
+                          {home + "r3", EACCES},
+                          {home + "r4", EACCES}};
+  files.refusalKinds = {{home + "r2", FailureKind::kServerGivenUp},
+                        {home + "r3", FailureKind::kSignIn},
+                        {home + "r4", FailureKind::kSignIn}};
+  runWith(lines);
+  EXPECT_THAT(entries("message"),
+              ElementsAre("message 0 [] Cannot create: " + home + "r1",
+                          "message 0 [] Cannot create: " + home + "r3",
+                          "message 0 [Kestrine] create the home folder: create " + home +
+                              "r3: refused\n"
+                              "r1: create the home folder: create " +
+                              home +
+                              "r1: refused\n"
+                              "r2: create the home folder: create " +
+                              home +
+                              "r2: refused\n"
+                              "r3: create the home folder: cannot sign in (see above)\n"
+                              "r4: create the home folder: cannot sign in (see above)"));
+  EXPECT_EQ(view.completeText, "1 Users and Folders were added successfully! 4 failed.");
+
+  // A bind of the rootDSE that cannot sign in tells it once, in its own line.
+  log.entries.clear();
+  CallLog bindLog;
+  FakeDirectory refusing(bindLog);
+  refusing.failWhen("Bind LDAP://rootDSE", 82, FailureKind::kSignIn);
+  RecordingView bindView(bindLog);
+  ImportRun bindRun(bindView, refusing, files);
+  bindRun.run();
+  EXPECT_EQ(bindRun.report().summary(),
+            "bind the directory (rootDSE): refused: Bind LDAP://rootDSE\n"
+            "r1: not attempted: cannot sign in (see above)\n"
+            "r2: not attempted: cannot sign in (see above)\n"
+            "r3: not attempted: cannot sign in (see above)\n"
+            "r4: not attempted: cannot sign in (see above)\n"
+            "r5: not attempted: cannot sign in (see above)");
+}
+
 TEST_F(ImportRunTest, NoSummaryWhenEveryRecordSucceeded) {
   runWith({kFull});
   EXPECT_TRUE(entries("message").empty());

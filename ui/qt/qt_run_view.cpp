@@ -45,6 +45,17 @@ void QtRunView::repaintLoading() {
   answerDesktop();
 }
 
+void QtRunView::showNotice(const std::string& text) {
+  if (!text.empty()) {
+    if (!progressText_) progressText_ = forms_.loading().lblLoading()->text().toStdString();
+    setLoadingText(text);
+  } else if (progressText_) {
+    setLoadingText(*progressText_);
+    progressText_.reset();
+  }
+  repaintLoading();
+}
+
 void QtRunView::setCompleteText(const std::string& text) {
   forms_.complete().lblComplete()->setText(QString::fromStdString(text));
 }

@@ -60,6 +60,17 @@ void Win32RunView::repaintLoading() {
   answerDesktop();
 }
 
+void Win32RunView::showNotice(const std::string& text) {
+  if (!text.empty()) {
+    if (!progressText_) progressText_ = toUtf8(windowText(forms_.loading().lblLoading()));
+    setLoadingText(text);
+  } else if (progressText_) {
+    setLoadingText(*progressText_);
+    progressText_.reset();
+  }
+  repaintLoading();
+}
+
 void Win32RunView::setCompleteText(const std::string& text) {
   SetWindowTextW(forms_.complete().lblComplete(), toWide(text).c_str());
 }

@@ -54,9 +54,6 @@ const char* refusedWhy(int error) {
 
 // The file server is column 7 of the record; Kerberos has no service ticket
 // for an address, and the run never signs in otherwise.
-constexpr const char* kServerByAddress =
-    "a file server must be named by its host name for Kerberos, not by its address (column 7)";
-
 Reply replyOf(int error, bool accessList) {
   if (error == ETIMEDOUT) return Reply::kNoAnswer;
   if (accessList && accessListConnectionFailed(error)) return Reply::kLost;
@@ -94,8 +91,10 @@ SMBCCTX* SmbContext::context() {
   // login anonymous. Not kept as a failure of the context: kinit may follow.
   const KerberosTicket ticket = callersTicket();
   if (ticket.principal.empty() || !ticket.problem.empty()) {
-    throw FileError(EACCES, std::string("sign in to the file server: ") +
-                                (ticket.problem.empty() ? kNoTicket : ticket.problem));
+    throw FileError(EACCES,
+                    std::string("sign in to the file server: ") +
+                        (ticket.problem.empty() ? kNoTicket : ticket.problem),
+                    FailureKind::kSignIn);
   }
   std::unique_ptr<SMBCCTX, Free> context(smbc_new_context());
   if (context) {
@@ -128,21 +127,27 @@ int SmbContext::call(const char* doing, const UncPath& path, Request request, in
     // libsmbclient would only say that access is denied.
     throw FileError(EINVAL, std::string(doing) + " " + path.text() + ": " + kServerByAddress);
   }
-  ServerRules& rules =
-      servers_.try_emplace(foldedCase(path.server), settings_, wait_).first->second;
+  const auto [known, added] = servers_.try_emplace(foldedCase(path.server), settings_, wait_);
+  ServerRules& rules = known->second;
+  if (added) rules.name(path.server);
   if (rules.held()) {
-    throw FileError(ETIMEDOUT, std::string(doing) + " " + path.text() + ": " +
-                                   heldReason(settings_, kFileServerRole));
+    throw FileError(
+        ETIMEDOUT,
+        std::string(doing) + " " + path.text() + ": " + heldReason(settings_, kFileServerRole),
+        FailureKind::kServerGivenUp);
   }
   struct Armed {
     CallDeadline& deadline;
     ~Armed() { deadline.disarm(); }
   } armed{deadline_};
-  deadline_.arm(path.server, std::chrono::steady_clock::now() + settings_.timeout);
   int error = 0;
   int first = 0;
   int tries = 0;
   rules.call(true, [&] {
+    // From the first try on: the call may have waited for the server's hold.
+    if (tries == 0) {
+      deadline_.arm(path.server, std::chrono::steady_clock::now() + settings_.timeout);
+    }
     SMBCCTX* smb = context();
     // The repeat goes over new connections: a cached one may be dead, or
     // marked as unable to reach the access lists.
@@ -163,12 +168,16 @@ void SmbContext::fail(const char* doing, const UncPath& path, int error,
                       const char* explained) const {
   if (error == kUnexplained) error = EIO;
   std::string reason = std::strerror(error);
+  std::string ticketProblem;
+  FailureKind kind = FailureKind::kOther;
   if (error == ETIMEDOUT) {
     reason = noAnswerReason(settings_, kFileServerRole);
+    // Given up on by now: the call that first waited for it told it.
+    const auto rules = servers_.find(foldedCase(path.server));
+    if (rules != servers_.end() && rules->second.held()) kind = FailureKind::kServerGivenUp;
   } else if (error == EINVAL || error == EACCES || error == EPERM) {
     // libsmbclient says "invalid argument" for a server it cannot find, and
     // for a login without a ticket; the name service may take its time too.
-    std::string ticketProblem;
     bool found = true;
     runOn(wait_, [&] {
       ticketProblem = callersTicket().problem;
@@ -181,7 +190,8 @@ void SmbContext::fail(const char* doing, const UncPath& path, int error,
     }
   }
   if (explained) reason = std::string(explained) + ": " + reason;
-  throw FileError(error, std::string(doing) + " " + path.text() + ": " + reason);
+  if (!ticketProblem.empty()) kind = FailureKind::kSignIn;
+  throw FileError(error, std::string(doing) + " " + path.text() + ": " + reason, kind);
 }
 
 bool SmbContext::folderByStat(const UncPath& path) {
