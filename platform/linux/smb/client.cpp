@@ -8,7 +8,6 @@
 namespace kestrine::smb {
 namespace {
 
-constexpr std::uint16_t kSmbPort = 445;
 // One QUERY_DIRECTORY or QUERY_INFO asks for at most this much: one credit.
 constexpr std::uint32_t kOutputLength = 65536;
 constexpr int kMaxReferralHops = 4;
@@ -100,11 +99,6 @@ struct Client::Server {
   bool extdRefused = false;
 };
 
-Client::Client()
-    : Client([](const std::string& server,
-                Deadline deadline) { return connectTcp(server, kSmbPort, deadline); },
-             [](const std::string& server) { return kerberosSignIn(server); }) {}
-
 Client::Client(Connector connect, SignIn signIn, std::vector<std::uint16_t> dialects)
     : connect_(std::move(connect)), signIn_(std::move(signIn)), dialects_(std::move(dialects)) {}
 
@@ -137,6 +131,11 @@ const SessionInfo* Client::sessionInfo(const std::string& name) const {
 
 void Client::drop(const std::string& name) {
   servers_.erase(lower(name));
+}
+
+void Client::closeConnection(const std::string& name, const std::string& reason) {
+  const auto found = servers_.find(lower(name));
+  if (found != servers_.end() && found->second) found->second->session->connection().close(reason);
 }
 
 // [MS-SMB2] 3.2.4.3: on a share in a DFS namespace the name is the whole
@@ -203,6 +202,11 @@ auto Client::throughDfs(const SharePath& path, Deadline deadline, Operation oper
     const SharePath actual = resolve(path);
     try {
       return operation(actual);
+    } catch (const MalformedReply& error) {
+      // A reply not understood leaves its connection in doubt (an open
+      // handle whose FileId could not be read, say).
+      closeConnection(actual.server, error.what());
+      throw;
     } catch (const StatusError& error) {
       if (error.status() != STATUS_PATH_NOT_COVERED || hop >= kMaxReferralHops) throw;
       followReferral(actual, deadline);
@@ -348,6 +352,9 @@ std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<Securi
                           flight.share->treeId},
                   Request{SMB2_CLOSE, encodeCloseRequest(handle), flight.share->treeId}},
                  false, deadline));
+    } catch (const MalformedReply& error) {
+      flight.connection->close(error.what());
+      throw;
     } catch (const std::exception&) {
       outcomes[i].error = std::current_exception();
       flight.connection->discardReplies(flight.connection->submit(

@@ -125,6 +125,7 @@ class Client {
   Server& server(const std::string& name, Deadline deadline);
   Tree& tree(const SharePath& path, Deadline deadline);
   SharePath resolve(const SharePath& path) const;
+  void closeConnection(const std::string& server, const std::string& reason);
   void followReferral(const SharePath& path, Deadline deadline);
   template <class Operation>
   auto throughDfs(const SharePath& path, Deadline deadline, Operation operation);
