@@ -16,6 +16,10 @@ KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libk
   libxcb1-dev fonts-dejavu-core python3 icoutils dpkg-dev desktop-file-utils lintian
   debootstrap)
 
+# The libFuzzer target of the SMB2/3 client's reply parsing: clang with its
+# fuzzer runtime.
+KESTRINE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+
 # What the Windows build (mingw-w64, windres for the resources) and its tests
 # under Wine need; googletest brings the sources that the cross build compiles,
 # nsis makes the installer, python3 the zip, icoutils reads the program's

@@ -1,5 +1,8 @@
 #include "fake_server.h"
 
+#include <cstdlib>
+#include <fstream>
+
 #include "platform/linux/smb/crypto.h"
 #include "platform/linux/smb/file_information.h"
 #include "platform/linux/smb/ntstatus.h"
@@ -137,6 +140,16 @@ void FakeServer::reply(std::vector<std::pair<Header, Bytes>> replies, bool seale
   Bytes message = chain.take();
   const std::uint16_t command = replies.front().first.command;
   if (alter) alter(command, message);
+  // KESTRINE_SMB_FUZZ_SEEDS=<folder>: each plain reply, as the fuzzer's seed.
+  if (const char* seeds = std::getenv("KESTRINE_SMB_FUZZ_SEEDS")) {
+    std::ofstream seed(
+        std::string(seeds) + "/" + commandName(command) + "-" +
+            std::to_string(std::hash<std::string>{}(std::string(message.begin(), message.end()))),
+        std::ios::binary);
+    seed.put(0);
+    seed.write(reinterpret_cast<const char*>(message.data()),
+               static_cast<std::streamsize>(message.size()));
+  }
   if (spans.size() == 1) spans.front().second = message.size();
   if (command == SMB2_SESSION_SETUP) {
     keys_->sign(message);  // the final reply, signed with the new keys
