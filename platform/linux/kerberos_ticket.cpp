@@ -3,19 +3,26 @@
 #include <arpa/inet.h>
 #include <krb5.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <type_traits>
+#include <ctime>
 
 namespace kestrine {
 
 namespace {
 
-// A krb5 handle that frees itself with `release`.
-template <class Handle, class Release>
-auto owned(Handle handle, Release release) {
-  return std::unique_ptr<std::remove_pointer_t<Handle>, Release>(handle, release);
+// The local time of day, and the date too unless it is today.
+std::string localTime(std::time_t when) {
+  std::tm then{};
+  std::tm today{};
+  const std::time_t now = std::time(nullptr);
+  localtime_r(&when, &then);
+  localtime_r(&now, &today);
+  const bool sameDay = then.tm_year == today.tm_year && then.tm_yday == today.tm_yday;
+  char text[32];
+  std::strftime(text, sizeof text, sameDay ? "%H:%M" : "%Y-%m-%d %H:%M", &then);
+  return text;
 }
 
 }  // namespace
@@ -26,7 +33,8 @@ KerberosTicket callersTicket() {
   const auto context = owned(rawContext, krb5_free_context);
   krb5_context ctx = context.get();
 
-  KerberosTicket ticket{{}, kNoTicket};
+  KerberosTicket ticket;
+  ticket.problem = kNoTicket;
   krb5_ccache rawCache = nullptr;
   if (krb5_cc_default(ctx, &rawCache) != 0) return ticket;
   const auto cache = owned(rawCache, [ctx](krb5_ccache c) { krb5_cc_close(ctx, c); });
@@ -44,7 +52,7 @@ KerberosTicket callersTicket() {
   krb5_timestamp now = 0;
   krb5_timeofday(ctx, &now);
   bool anyGranting = false;
-  bool validGranting = false;
+  std::uint32_t latestEnd = 0;
   krb5_creds creds;
   while (krb5_cc_next_cred(ctx, cache.get(), &cursor, &creds) == 0) {
     char* rawServer = nullptr;
@@ -52,13 +60,18 @@ KerberosTicket callersTicket() {
         std::strncmp(owned(rawServer, freeName).get(), "krbtgt/", 7) == 0) {
       anyGranting = true;
       // Kerberos times are unsigned 32-bit seconds.
-      validGranting = validGranting || static_cast<std::uint32_t>(creds.times.endtime) >
-                                           static_cast<std::uint32_t>(now);
+      latestEnd = std::max(latestEnd, static_cast<std::uint32_t>(creds.times.endtime));
     }
     krb5_free_cred_contents(ctx, &creds);
   }
   krb5_cc_end_seq_get(ctx, cache.get(), &cursor);
-  ticket.problem = !anyGranting ? kNoTicket : validGranting ? "" : kTicketExpired;
+  if (!anyGranting) return ticket;
+  ticket.expires = std::chrono::system_clock::from_time_t(static_cast<std::time_t>(latestEnd));
+  ticket.expired = latestEnd <= static_cast<std::uint32_t>(now);
+  ticket.problem = !ticket.expired ? ""
+                                   : "the Kerberos ticket of " + ticket.principal + " expired at " +
+                                         localTime(static_cast<std::time_t>(latestEnd)) +
+                                         "; run kinit " + ticket.principal;
   return ticket;
 }
 

@@ -1,22 +1,39 @@
 #pragma once
 
+#include <chrono>
+#include <memory>
+#include <optional>
 #include <string>
+#include <type_traits>
 
 namespace kestrine {
 
 inline constexpr const char* kNoTicket = "no Kerberos ticket (run kinit)";
-inline constexpr const char* kTicketExpired = "the ticket has expired (run kinit)";
+
+// A Kerberos (or GSS-API) handle that frees itself with `release`.
+template <class Handle, class Release>
+auto owned(Handle handle, Release release) {
+  return std::unique_ptr<std::remove_pointer_t<Handle>, Release>(handle, release);
+}
 
 // The caller's Kerberos ticket, from the default credential cache
-// (KRB5CCNAME): whom it names, and why it cannot serve a login.
+// (KRB5CCNAME): whom it names, until when, and why it cannot serve a login.
 struct KerberosTicket {
   std::string principal;  // "admin@EXAMPLE.COM"; "" when the cache holds none
-  // kNoTicket, kTicketExpired, or "" when a ticket-granting ticket is still
-  // valid, or when Kerberos itself could not be asked.
+  // The end of its ticket-granting ticket (the latest, when there are several).
+  std::optional<std::chrono::system_clock::time_point> expires;
+  bool expired = false;
+  // kNoTicket; for an expired ticket whose it is, when it expired and what to
+  // do: "the Kerberos ticket of admin@EXAMPLE.COM expired at 14:02; run kinit
+  // admin@EXAMPLE.COM"; "" when a ticket-granting ticket is still valid, or
+  // when Kerberos itself could not be asked.
   std::string problem;
 };
 
 KerberosTicket callersTicket();
+
+inline constexpr const char* kServerByAddress =
+    "a file server must be named by its host name for Kerberos, not by its address (column 7)";
 
 // True for an IPv4 or IPv6 address: no Kerberos service ticket is issued for
 // a server named by one.

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/ldap/ldap_servers.h"
+#include "platform/linux/tcp_connect.h"
 
 namespace kestrine::testing {
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/directory_connection.h"
+#include "platform/linux/tcp_connect.h"
 
 namespace kestrine {
 
@@ -24,23 +24,6 @@ struct LdapServer {
 // the default Kerberos realm. Fails with a reason that names what is missing
 // when there is none.
 std::vector<LdapServer> configuredServers();
-
-// A connected socket, closed with its owner unless released.
-class OwnedSocket {
- public:
-  explicit OwnedSocket(int fd = -1) : fd_(fd) {}
-  ~OwnedSocket();
-  OwnedSocket(OwnedSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  OwnedSocket& operator=(OwnedSocket&& other) noexcept;
-  OwnedSocket(const OwnedSocket&) = delete;
-  OwnedSocket& operator=(const OwnedSocket&) = delete;
-
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 struct ServerConnection {
   OwnedSocket socket;

@@ -53,9 +53,6 @@ const char* refusedWhy(int error) {
 
 // The file server is column 7 of the record; Kerberos has no service ticket
 // for an address, and the run never signs in otherwise.
-constexpr const char* kServerByAddress =
-    "a file server must be named by its host name for Kerberos, not by its address (column 7)";
-
 Reply replyOf(int error, bool accessList) {
   if (error == ETIMEDOUT) return Reply::kNoAnswer;
   if (accessList && accessListConnectionFailed(error)) return Reply::kLost;

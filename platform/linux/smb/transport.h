@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -30,6 +31,12 @@ class TransportError : public std::runtime_error {
  private:
   TransportFailure failure_;
 };
+
+// The longest message a connection takes from a server: the client asks for
+// no more than 8 MiB in one reply, and the rest is room for the headers of a
+// compound and of encryption. A frame that claims more is refused before
+// anything is read into memory.
+inline constexpr std::size_t kMaxMessageSize = (8u << 20) + (64u << 10);
 
 // One connection to a file server, carrying SMB2 messages over direct TCP
 // ([MS-SMB2] 2.1): each message is framed by a zero byte and its length in
