@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
+
 #include "platform/linux/smb/client.h"
 #include "platform/linux/smb/ntstatus.h"
 
@@ -17,14 +20,49 @@ std::string unique(const std::string& stem) {
          std::to_string(Clock::now().time_since_epoch().count() % 1000000);
 }
 
+// KESTRINE_SMB_FUZZ_SEEDS=<folder>: every reply as it came, as a seed of the
+// fuzzer's (tests/fuzz/smb_corpus/ holds those of the 2.x dialects, which
+// are not encrypted).
+class RecordingTransport : public Transport {
+ public:
+  RecordingTransport(std::unique_ptr<Transport> inner, std::string folder)
+      : inner_(std::move(inner)), folder_(std::move(folder)) {}
+  void send(std::span<const std::uint8_t> message, Deadline deadline) override {
+    inner_->send(message, deadline);
+  }
+  std::vector<std::uint8_t> receive(Deadline deadline) override {
+    std::vector<std::uint8_t> reply = inner_->receive(deadline);
+    std::ofstream seed(
+        folder_ + "/sandbox-" + std::to_string(getpid()) + "-" + std::to_string(count_++),
+        std::ios::binary);
+    seed.put(0);
+    seed.write(reinterpret_cast<const char*>(reply.data()),
+               static_cast<std::streamsize>(reply.size()));
+    return reply;
+  }
+  void shutdown() override { inner_->shutdown(); }
+
+ private:
+  std::unique_ptr<Transport> inner_;
+  std::string folder_;
+  int count_ = 0;
+};
+
+std::unique_ptr<Transport> connect(const std::string& server, Deadline deadline) {
+  std::unique_ptr<Transport> transport = connectTcp(server, 445, deadline);
+  if (const char* seeds = std::getenv("KESTRINE_SMB_FUZZ_SEEDS")) {
+    return std::make_unique<RecordingTransport>(std::move(transport), seeds);
+  }
+  return transport;
+}
+
 class SandboxSmb : public testing::TestWithParam<std::uint16_t> {};
 
 // Each dialect the sandbox speaks: signed, sealed from 3.0 on; a protected
 // folder made in one round trip and read back, listed, set again.
 TEST_P(SandboxSmb, FolderWithAProtectedAccessList) {
-  Client client([](const std::string& server,
-                   Deadline deadline) { return connectTcp(server, 445, deadline); },
-                [](const std::string& server) { return kerberosSignIn(server); }, {GetParam()});
+  Client client(connect, [](const std::string& server) { return kerberosSignIn(server); },
+                {GetParam()});
   const Sid users = Sid::parse("S-1-5-32-545");
   const SharePath share = SharePath::parse("\\\\dc1.kestrine.test\\home$");
   const SharePath folder = share.child(unique("smb-" + dialectName(GetParam())));
