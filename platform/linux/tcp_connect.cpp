@@ -194,8 +194,9 @@ TcpConnection connectToFirstOf(const std::vector<TcpEndpoint>& endpoints,
     for (const Attempt& attempt : pending) sockets.push_back({attempt.socket.get(), POLLOUT, 0});
     sockets.push_back({ready ? -1 : lookups->finished.get(), POLLIN, 0});  // poll skips -1
     if (poll(sockets.data(), sockets.size(), static_cast<int>(wait.count())) < 0) {
-      if (errno == EINTR) continue;
-      for (const Attempt& attempt : pending) fail(attempt.endpoint, errno);
+      const int error = errno;
+      if (error == EINTR) continue;
+      for (const Attempt& attempt : pending) fail(attempt.endpoint, error);
       pending.clear();
       break;
     }

@@ -43,31 +43,6 @@ constexpr ConnectionSettings kShort{.timeout = 4s, .retryAfter = 4s, .idleCheckA
 constexpr ConnectionSettings kCheckEveryWrite{
     .timeout = 4s, .retryAfter = 4s, .idleCheckAfter = 0s};
 
-// The controller (or its file server alone) stopped (SIGSTOP) until thaw()
-// or the end of the scope: the sandbox is shared by every integration test.
-class Freeze {
- public:
-  explicit Freeze(std::string processes = "") : processes_(std::move(processes)) {
-    sandboxDomain("freeze " + processes_);
-  }
-  ~Freeze() {
-    try {
-      thaw();
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << e.what();
-    }
-  }
-  Freeze(const Freeze&) = delete;
-  Freeze& operator=(const Freeze&) = delete;
-  void thaw() {
-    if (std::exchange(frozen_, false)) sandboxDomain("thaw " + processes_);
-  }
-
- private:
-  std::string processes_;
-  bool frozen_ = true;
-};
-
 // The LDAP server's idle timeout lowered for connections opened in the scope.
 class IdleTimeout {
  public:
@@ -86,27 +61,6 @@ class IdleTimeout {
 
  private:
   std::string saved_;
-};
-
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) saved_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (saved_) {
-      setenv(name_, saved_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
 };
 
 // A view through which a fault strikes mid-run: when a progress text shows,

@@ -37,7 +37,14 @@ Sandbox::Sandbox()
       realm_(requiredEnvironment("KESTRINE_SANDBOX_REALM")),
       server_(requiredEnvironment("KESTRINE_SANDBOX_DC")),
       address_(requiredEnvironment("KESTRINE_SANDBOX_DC_IP")),
-      shareDir_(requiredEnvironment("KESTRINE_SANDBOX_SHARE_DIR")) {}
+      shareDir_(requiredEnvironment("KESTRINE_SANDBOX_SHARE_DIR")),
+      encryptedShare_(requiredEnvironment("KESTRINE_SANDBOX_SHARE_ENCRYPTED")),
+      dfsShare_(requiredEnvironment("KESTRINE_SANDBOX_SHARE_DFS")),
+      proxyShare_(requiredEnvironment("KESTRINE_SANDBOX_SHARE_PROXY")),
+      smb21Server_(requiredEnvironment("KESTRINE_SANDBOX_SMB21")),
+      smb311Server_(requiredEnvironment("KESTRINE_SANDBOX_SMB311")),
+      relayServer_(requiredEnvironment("KESTRINE_SANDBOX_RELAY")),
+      relayAddress_(requiredEnvironment("KESTRINE_SANDBOX_RELAY_IP")) {}
 
 void Sandbox::removeFromShare(const std::string& prefix) {
   for (const auto& entry : std::filesystem::directory_iterator(shareDir_)) {

@@ -176,7 +176,12 @@ void begin(Exchange& exchange) {
 }
 
 std::vector<std::uint8_t> nextToken(Exchange& exchange, std::span<const std::uint8_t> serverToken) {
-  if (!exchange.credential) begin(exchange);
+  // The exchange starts with the client's token: the server's hint in the
+  // NEGOTIATE response is ignored, as [MS-SMB2] 3.2.4.2.3 allows.
+  if (!exchange.credential) {
+    begin(exchange);
+    serverToken = {};
+  }
   gss_buffer_desc input{serverToken.size(), const_cast<std::uint8_t*>(serverToken.data())};
   Buffer output;
   gss_ctx_id_t context = exchange.context.release();
@@ -185,7 +190,9 @@ std::vector<std::uint8_t> nextToken(Exchange& exchange, std::span<const std::uin
   OM_uint32 flags = 0;
   // Mutual authentication: the server proves that it holds the service's key.
   // Integrity lets SPNEGO protect its mechanism list; SMB signs with keys of
-  // its own, so no confidentiality is asked for.
+  // its own, so no confidentiality is asked for. No delegation, although
+  // [MS-SMB2] 3.2.4.2.3 asks for it: it would hand the administrator's
+  // ticket-granting ticket to every file server, which needs none.
   const OM_uint32 major = gss_init_sec_context(
       &minor, exchange.credential.get(), &context, exchange.target.get(), &spnego,
       GSS_C_MUTUAL_FLAG | GSS_C_INTEG_FLAG, GSS_C_INDEFINITE, GSS_C_NO_CHANNEL_BINDINGS,

@@ -37,8 +37,9 @@ class SecurityContext {
  public:
   virtual ~SecurityContext() = default;
   // One step of the exchange: takes the server's last token (empty for the
-  // first step) and returns the token to send to the server (empty when there
-  // is nothing more to send). Throws SignInError.
+  // first step, which ignores any it is given) and returns the token to send
+  // to the server (empty when there is nothing more to send). Throws
+  // SignInError.
   virtual std::vector<std::uint8_t> step(std::span<const std::uint8_t> serverToken,
                                          Deadline deadline) = 0;
   // True once the exchange is complete and the server has proved who it is.
