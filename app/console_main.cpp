@@ -19,5 +19,5 @@ int main(int argc, char** argv) {
   kestrine::HostServiceObjects services;
   kestrine::ImportRun run(view, directory, services);
   run.run();
-  return run.state().failedCount == 0 ? 0 : 1;
+  return run.report().failedCount() == 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "app/platform_services.h"
+#include "platform/threads/call_thread.h"
 #include "ui/qt/desktop_pump.h"
 #include "ui/qt/form1.h"
 #include "ui/qt/forms.h"

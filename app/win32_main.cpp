@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/platform_services.h"
+#include "platform/threads/call_thread.h"
 #include "ui/win32/desktop_pump.h"
 #include "ui/win32/form1.h"
 #include "ui/win32/forms.h"

@@ -1,6 +1,6 @@
 # Linux: what `cpack` puts in the Debian package kestrine_<version>_amd64.deb
-# (the program, its desktop entry, icons, manual page, copyright and changelog,
-# nothing else) and the package's fields. Included from the top CMakeLists.txt
+# (the program, its desktop entry, AppStream metadata, icons, manual page,
+# copyright and changelog, nothing else) and the package's fields. Included from the top CMakeLists.txt
 # after the program's target.
 include(GNUInstallDirs)
 find_program(KESTRINE_ICOTOOL icotool REQUIRED)
@@ -32,7 +32,9 @@ install(CODE "execute_process(COMMAND ${CMAKE_STRIP} --strip-all
     --remove-section=.comment --remove-section=.note
     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/kestrine\"
   COMMAND_ERROR_IS_FATAL ANY)" COMPONENT kestrine)
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/kestrine.desktop
+# Software centres take the AppStream component's id for the desktop entry's
+# name, reverse DNS from the project's domain.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/org.kestrine.kestrine.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT kestrine)
 
 # The changelog's latest entry is the version being packaged: a new version
@@ -43,6 +45,35 @@ if(NOT _kestrine_latest MATCHES "^kestrine \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "packaging/linux/changelog starts with \"${_kestrine_latest}\": "
     "add an entry for version ${PROJECT_VERSION} first")
 endif()
+
+# The AppStream metadata's release: this version, on the date of its changelog
+# entry (the first trailer line, " -- Name <address>  Mon, 07 Dec 2026 ...").
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_kestrine_changelog})
+file(STRINGS ${_kestrine_changelog} _kestrine_trailer REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT _kestrine_trailer MATCHES
+    ">  [A-Z][a-z][a-z], ([0-9]?[0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+  message(FATAL_ERROR "packaging/linux/changelog: no date in \"${_kestrine_trailer}\"")
+endif()
+set(_kestrine_day ${CMAKE_MATCH_1})
+set(_kestrine_year ${CMAKE_MATCH_3})
+set(_kestrine_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(FIND _kestrine_months ${CMAKE_MATCH_2} _kestrine_month)
+if(_kestrine_month LESS 0)
+  message(FATAL_ERROR "packaging/linux/changelog: no month \"${CMAKE_MATCH_2}\"")
+endif()
+math(EXPR _kestrine_month "${_kestrine_month} + 1")
+string(LENGTH ${_kestrine_day} _kestrine_day_length)
+if(_kestrine_day_length EQUAL 1)
+  set(_kestrine_day 0${_kestrine_day})
+endif()
+if(_kestrine_month LESS 10)
+  set(_kestrine_month 0${_kestrine_month})
+endif()
+set(KESTRINE_RELEASE_DATE ${_kestrine_year}-${_kestrine_month}-${_kestrine_day})
+configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/org.kestrine.kestrine.metainfo.xml.in
+  ${CMAKE_BINARY_DIR}/package/org.kestrine.kestrine.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/package/org.kestrine.kestrine.metainfo.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT kestrine)
 
 # The manual page and the changelog compressed as Debian wants them (gzip -9,
 # no name or time stamp inside); the copyright as it is.

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/platform_error.h"
-#include "platform/wipe.h"
+#include "platform/text/wipe.h"
 
 namespace kestrine {
 
@@ -79,32 +79,6 @@ class FileSystem {
   // fails when the folder exists, its parent cannot be reached, or access is
   // denied.
   virtual void CreateFolder(const std::string& path) = 0;
-};
-
-// What a permission grant ended with: the exit code of the command that the
-// Windows shell runs for it (0 for success), and why it failed.
-struct GrantResult {
-  int exitCode = 0;
-  std::string reason;
-};
-
-// The command shell object. The run uses it for one thing: giving the
-// Administrators group and an account, named by its SID ("S-1-5-21-..."),
-// full control of a home folder and of everything below it, replacing their
-// access lists and going on past access errors below the folder.
-class Shell {
- public:
-  virtual ~Shell() = default;
-  virtual GrantResult grantFullControl(const std::string& folder,
-                                       const std::string& accountSid) = 0;
-};
-
-// Creates the platform objects that a run keeps for its whole length.
-class ServiceObjects {
- public:
-  virtual ~ServiceObjects() = default;
-  virtual std::shared_ptr<Shell> createShell() = 0;
-  virtual std::shared_ptr<FileSystem> createFileSystem() = 0;
 };
 
 }  // namespace kestrine

@@ -1,4 +1,4 @@
-#include "platform/directory_values.h"
+#include "platform/directory/directory_values.h"
 #include "provision/provisioning.h"
 
 #include <cerrno>

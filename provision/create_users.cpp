@@ -1,9 +1,9 @@
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 
-#include "platform/directory_values.h"
-#include "platform/dn.h"
+#include "platform/directory/directory_values.h"
+#include "platform/directory/dn.h"
+#include "platform/text/path_names.h"
 #include "provision/provisioning.h"
 
 namespace kestrine {
@@ -15,9 +15,7 @@ constexpr long kAccountDisabled = 0x2;
 
 // sAMAccountName is compared without regard to case by the directory.
 bool sameLogonName(const std::string& a, const std::string& b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
+  return foldedCase(a) == foldedCase(b);
 }
 
 bool flagSet(const std::string& number, long flag) {

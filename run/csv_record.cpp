@@ -1,7 +1,9 @@
 #include "run/csv_record.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <exception>
+
+#include "platform/directory/dn.h"
 
 namespace kestrine {
 
@@ -28,19 +30,10 @@ bool takeColumn(const std::vector<std::string>& fields, std::size_t index, std::
   return true;
 }
 
-namespace {
-
-bool isControl(unsigned char c) {
-  return c < 0x20 || c == 0x7F;
-}
-
-}  // namespace
-
 std::optional<ControlCharacter> findControlCharacter(const std::vector<std::string>& fields) {
   for (std::size_t column = 0; column < fields.size() && column < kColumnsUsed; ++column) {
     for (const char c : fields[column]) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (isControl(byte)) return ControlCharacter{column, byte};
+      if (isControlCharacter(c)) return ControlCharacter{column, static_cast<unsigned char>(c)};
     }
   }
   return std::nullopt;
@@ -56,27 +49,27 @@ std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset)
   return column;
 }
 
-std::string printable(std::string_view text) {
-  std::string shown;
-  shown.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (!isControl(byte)) {
-      shown += c;
-      continue;
-    }
-    // U+2400..U+2421 in UTF-8: E2 90 80..A1.
-    const unsigned picture = byte == 0x7F ? 0x21 : byte;
-    shown += "\xE2\x90";
-    shown += static_cast<char>(0x80 + picture);
+RecordCheck checkRecord(const std::vector<std::string>& fields,
+                        const std::optional<NotTextInLine>& notText) {
+  if (notText) {
+    return {"check the record: column " + std::to_string(columnAt(fields, notText->offset)) +
+                " is " + notText->reason,
+            {}};
   }
-  return shown;
-}
-
-std::string codePoint(unsigned char character) {
-  char text[8];
-  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(character));
-  return text;
+  if (const auto control = findControlCharacter(fields)) {
+    return {"check the record: column " + std::to_string(control->column) +
+                " holds a control character (" + codePoint(control->character) + ")",
+            {}};
+  }
+  RecordCheck check;
+  if (kOrganizationalUnit < fields.size()) {
+    try {
+      check.unit = escapeDnValue(fields[kOrganizationalUnit]);
+    } catch (const std::exception& e) {
+      check.refusal = std::string("name the unit: ") + e.what();
+    }
+  }
+  return check;
 }
 
 }  // namespace kestrine

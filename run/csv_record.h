@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text/printable.h"
+
 namespace kestrine {
 
 // Column 0 of a line that is to be passed over.
@@ -61,11 +63,16 @@ struct NotTextInLine {
 // The column of the byte at `offset` in the line that was split into `fields`.
 std::size_t columnAt(const std::vector<std::string>& fields, std::size_t offset);
 
-// The text with every control character shown as its Unicode control
-// picture (U+2400 + c, U+2421 for DEL), so that a message stays printable.
-std::string printable(std::string_view text);
+// What the run makes of a record before anything is written or carried over.
+struct RecordCheck {
+  std::string refusal;              // why it is refused as a whole; "" when it is taken
+  std::optional<std::string> unit;  // column 5 escaped to follow "OU="; none without it
+};
 
-// "U+001F" for a character.
-std::string codePoint(unsigned char character);
+// A record is refused when its line holds bytes that are no text
+// (`notText`), a column the run uses holds a control character, or its unit
+// is no name, which would send it to the unit of an earlier record.
+RecordCheck checkRecord(const std::vector<std::string>& fields,
+                        const std::optional<NotTextInLine>& notText);
 
 }  // namespace kestrine

@@ -6,6 +6,7 @@
 
 #include "platform/directory.h"
 #include "platform/file_system.h"
+#include "platform/shell.h"
 #include "run/guarded_steps.h"
 
 namespace kestrine {
@@ -81,11 +82,6 @@ struct RunState {
   int recordCount = 0;
 
   RecordOutcome record;
-  int existedCount = 0;  // records whose own account was there already
-  int failedCount = 0;
-  int summaryLineCount = 0;               // failed records and existing disabled accounts
-  std::vector<std::string> summaryLines;  // ... the first few of them
-  std::vector<Failure> runFailures;       // failures of the run's own steps
 };
 
 }  // namespace kestrine

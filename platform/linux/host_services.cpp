@@ -2,9 +2,9 @@
 
 #include <cerrno>
 
-#include "platform/linux/smb/smb_permissions.h"
+#include "platform/grant/full_control_grant.h"
+#include "platform/linux/smb/smb_context.h"
 #include "platform/linux/smb/unc_path.h"
-#include "platform/permission_shell.h"
 
 namespace kestrine {
 
@@ -19,6 +19,10 @@ bool isNetworkPathToRead(const std::string& path) {
 
 }  // namespace
 
+std::shared_ptr<FileServer> newFileServer(ConnectionSettings settings, NetworkWait* wait) {
+  return std::make_shared<SmbContext>(settings, wait);
+}
+
 std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path) {
   if (isNetworkPathToRead(path)) {
     throw FileError(ENOTSUP, "reading a file from a network path is not supported; copy it here");
@@ -28,30 +32,24 @@ std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path
 
 bool HostFileSystem::FolderExists(const std::string& path) {
   if (!isUncPath(path)) return local_.FolderExists(path);
-  const auto unc = parseUncPath(path);
-  if (!unc) return false;
   try {
-    return smb_->isFolder(*unc);
-  } catch (const FileError&) {
+    return server_->isFolder(path);
+  } catch (const PlatformError&) {
     return false;  // a folder that cannot be reached is not there for us
   }
 }
 
 void HostFileSystem::CreateFolder(const std::string& path) {
   if (!isUncPath(path)) return local_.CreateFolder(path);
-  const auto unc = parseUncPath(path);
-  if (!unc || unc->folders.empty()) {
-    throw FileError(EINVAL, "create " + path + ": not a folder path \\\\server\\share\\folder");
-  }
-  smb_->mkdir(*unc);
+  server_->createFolder(path);
 }
 
 std::shared_ptr<Shell> HostServiceObjects::createShell() {
-  return std::make_shared<PermissionShell>(std::make_shared<SmbShareAccess>(smb_));
+  return std::make_shared<FullControlGrant>(server_);
 }
 
 std::shared_ptr<FileSystem> HostServiceObjects::createFileSystem() {
-  return std::make_shared<HostFileSystem>(smb_);
+  return std::make_shared<HostFileSystem>(server_);
 }
 
 }  // namespace kestrine

@@ -2,18 +2,27 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
-#include "platform/file_system.h"
+#include "platform/file_server.h"
 #include "platform/linux/local_file_system.h"
-#include "platform/linux/smb/smb_context.h"
+#include "platform/network_wait.h"
+#include "platform/server_rules.h"
+#include "platform/service_objects.h"
 
 namespace kestrine {
 
+// The client of the file servers that hold the home folders, for the run and
+// for the tests that check it against a real server. Without a wait, its
+// library is called on the caller's thread.
+std::shared_ptr<FileServer> newFileServer(ConnectionSettings settings = {},
+                                          NetworkWait* wait = nullptr);
+
 // Local paths on this machine's file system; \\server\share\... paths on the
-// share over SMB.
+// file server.
 class HostFileSystem : public FileSystem {
  public:
-  explicit HostFileSystem(std::shared_ptr<SmbContext> smb) : smb_(std::move(smb)) {}
+  explicit HostFileSystem(std::shared_ptr<FileServer> server) : server_(std::move(server)) {}
 
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
@@ -21,22 +30,21 @@ class HostFileSystem : public FileSystem {
 
  private:
   LocalFileSystem local_;
-  std::shared_ptr<SmbContext> smb_;
+  std::shared_ptr<FileServer> server_;
 };
 
 // The platform objects of a run on this machine. The file system object and
-// the shell share one SMB context, so a run signs in to a file server once.
-// Without a wait, libsmbclient is called on the caller's thread.
+// the shell share one file server client, so a run signs in to a file server
+// once.
 class HostServiceObjects : public ServiceObjects {
  public:
-  explicit HostServiceObjects(NetworkWait* wait = nullptr)
-      : smb_(std::make_shared<SmbContext>(ConnectionSettings{}, wait)) {}
+  explicit HostServiceObjects(NetworkWait* wait = nullptr) : server_(newFileServer({}, wait)) {}
 
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;
 
  private:
-  std::shared_ptr<SmbContext> smb_;
+  std::shared_ptr<FileServer> server_;
 };
 
 }  // namespace kestrine

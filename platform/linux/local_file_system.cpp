@@ -8,8 +8,8 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/line_reader.h"
 #include "platform/linux/text_decoder.h"
+#include "platform/text/line_reader.h"
 
 namespace kestrine {
 

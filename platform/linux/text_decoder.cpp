@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "platform/utf16_decoder.h"
-#include "platform/wipe.h"
+#include "platform/text/utf16_decoder.h"
+#include "platform/text/wipe.h"
 
 namespace kestrine {
 

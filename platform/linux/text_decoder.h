@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/line_reader.h"
+#include "platform/text/line_reader.h"
 
 namespace kestrine {
 

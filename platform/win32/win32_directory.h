@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/directory_connection.h"
-#include "platform/session_directory.h"
+#include "platform/directory/directory_connection.h"
+#include "platform/directory/session_directory.h"
 #include "platform/win32/wldap_session.h"
 
 namespace kestrine {

@@ -11,9 +11,10 @@
 #include <cwctype>
 #include <utility>
 
-#include "platform/utf16_decoder.h"
+#include "platform/text/utf16_decoder.h"
+#include "platform/text/wipe.h"
 #include "platform/win32/wide_text.h"
-#include "platform/wipe.h"
+#include "platform/win32/win32_file_server.h"
 
 namespace kestrine {
 
@@ -220,8 +221,10 @@ int errnoForWindowsError(unsigned long error) {
   }
 }
 
+Win32FileSystem::Win32FileSystem(NetworkWait* wait, std::shared_ptr<FileServer> server)
+    : wait_(wait), server_(server ? std::move(server) : std::make_shared<Win32FileServer>(wait)) {}
+
 std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& path) {
-  created_.reset();
   if (!wholePath(path)) throw FileError(EINVAL, windowsErrorText(ERROR_INVALID_NAME));
   const std::wstring wide = toWide(path);
   if (namesDevice(wide)) notRegularFile(EINVAL);
@@ -249,23 +252,11 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& pat
 }
 
 bool Win32FileSystem::FolderExists(const std::string& path) {
-  if (createdJustNow(path)) return true;  // no round trip to ask what we just made
-  created_.reset();
-  if (!wholePath(path)) return false;
-  bool folder = false;
-  runOn(wait_, [&] { folder = isFolder(toWide(path)); });
-  return folder;
-}
-
-void Win32FileSystem::CreateFolder(const std::string& path) {
-  created_.reset();
-  if (!wholePath(path)) failWith(ERROR_INVALID_NAME, "create " + path.substr(0, path.find('\0')));
-  DWORD error = ERROR_SUCCESS;
-  runOn(wait_, [&] {
-    if (!CreateDirectoryW(toWide(path).c_str(), nullptr)) error = GetLastError();
-  });
-  if (error != ERROR_SUCCESS) failWith(error, "create " + path);
-  created_ = path;
+  try {
+    return server_->isFolder(path);
+  } catch (const PlatformError&) {
+    return false;  // a folder that cannot be reached is not there for us
+  }
 }
 
 }  // namespace kestrine

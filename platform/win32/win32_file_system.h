@@ -5,9 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_server.h"
 #include "platform/file_system.h"
-#include "platform/line_reader.h"
 #include "platform/network_wait.h"
+#include "platform/text/line_reader.h"
 
 namespace kestrine {
 
@@ -32,29 +33,24 @@ class Win32CodePageDecoder : public CodePageDecoder {
 // those without a near one.
 int errnoForWindowsError(unsigned long error);
 
-// Files and folders through the wide Win32 calls, local or \\server\share.
-// Text files are read as UTF-16 or UTF-8 when they start with a byte-order
-// mark, otherwise each line as UTF-8 or in the ANSI code page (LineReader);
-// only disk files open. The calls that may wait on a file server run through
-// the wait, if there is one.
+// Files through the wide Win32 calls, local or \\server\share, and folders
+// through the file server (by default the Win32 calls' own). Text files are
+// read as UTF-16 or UTF-8 when they start with a byte-order mark, otherwise
+// each line as UTF-8 or in the ANSI code page (LineReader); only disk files
+// open. The calls that may wait on a file server run through the wait, if
+// there is one.
 class Win32FileSystem : public FileSystem {
  public:
-  explicit Win32FileSystem(NetworkWait* wait = nullptr) : wait_(wait) {}
+  explicit Win32FileSystem(NetworkWait* wait = nullptr,
+                           std::shared_ptr<FileServer> server = nullptr);
 
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
-  void CreateFolder(const std::string& path) override;
-
-  // True when the last folder created is this one and nothing was created
-  // or opened since: it is empty, and nothing need be asked about what lies
-  // in it.
-  bool createdJustNow(const std::string& path) const { return created_ && *created_ == path; }
-  // What the calls that may wait on a file server run through (none: here).
-  NetworkWait* wait() const { return wait_; }
+  void CreateFolder(const std::string& path) override { server_->createFolder(path); }
 
  private:
   NetworkWait* wait_;
-  std::optional<std::string> created_;
+  std::shared_ptr<FileServer> server_;
 };
 
 }  // namespace kestrine

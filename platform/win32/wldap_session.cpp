@@ -21,7 +21,7 @@
 #include <utility>
 
 #include "platform/directory.h"
-#include "platform/ldap_modifications.h"
+#include "platform/directory/ldap_modifications.h"
 #include "platform/win32/wide_text.h"
 
 namespace kestrine {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/directory_connection.h"
+#include "platform/directory/directory_connection.h"
 #include "platform/directory_session.h"
 
 struct ldap;

@@ -9,12 +9,12 @@ KESTRINE_WINDOWS_BUILD=$KESTRINE_ROOT/build-windows
 # Debian 12's libqt6gui6 carries the xcb, offscreen and ICO plugins itself;
 # libxcb1-dev is for the tests' stand-in for a window manager's pings.
 # The Debian package: icoutils for the icon's PNGs, dpkg-dev for its
-# dependencies, desktop-file-utils and lintian for checking it, debootstrap
-# for the minimal system it is installed into.
+# dependencies, desktop-file-utils, appstream and lintian for checking it,
+# debootstrap for the minimal system it is installed into.
 KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libkrb5-dev
   libsasl2-modules-gssapi-mit libsmbclient-dev libssl-dev libgtest-dev libgmock-dev qt6-base-dev
-  libxcb1-dev fonts-dejavu-core python3 icoutils dpkg-dev desktop-file-utils lintian
-  debootstrap)
+  libxcb1-dev fonts-dejavu-core python3 icoutils dpkg-dev desktop-file-utils appstream
+  lintian debootstrap)
 
 # The libFuzzer target of the SMB2/3 client's reply parsing: clang with its
 # fuzzer runtime.
@@ -22,10 +22,10 @@ KESTRINE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 # What the Windows build (mingw-w64, windres for the resources) and its tests
 # under Wine need; googletest brings the sources that the cross build compiles,
-# nsis makes the installer, python3 the zip, icoutils reads the program's
-# manifest back.
+# nsis makes the installer, python3 the zip, wixl the Windows Installer package
+# and msitools reads it back, icoutils reads the program's manifest back.
 KESTRINE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-  googletest cmake make nsis python3 icoutils)
+  googletest cmake make nsis python3 wixl msitools icoutils)
 
 # Installs the Debian packages that are not installed yet; nothing when all are.
 ensure_packages() {

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <variant>
 
-#include "platform/directory_connection.h"
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
+#include "platform/directory_link.h"
 
 namespace kestrine::testing {
 

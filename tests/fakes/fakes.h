@@ -10,6 +10,7 @@
 
 #include "platform/directory.h"
 #include "platform/file_system.h"
+#include "platform/service_objects.h"
 #include "run/run_view.h"
 
 namespace kestrine::testing {

@@ -18,10 +18,9 @@
 #include <thread>
 #include <utility>
 
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/ldap/ldap_directory.h"
-#include "platform/linux/smb/smb_context.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
 #include "tests/integration/sandbox.h"
@@ -161,7 +160,7 @@ class ConnectionTest : public ::testing::Test {
     ImportRun run(view, ldap, services);
     const auto start = Clock::now();
     run.run();
-    Outcome outcome{run.state().recordCount, run.state().failedCount, view.completeText, "",
+    Outcome outcome{run.state().recordCount, run.report().failedCount(), view.completeText, "",
                     Clock::now() - start};
     for (const auto& entry : log.entries) {
       if (entry.rfind("message", 0) == 0) outcome.messages += entry + "\n";
@@ -353,15 +352,15 @@ TEST_F(ConnectionTest, AddressesThatNeverAnswerShareOneTimeout) {
 // The file server too, which signs in as the ticket's principal whatever
 // $USER says (libsmbclient's own choice: an empty one is an anonymous login).
 TEST_F(ConnectionTest, BindWithoutAUsableTicketSaysWhy) {
-  const UncPath share{sandbox->server(), "home$", {}};
+  const std::string share = "\\\\" + sandbox->server() + "\\home$";
   {
     ScopedEnvironment user("USER", "");
-    EXPECT_NO_THROW(SmbContext().stat(share));
+    EXPECT_NO_THROW(newFileServer()->isFolder(share));
     ScopedEnvironment cache("KRB5CCNAME", "FILE:" + (folder / "no-such-cache").string());
     LdapSession session(kShort);
     EXPECT_THAT(failure([&] { session.readEntry(""); }),
                 HasSubstr(": no Kerberos ticket (run kinit)"));
-    EXPECT_THAT(failure<FileError>([&] { SmbContext().stat(share); }),
+    EXPECT_THAT(failure<FileError>([&] { newFileServer()->isFolder(share); }),
                 HasSubstr("sign in to the file server: no Kerberos ticket (run kinit)"));
   }
   const std::string cache = "FILE:" + (folder / "short-lived").string();

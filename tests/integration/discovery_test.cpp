@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 #include "tests/integration/sandbox.h"
 
 namespace kestrine::testing {

@@ -1,5 +1,6 @@
-// The SMB side against the sandbox's file server: a server that drops its
-// connections or stops answering, and a home folder whose links loop.
+// The file server client (newFileServer) against the sandbox's file server: a
+// server that drops its connections or stops answering, and a home folder
+// whose links loop. The fixture's own client arranges and reads access lists.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/directory_values.h"
-#include "platform/linux/smb/smb_context.h"
+#include "platform/directory/directory_values.h"
+#include "platform/grant/full_control_grant.h"
+#include "platform/linux/host_services.h"
 #include "platform/linux/smb/smb_permissions.h"
-#include "platform/permission_shell.h"
 #include "tests/integration/import_fixture.h"
 
 namespace kestrine::testing {
@@ -89,9 +90,9 @@ class FileServer : public ImportFixture {
     std::ofstream(local + "/notes.txt") << "kept\n";
   }
 
-  UncPath folder(const std::string& below = "") const {
-    UncPath path = *parseUncPath(homeFolder("fs"));
-    for (const auto& piece : std::filesystem::path(below)) path = path.child(piece.string());
+  std::string folder(const std::string& below = "") const {
+    std::string path = homeFolder("fs");
+    for (const auto& piece : std::filesystem::path(below)) path += "\\" + piece.string();
     return path;
   }
 
@@ -99,16 +100,17 @@ class FileServer : public ImportFixture {
 };
 
 TEST_F(FileServer, CallAfterADroppedConnectionConnectsAfresh) {
-  SmbContext smb;
-  const std::string descriptor = smb.securityDescriptor(folder());
+  const auto server = newFileServer();
+  const std::string descriptor = this->descriptor(folder());
   // libsmbclient notices a dropped connection only when a call on it fails;
-  // each kind of call is made right after a drop.
+  // each kind of call is made right after a drop (the listing first, as the
+  // folder question keeps what it read for the next one).
   const std::vector<std::pair<const char*, std::function<void()>>> calls = {
-      {"stat", [&] { EXPECT_TRUE(S_ISDIR(smb.stat(folder()).st_mode)); }},
-      {"list", [&] { EXPECT_EQ(smb.list(folder()).entries.size(), 1u); }},
-      {"read", [&] { EXPECT_EQ(smb.securityDescriptor(folder()), descriptor); }},
-      {"set", [&] { smb.setSecurityDescriptor(folder(), descriptor); }},
-      {"mkdir", [&] { smb.mkdir(folder("made")); }},
+      {"list", [&] { EXPECT_EQ(server->list(folder()).entries.size(), 1u); }},
+      {"is a folder", [&] { EXPECT_TRUE(server->isFolder(folder())); }},
+      {"read", [&] { EXPECT_EQ(this->descriptor(folder()), descriptor); }},
+      {"set", [&] { server->setFullControl(folder(), kAdministratorsSid, true); }},
+      {"create", [&] { server->createFolder(folder("made")); }},
   };
   for (const auto& [name, call] : calls) {
     SCOPED_TRACE(name);
@@ -122,37 +124,39 @@ TEST_F(FileServer, CallAfterADroppedConnectionConnectsAfresh) {
 // question and its grant's listing, even after the folder's access list is
 // set; never a later question or another path.
 TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
-  SmbContext smb;
-  EXPECT_FALSE(smb.isFolder(folder("nothing")));
-  EXPECT_FALSE(smb.isFolder(folder("notes.txt")));
-  ASSERT_TRUE(smb.isFolder(folder()));
-  smb.setSecurityDescriptor(folder(), fullControlDescriptor(kAdministratorsSid, true));
+  const auto server = newFileServer();
+  EXPECT_FALSE(server->isFolder(folder("nothing")));
+  EXPECT_FALSE(server->isFolder(folder("notes.txt")));
+  ASSERT_TRUE(server->isFolder(folder()));
+  server->setFullControl(folder(), kAdministratorsSid, true);
   std::filesystem::remove_all(local);  // from here only what was read says "there"
-  EXPECT_TRUE(smb.isFolder(folder()));
-  EXPECT_EQ(smb.list(folder()).entries.size(), 1u);
-  EXPECT_THROW(smb.list(folder()), FileError);
-  EXPECT_FALSE(smb.isFolder(folder()));
+  EXPECT_TRUE(server->isFolder(folder()));
+  EXPECT_EQ(server->list(folder()).entries.size(), 1u);
+  EXPECT_THROW(server->list(folder()), FileError);
+  EXPECT_FALSE(server->isFolder(folder()));
 }
 
 TEST_F(FileServer, CallsAfterAServerRestartConnectAfresh) {
-  SmbContext smb;
-  const std::string descriptor = smb.securityDescriptor(folder());
+  const auto server = newFileServer();
+  server->setFullControl(folder(), kAdministratorsSid, true);
+  const std::string descriptor = this->descriptor(folder());
   sandboxDomain("restart");
   // The access list goes over a second connection (to IPC$) as well.
-  EXPECT_EQ(smb.securityDescriptor(folder()), descriptor);
-  EXPECT_NO_THROW(smb.setSecurityDescriptor(folder(), descriptor));
-  EXPECT_EQ(smb.list(folder()).entries.size(), 1u);
+  EXPECT_EQ(this->descriptor(folder()), descriptor);
+  EXPECT_NO_THROW(server->setFullControl(folder(), kAdministratorsSid, true));
+  EXPECT_EQ(server->list(folder()).entries.size(), 1u);
 }
 
 TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
-  SmbContext smb({.timeout = std::chrono::seconds(2), .retryAfter = std::chrono::seconds(2)});
-  smb.stat(folder());
+  const auto server =
+      newFileServer({.timeout = std::chrono::seconds(2), .retryAfter = std::chrono::seconds(2)});
+  server->list(folder());
   const auto stopped = sandboxSmbd(false);
   ASSERT_FALSE(stopped.empty());
   for (const pid_t pid : stopped) kill(pid, SIGSTOP);
   const auto started = std::chrono::steady_clock::now();
   try {
-    smb.stat(folder());
+    server->list(folder());
     ADD_FAILURE() << "a stopped server answered";
   } catch (const FileError& e) {
     EXPECT_EQ(e.code(), ETIMEDOUT);
@@ -163,14 +167,15 @@ TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
   // One wait, not one for each request libsmbclient makes.
   EXPECT_LT(waited, std::chrono::seconds(3));
   // Answering again, the server is used again once its 2 s are over.
-  EXPECT_THROW(smb.stat(folder()), FileError);
+  EXPECT_THROW(server->list(folder()), FileError);
   std::this_thread::sleep_until(started + std::chrono::seconds(5));
-  EXPECT_NO_THROW(smb.stat(folder()));
+  EXPECT_NO_THROW(server->list(folder()));
 }
 
 TEST_F(FileServer, ConnectionsAreSignedAndSealed) {
-  SmbContext smb;
-  smb.securityDescriptor(folder());  // over home$, and IPC$ for the access list
+  const auto server = newFileServer();
+  server->list(folder());                                      // over home$
+  server->setFullControl(folder(), kAdministratorsSid, true);  // and IPC$ for the access list
   // A line for each share in use, its encryption and signing "-" where none.
   const std::string shares = sandboxDomain("smbstatus -S");
   EXPECT_THAT(shares, AllOf(HasSubstr("\nhome$ "), HasSubstr("\nIPC$ "), Not(HasSubstr(" - "))));
@@ -180,16 +185,15 @@ TEST_F(FileServer, ConnectionsAreSignedAndSealed) {
 // and fails every later access list on it without a reason; a new connection
 // tries again.
 TEST_F(FileServer, RefusedAccessListConnectionSaysWhyAndIsTriedAgain) {
-  SmbContext smb;
-  smb.stat(folder());  // a connection to the share, none to IPC$ yet
-  const std::string descriptor = fullControlDescriptor(kAdministratorsSid, true);
+  const auto server = newFileServer();
+  server->list(folder());  // a connection to the share, none to IPC$ yet
   {
     sandboxDomain("ipc off");
     const struct On {
       ~On() { sandboxDomain("ipc on"); }
     } on;
     try {
-      smb.setSecurityDescriptor(folder(), descriptor);
+      server->setFullControl(folder(), kAdministratorsSid, true);
       ADD_FAILURE() << "set without IPC$";
     } catch (const FileError& e) {
       EXPECT_THAT(e.what(), HasSubstr(": the file server refused the connection through which "
@@ -197,31 +201,28 @@ TEST_F(FileServer, RefusedAccessListConnectionSaysWhyAndIsTriedAgain) {
                                       "service): Operation not supported"));
     }
   }
-  EXPECT_NO_THROW(smb.setSecurityDescriptor(folder(), descriptor));
+  EXPECT_NO_THROW(server->setFullControl(folder(), kAdministratorsSid, true));
 }
 
 TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
   // libsmbclient would cut "fs<NUL>x" to "fs": this folder.
-  const std::string before = smb.securityDescriptor(folder());
-  UncPath cut = folder();
-  cut.folders.back() += std::string(1, '\0') + "x";
-  EXPECT_THROW(smb.stat(cut), FileError);
-  EXPECT_THROW(smb.list(cut), FileError);
-  EXPECT_THROW(smb.mkdir(cut.child("sub")), FileError);
+  const std::string before = descriptor(folder());
+  const std::string cut = folder() + std::string(1, '\0') + "x";
+  const auto server = newFileServer();
+  EXPECT_THROW(server->isFolder(cut), FileError);
+  EXPECT_THROW(server->list(cut), FileError);
+  EXPECT_THROW(server->createFolder(cut + "\\sub"), FileError);
   try {
-    smb.setSecurityDescriptor(cut, "REVISION:1,ACL:S-1-1-0:0/3/2032127");
+    server->setFullControl(cut, "S-1-1-0", true);
     ADD_FAILURE() << "sent";
   } catch (const FileError& e) {
     EXPECT_EQ(e.code(), EINVAL);
     EXPECT_THAT(e.what(),
-                HasSubstr("set the access list of " + folder().text() + "\xE2\x90\x80x: the name"));
+                HasSubstr("set the access list of " + folder() + "\xE2\x90\x80x: the name"));
   }
-  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
-  EXPECT_EQ(
-      shell.grantFullControl(homeFolder("fs") + std::string(1, '\0') + "x", kAdministratorsSid)
-          .exitCode,
-      EINVAL);
-  EXPECT_EQ(smb.securityDescriptor(folder()), before);
+  FullControlGrant shell(newFileServer());
+  EXPECT_EQ(shell.grantFullControl(cut, kAdministratorsSid).exitCode, EINVAL);
+  EXPECT_EQ(descriptor(folder()), before);
   EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
 }
 
@@ -235,36 +236,33 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   const std::string other = sandbox->shareDir() + "/" + account("other");
   std::filesystem::create_directories(other);
   std::ofstream(other + "/secret.txt") << "theirs\n";
-  UncPath shareRoot = folder();
-  shareRoot.folders.clear();
+  const std::string shareRoot = "\\\\" + sandbox->server() + "\\home$";
   std::map<std::string, std::string> untouched;
-  for (const UncPath& path : {shareRoot, shareRoot.child(account("other")),
-                              shareRoot.child(account("other")).child("secret.txt")}) {
-    untouched[path.text()] = smb.securityDescriptor(path);
+  for (const std::string& path : {shareRoot, shareRoot + "\\" + account("other"),
+                                  shareRoot + "\\" + account("other") + "\\secret.txt"}) {
+    untouched[path] = descriptor(path);
   }
   std::string levels = "deep";
   for (int level = 2; level <= kMaxFolderDepth; ++level) levels += "/d" + std::to_string(level);
   const std::string beyond = levels + "/below";
   std::filesystem::create_directories(local + "/" + beyond);
-  untouched[folder(beyond).text()] = smb.securityDescriptor(folder(beyond));
+  untouched[folder(beyond)] = descriptor(folder(beyond));
 
   const std::string sid = sidText(
       first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
-  PermissionShell shell(std::make_shared<SmbShareAccess>(std::make_shared<SmbContext>()));
+  FullControlGrant shell(newFileServer());
   const auto started = std::chrono::steady_clock::now();
-  const GrantResult result = shell.grantFullControl(folder().text(), sid);
+  const GrantResult result = shell.grantFullControl(folder(), sid);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 
   // The links of sub and of the home folder, and the depth limit.
   EXPECT_EQ(result.exitCode, ELOOP) << result.reason;
-  EXPECT_THAT(result.reason, HasSubstr("(and 2 more below " + folder().text() + ")"));
+  EXPECT_THAT(result.reason, HasSubstr("(and 2 more below " + folder() + ")"));
   const std::vector<std::string> granted = {std::string(kAdministratorsSid) + ":0/3/0x001f01ff",
                                             sid + ":0/3/0x001f01ff"};
-  EXPECT_EQ(accessEntries(folder("sub").text()), granted);
-  EXPECT_EQ(accessEntries(folder(levels).text()), granted);  // 64 levels below
-  for (const auto& [path, descriptor] : untouched) {
-    EXPECT_EQ(smb.securityDescriptor(*parseUncPath(path)), descriptor) << path;
-  }
+  EXPECT_EQ(accessEntries(folder("sub")), granted);
+  EXPECT_EQ(accessEntries(folder(levels)), granted);  // 64 levels below
+  for (const auto& [path, before] : untouched) EXPECT_EQ(descriptor(path), before) << path;
   std::ifstream kept(local + "/notes.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
 }

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 #include "platform/linux/host_services.h"
 #include "platform/linux/ldap/ldap_directory.h"
 #include "platform/linux/smb/smb_permissions.h"
@@ -77,7 +77,7 @@ std::string ImportFixture::homeFolder(const std::string& name) const {
 }
 
 std::vector<std::string> ImportFixture::accessEntries(const std::string& path) {
-  const std::string descriptor = smb.securityDescriptor(*parseUncPath(path));
+  const std::string descriptor = this->descriptor(path);
   std::vector<std::string> entries;
   for (std::size_t at = descriptor.find("ACL:"); at != std::string::npos;
        at = descriptor.find("ACL:", at + 4)) {

@@ -43,6 +43,10 @@ class ImportFixture : public ::testing::Test {
                    const std::string& password = "Pa55word!x") const;
 
   std::string homeFolder(const std::string& name) const;
+  // The security descriptor of a file or folder on the share, as `smb` reads it.
+  std::string descriptor(const std::string& path) {
+    return smb.securityDescriptor(*parseUncPath(path));
+  }
   // The access entries of a file or folder on the share, as SID:type/flags/mask.
   std::vector<std::string> accessEntries(const std::string& path);
   // Full control for BUILTIN\Administrators and the account `name` (a common
@@ -54,6 +58,8 @@ class ImportFixture : public ::testing::Test {
   std::map<std::string, std::string> folderState(const std::string& path);
 
   static std::unique_ptr<Sandbox> sandbox;
+  // A client of the share of the tests' own, which arranges and reads access
+  // lists; the run and the file server tests use newFileServer().
   SmbContext smb;
   std::string tag;
   std::filesystem::path directory;

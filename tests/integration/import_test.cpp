@@ -7,7 +7,7 @@
 #include <fstream>
 #include <memory>
 
-#include "platform/dn.h"
+#include "platform/directory/dn.h"
 #include "platform/linux/smb/smb_context.h"
 #include "platform/linux/smb/smb_permissions.h"
 #include "platform/linux/text_decoder.h"

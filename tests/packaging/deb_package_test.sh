@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The Debian package, made with cpack from the built program as scripts/package
-# makes it: its fields, that it holds the program, its desktop entry, icons and
-# documents and nothing else, that they work together once unpacked, and that
-# lintian finds nothing to say about it, pedantic and informational tags too.
+# makes it: its fields, that it holds the program, its desktop entry, AppStream
+# metadata, icons and documents and nothing else, that they work together once
+# unpacked, and that lintian finds nothing to say about it, pedantic and
+# informational tags too.
 #   deb_package_test.sh CPACK BUILD-DIR VERSION
 set -euo pipefail
 cpack=$1 build=$2 version=$3
 
-for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate readelf lintian; do
+for tool in dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli readelf lintian; do
   command -v "$tool" >/dev/null || {
     echo "$tool is missing (scripts/test installs it)" >&2
     exit 1
@@ -53,13 +54,14 @@ done
 
 # The files: exactly these, none of the tests, harness or bench tools.
 expected="./usr/bin/kestrine
-./usr/share/applications/kestrine.desktop
+./usr/share/applications/org.kestrine.kestrine.desktop
 ./usr/share/doc/kestrine/changelog.gz
 ./usr/share/doc/kestrine/copyright
 ./usr/share/icons/hicolor/16x16/apps/kestrine.png
 ./usr/share/icons/hicolor/32x32/apps/kestrine.png
 ./usr/share/icons/hicolor/48x48/apps/kestrine.png
-./usr/share/man/man1/kestrine.1.gz"
+./usr/share/man/man1/kestrine.1.gz
+./usr/share/metainfo/org.kestrine.kestrine.metainfo.xml"
 files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 [[ $files == "$expected" ]] || fail "files:"$'\n'"$files"$'\n'"wanted:"$'\n'"$expected"
 
@@ -77,8 +79,8 @@ sections=$(readelf --section-headers --wide "$program")
 [[ $(readelf --dyn-syms --wide "$program") == *" __stack_chk_fail@"* ]] ||
   fail "usr/bin/kestrine is built without the stack protector"
 
-entry=$root/usr/share/applications/kestrine.desktop
-desktop-file-validate "$entry" || fail "desktop-file-validate rejects kestrine.desktop"
+entry=$root/usr/share/applications/org.kestrine.kestrine.desktop
+desktop-file-validate "$entry" || fail "desktop-file-validate rejects $(basename "$entry")"
 exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
 [[ -x $root/usr/bin/$exec_name ]] || fail "Exec=$exec_name is not in usr/bin"
 icon=$(sed -n 's/^Icon=//p' "$entry")
@@ -97,6 +99,28 @@ for size in 16 32 48; do
   [[ "$width $height $depth $colour" == "$size $size 8 6" ]] ||
     fail "${size}x${size} icon: ${width}x${height}, depth $depth, colour type $colour"
 done
+
+# The AppStream metadata, as software centres read it: valid with pedantic
+# hints too, its id the desktop entry's name, which it launches, and the
+# release this version, dated as the changelog's entry.
+metainfo=$root/usr/share/metainfo/org.kestrine.kestrine.metainfo.xml
+if ! report=$(appstreamcli validate --pedantic --no-net "$metainfo" 2>&1) ||
+  [[ $report != *"Validation was successful." ]]; then
+  fail "appstreamcli validate --pedantic:"$'\n'"$report"
+fi
+read -r id launchable release < <(python3 -c '
+import sys, xml.etree.ElementTree as tree
+component = tree.parse(sys.argv[1]).getroot()
+release = component.find("releases/release")
+print(component.findtext("id"), component.findtext("launchable[@type=\"desktop-id\"]"),
+      release.get("version") + "@" + release.get("date"))' "$metainfo")
+[[ $id.desktop == "$(basename "$entry")" && $launchable == "$(basename "$entry")" ]] ||
+  fail "the metainfo's id $id and launchable $launchable do not name $(basename "$entry")"
+# The entry's own date, as written: " -- Name <address>  Mon, 07 Dec 2026 12:00:00 +0000".
+zcat "$root/usr/share/doc/kestrine/changelog.gz" >"$work/changelog"
+entry_date=$(dpkg-parsechangelog -l "$work/changelog" -S Date | cut -d ' ' -f 2-4)
+[[ $release == "$version@$(date -d "$entry_date" +%F)" ]] ||
+  fail "the metainfo's release: $release, wanted $version@$(date -d "$entry_date" +%F)"
 
 # Every tag, pedantic and informational ones included.
 if ! tags=$(lintian --allow-root --pedantic --display-info --fail-on error,warning,info,pedantic \

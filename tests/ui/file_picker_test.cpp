@@ -137,7 +137,7 @@ class FilePickerTest : public QObject {
     form_ = std::make_unique<Form1>([] {});
     showForm();
     click(form_->filTest(), name);
-    HostFileSystem files(std::make_shared<SmbContext>());
+    HostFileSystem files(newFileServer());
     auto stream = files.OpenTextFile(form_->FilePath()->text().toStdString());
     QCOMPARE(QString::fromStdString(stream->ReadLine()), QStringLiteral("jdoe,John"));
     QVERIFY(stream->AtEndOfStream());

@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/permission_shell.h"
+#include "platform/grant/full_control_grant.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/win32_file_server.h"
 #include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_share_access.h"
 
 namespace fs = std::filesystem;
 using namespace kestrine;
@@ -278,21 +278,23 @@ void checkOnlyDiskFilesOpen(const fs::path& root) {
 
 // The real share access, with every call it is given written down by its
 // path below the top folder.
-class RecordedShare : public ShareAccess {
+class RecordedShare : public FileServer {
  public:
-  RecordedShare(std::shared_ptr<Win32FileSystem> files, std::string top)
-      : real_(std::move(files)), top_(std::move(top)) {}
+  RecordedShare(std::shared_ptr<Win32FileServer> real, std::string top)
+      : real_(std::move(real)), top_(std::move(top)) {}
 
+  bool isFolder(const std::string& path) override { return real_->isFolder(path); }
+  void createFolder(const std::string& path) override { real_->createFolder(path); }
   bool createdJustNow(const std::string& folder) const override {
-    return real_.createdJustNow(folder);
+    return real_->createdJustNow(folder);
   }
   Listing list(const std::string& folder) override {
     calls.push_back("list " + below(folder));
-    return real_.list(folder);
+    return real_->list(folder);
   }
-  void grantFullControl(const std::string& path, const std::string& sid, bool folder) override {
+  void setFullControl(const std::string& path, const std::string& sid, bool folder) override {
     calls.push_back("grant " + below(path) + (folder ? " folder" : " file"));
-    real_.grantFullControl(path, sid, folder);
+    real_->setFullControl(path, sid, folder);
   }
 
   Lines calls;
@@ -300,7 +302,7 @@ class RecordedShare : public ShareAccess {
  private:
   std::string below(const std::string& path) const { return "." + path.substr(top_.size()); }
 
-  Win32ShareAccess real_;
+  std::shared_ptr<Win32FileServer> real_;
   std::string top_;
 };
 
@@ -339,11 +341,11 @@ void checkAccessLists() {
 // folder as a reparse point), a folder that refuses to be listed, a chain
 // deeper than the walk goes; and a new folder, of which only itself is set.
 void checkGrantWalk(const fs::path& root, const fs::path& home) {
-  auto files = std::make_shared<Win32FileSystem>();
+  auto server = std::make_shared<Win32FileServer>();
   const std::string fresh = utf8(root / L"fresh");
-  files->CreateFolder(fresh);
-  auto freshCalls = std::make_shared<RecordedShare>(files, fresh);
-  CHECK_EQ(PermissionShell(freshCalls).grantFullControl(fresh, kAccountSid).exitCode, 0);
+  server->createFolder(fresh);
+  auto freshCalls = std::make_shared<RecordedShare>(server, fresh);
+  CHECK_EQ(FullControlGrant(freshCalls).grantFullControl(fresh, kAccountSid).exitCode, 0);
   CHECK_EQ(freshCalls->calls, Lines{"grant . folder"});
 
   writeFile(home / L"notes.txt", "x");
@@ -368,8 +370,8 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   CHECK(held != INVALID_HANDLE_VALUE);
 
   const std::string top = utf8(home);
-  auto share = std::make_shared<RecordedShare>(files, top);
-  const GrantResult result = PermissionShell(share).grantFullControl(top, kAccountSid);
+  auto share = std::make_shared<RecordedShare>(server, top);
+  const GrantResult result = FullControlGrant(share).grantFullControl(top, kAccountSid);
   Lines granted;
   std::copy_if(share->calls.begin(), share->calls.end(), std::back_inserter(granted),
                [](const std::string& call) { return call.starts_with("grant "); });
@@ -386,7 +388,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
 
   // The failure as the run reports it, with the Windows error code.
   try {
-    Win32ShareAccess(files).list(utf8(home / L"held"));
+    server->list(utf8(home / L"held"));
     check(false, "a folder held open without sharing is listed", __LINE__);
   } catch (const PlatformError& e) {
     CHECK_EQ(e.code(), static_cast<int>(ERROR_SHARING_VIOLATION));
@@ -396,7 +398,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   }
   CloseHandle(held);
   const std::string sub = utf8(home / L"sub");
-  const GrantResult link = PermissionShell(share).grantFullControl(sub, kAccountSid);
+  const GrantResult link = FullControlGrant(share).grantFullControl(sub, kAccountSid);
   CHECK_EQ(link.exitCode, ELOOP);
   CHECK_EQ(link.reason, sub + ": junctions and links are not followed; left unchanged: up");
 }

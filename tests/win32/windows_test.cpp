@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/network_wait.h"
+#include "platform/threads/call_thread.h"
 #include "platform/win32/wide_text.h"
 #include "tests/fakes/fakes.h"
 #include "ui/win32/complete.h"

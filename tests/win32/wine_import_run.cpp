@@ -40,5 +40,5 @@ int main(int argc, char** argv) {
   kestrine::ImportRun run(view, directory, services);
   run.run();
   std::fflush(stdout);
-  return run.state().failedCount == 0 ? 0 : 1;
+  return run.report().failedCount() == 0 ? 0 : 1;
 }

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "platform/directory.h"
-#include "platform/file_system.h"
+#include "platform/service_objects.h"
 #include "run/import_run.h"
 #include "ui/win32/win32_run_view.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/directory_connection.h"
-#include "platform/directory_values.h"
-#include "platform/session_directory.h"
+#include "platform/directory/directory_connection.h"
+#include "platform/directory/directory_values.h"
+#include "platform/directory/session_directory.h"
 
 namespace kestrine {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/directory_connection.h"
+#include "platform/directory/directory_connection.h"
 #include "platform/linux/tcp_connect.h"
 
 namespace kestrine {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/ldap_modifications.h"
+#include "platform/directory/ldap_modifications.h"
 #include "platform/linux/kerberos_ticket.h"
 
 namespace kestrine {

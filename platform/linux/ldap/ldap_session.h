@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/directory.h"
-#include "platform/directory_connection.h"
+#include "platform/directory/directory_connection.h"
 #include "platform/directory_session.h"
 #include "platform/linux/ldap/ldap_servers.h"
 

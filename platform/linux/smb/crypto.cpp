@@ -8,7 +8,7 @@
 #include <climits>
 #include <memory>
 
-#include "platform/wipe.h"
+#include "platform/text/wipe.h"
 
 namespace kestrine::smb {
 namespace {

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "platform/linux/kerberos_ticket.h"
-#include "platform/wipe.h"
+#include "platform/text/wipe.h"
 
 namespace kestrine::smb {
 

@@ -8,7 +8,8 @@
 #include <utility>
 
 #include "platform/linux/kerberos_ticket.h"
-#include "platform/path_names.h"
+#include "platform/linux/smb/smb_permissions.h"
+#include "platform/text/path_names.h"
 
 namespace kestrine {
 
@@ -57,6 +58,12 @@ Reply replyOf(int error, bool accessList) {
   if (error == ETIMEDOUT) return Reply::kNoAnswer;
   if (accessList && accessListConnectionFailed(error)) return Reply::kLost;
   return connectionLost(error) ? Reply::kLost : Reply::kAnswered;
+}
+
+UncPath onShare(const std::string& path) {
+  const auto unc = parseUncPath(path);
+  if (!unc) throw FileError(EINVAL, path + " is not a folder on a network share");
+  return *unc;
 }
 
 std::string urlOf(const char* doing, const UncPath& path) {
@@ -174,38 +181,48 @@ void SmbContext::fail(const char* doing, const UncPath& path, int error,
   throw FileError(error, std::string(doing) + " " + path.text() + ": " + reason);
 }
 
-struct stat SmbContext::stat(const UncPath& path) {
+bool SmbContext::folderByStat(const UncPath& path) {
   const std::string url = urlOf("look up", path);
   struct stat info {};
   const int error = call("look up", path, [&](SMBCCTX* smb) {
     return smbc_getFunctionStat(smb)(smb, url.c_str(), &info) == 0;
   });
   if (error != 0) fail("look up", path, error);
-  return info;
+  return S_ISDIR(info.st_mode);
 }
 
-void SmbContext::mkdir(const UncPath& path) {
-  const std::string url = urlOf("create", path);
+void SmbContext::createFolder(const std::string& path) {
+  const auto unc = parseUncPath(path);
+  if (!unc || unc->folders.empty()) {
+    throw FileError(EINVAL, "create " + path + ": not a folder path \\\\server\\share\\folder");
+  }
+  const std::string url = urlOf("create", *unc);
   const auto create = [&](SMBCCTX* smb) {
     return smbc_getFunctionMkdir(smb)(smb, url.c_str(), 0777) == 0;
   };
   int first = 0;
-  int error = call("create", path, create, &first);
+  int error = call("create", *unc, create, &first);
   // A lost try may have made the folder: "exists" on the second cannot tell
   // ours from one that was there before, so the first failure stands.
   if (error == EEXIST) error = first;
-  if (error != 0) fail("create", path, error);
-  created_ = path;
+  if (error != 0) fail("create", *unc, error);
+  created_ = *unc;
 }
 
-bool SmbContext::isFolder(const UncPath& path) {
-  if (createdJustNow(path)) return true;
+bool SmbContext::createdJustNow(const std::string& folder) const {
+  const auto unc = parseUncPath(folder);
+  return unc && created_ == *unc;
+}
+
+bool SmbContext::isFolder(const std::string& folder) {
+  const UncPath path = onShare(folder);
+  if (created_ == path) return true;
   if (listed_ && listed_->path == path && !listed_->askedAgain) {
     listed_->askedAgain = true;
     return true;
   }
   try {
-    ShareAccess::Listing listing = listFromServer(path);
+    Listing listing = listFromServer(path);
     listed_ = Listed{path, std::move(listing)};
     return true;
   } catch (const FileError& e) {
@@ -214,21 +231,22 @@ bool SmbContext::isFolder(const UncPath& path) {
     // be listed may still be there.
     if (e.code() == ETIMEDOUT) throw;
   }
-  return S_ISDIR(stat(path).st_mode);
+  return folderByStat(path);
 }
 
-ShareAccess::Listing SmbContext::list(const UncPath& path) {
+FileServer::Listing SmbContext::list(const std::string& folder) {
+  const UncPath path = onShare(folder);
   if (listed_ && listed_->path == path) {
-    ShareAccess::Listing listing = std::move(listed_->listing);
+    Listing listing = std::move(listed_->listing);
     listed_.reset();
     return listing;
   }
   return listFromServer(path);
 }
 
-ShareAccess::Listing SmbContext::listFromServer(const UncPath& path) {
+FileServer::Listing SmbContext::listFromServer(const UncPath& path) {
   const std::string url = urlOf("list", path);
-  ShareAccess::Listing listing;
+  Listing listing;
   const int error = call("list", path, [&](SMBCCTX* smb) {
     // The whole listing arrives with the open; reading it asks the server
     // nothing more.
@@ -244,7 +262,7 @@ ShareAccess::Listing SmbContext::listFromServer(const UncPath& path) {
         listing.parentId = info.st_ino;
       } else {
         listing.entries.push_back(
-            {name, S_ISDIR(info.st_mode), (entry->attrs & ShareAccess::kReparsePoint) != 0});
+            {name, S_ISDIR(info.st_mode), (entry->attrs & kReparsePoint) != 0});
       }
     }
     smbc_getFunctionClosedir(smb)(smb, folder);
@@ -284,6 +302,11 @@ void SmbContext::setSecurityDescriptor(const UncPath& path, const std::string& d
       nullptr, true);
   if (error != 0) fail("set the access list of", path, error, refusedWhy(error));
   listed_ = std::move(listed);
+}
+
+void SmbContext::setFullControl(const std::string& path, const std::string& accountSid,
+                                bool folder) {
+  setSecurityDescriptor(onShare(path), fullControlDescriptor(accountSid, folder));
 }
 
 }  // namespace kestrine

@@ -1,17 +1,15 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/file_server.h"
 #include "platform/file_system.h"
 #include "platform/linux/smb/call_deadline.h"
 #include "platform/linux/smb/unc_path.h"
 #include "platform/server_rules.h"
-#include "platform/share_access.h"
 
 struct _SMBCCTX;
 
@@ -28,33 +26,27 @@ namespace kestrine {
 // dropped (a restart, an idle disconnect) is made once more on a new
 // connection; one that got no answer is not, and that server's calls then
 // fail at once for `retryAfter`. Every failure is a FileError with the errno
-// and the path.
-class SmbContext {
+// and the path. Paths are \\server\share\...; any other is refused.
+class SmbContext : public FileServer {
  public:
   // Without a wait, libsmbclient is called on the caller's thread.
   explicit SmbContext(ConnectionSettings settings = {}, NetworkWait* wait = nullptr);
-  ~SmbContext();
+  ~SmbContext() override;
   SmbContext(const SmbContext&) = delete;
   SmbContext& operator=(const SmbContext&) = delete;
 
-  struct stat stat(const UncPath& path);
-  void mkdir(const UncPath& path);
-  // True when the last call of this context created this folder: it is
-  // empty, and nothing need be asked about what lies in it.
-  bool createdJustNow(const UncPath& path) const { return created_ == path; }
+  // One open of the folder answers and also reads what it holds, which the
+  // grant that follows then needs from no further call; asked again right
+  // after, it is answered from that.
+  bool isFolder(const std::string& path) override;
+  void createFolder(const std::string& path) override;
+  bool createdJustNow(const std::string& folder) const override;
+  Listing list(const std::string& folder) override;
+  void setFullControl(const std::string& path, const std::string& accountSid, bool folder) override;
 
-  // Whether a folder is at the path. One open of the folder answers and also
-  // reads what it holds, which the grant that follows then needs from no
-  // further call; asked again right after, it is answered from that. Fails
-  // (a FileError) only when the server could not tell.
-  bool isFolder(const UncPath& path);
-
-  // The files and folders in a folder, with the server's file IDs and which
-  // entries are reparse points.
-  ShareAccess::Listing list(const UncPath& path);
-
-  // The security descriptor in libsmbclient's text form with numeric SIDs,
-  // e.g. "REVISION:1,OWNER:S-1-5-32-544,ACL:S-1-5-32-544:0/3/2032127".
+  // Any security descriptor, in libsmbclient's text form with numeric SIDs,
+  // e.g. "REVISION:1,OWNER:S-1-5-32-544,ACL:S-1-5-32-544:0/3/2032127": for
+  // tests that arrange and look at a share as a client of their own.
   std::string securityDescriptor(const UncPath& path);
   // Sets what the text names (revision, owner, group, access list); the
   // access list given replaces the whole existing one.
@@ -74,8 +66,9 @@ class SmbContext {
   template <class Request>
   int call(const char* doing, const UncPath& path, Request request, int* firstError = nullptr,
            bool accessList = false);
+  bool folderByStat(const UncPath& path);
+  Listing listFromServer(const UncPath& path);
   // Throws the failure with its reason, after `explained` when given.
-  ShareAccess::Listing listFromServer(const UncPath& path);
   [[noreturn]] void fail(const char* doing, const UncPath& path, int error,
                          const char* explained = nullptr) const;
 
@@ -91,7 +84,7 @@ class SmbContext {
   // the folder is asked about a third time.
   struct Listed {
     UncPath path;
-    ShareAccess::Listing listing;
+    Listing listing;
     bool askedAgain = false;
   };
   std::optional<Listed> listed_;

@@ -4,7 +4,8 @@
 #include <cstdio>
 
 #include "platform/file_system.h"
-#include "platform/path_names.h"
+#include "platform/text/path_names.h"
+#include "platform/text/printable.h"
 
 namespace kestrine {
 
@@ -62,7 +63,7 @@ std::string UncPath::url() const {
   for (const std::string* element : elements) {
     const std::string problem = pathElementProblem(*element);
     if (!problem.empty()) {
-      throw FileError(EINVAL, text() + ": the name \"" + printableName(*element) + "\" " + problem);
+      throw FileError(EINVAL, text() + ": the name \"" + printable(*element) + "\" " + problem);
     }
     result += "/" + percentEncoded(*element);
   }
@@ -70,8 +71,8 @@ std::string UncPath::url() const {
 }
 
 std::string UncPath::text() const {
-  std::string result = "\\\\" + printableName(server) + "\\" + printableName(share);
-  for (const std::string& folder : folders) result += "\\" + printableName(folder);
+  std::string result = "\\\\" + printable(server) + "\\" + printable(share);
+  for (const std::string& folder : folders) result += "\\" + printable(folder);
   return result;
 }
 

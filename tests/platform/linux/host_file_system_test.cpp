@@ -11,7 +11,7 @@ namespace {
 
 // The file list writes //name for a file picked at the root.
 TEST(HostFileSystem, PathsWithLeadingSlashesAreLocal) {
-  HostFileSystem files(std::make_shared<SmbContext>());
+  HostFileSystem files(newFileServer());
   const std::string name = "kestrine-" + std::to_string(getpid()) + ".csv";
   if (!(std::ofstream("/" + name, std::ios::binary) << "jdoe,John\r\n")) {
     GTEST_SKIP() << "cannot create a file in /";
@@ -28,7 +28,7 @@ TEST(HostFileSystem, PathsWithLeadingSlashesAreLocal) {
 }
 
 TEST(HostFileSystem, NetworkPathsAreNotRead) {
-  HostFileSystem files(std::make_shared<SmbContext>());
+  HostFileSystem files(newFileServer());
   EXPECT_THROW(files.OpenTextFile("\\\\server\\share\\users.csv"), FileError);
 }
 

@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "platform/linux/text_decoder.h"
-#include "tests/platform/utf16_text.h"
+#include "tests/platform/text/utf16_text.h"
 
 namespace kestrine {
 namespace {

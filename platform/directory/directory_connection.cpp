@@ -1,0 +1,83 @@
+#include "platform/directory/directory_connection.h"
+
+#include <utility>
+
+namespace kestrine {
+
+DirectoryConnection::DirectoryConnection(DirectoryLink& link, ConnectionSettings settings,
+                                         NetworkWait* wait, Clock clock)
+    : link_(link), rules_(settings, wait, clock), clock_(std::move(clock)) {}
+
+void DirectoryConnection::read(const std::function<void()>& request) {
+  call(false, request);
+}
+
+void DirectoryConnection::write(const std::function<void()>& request) {
+  call(true, request);
+}
+
+void DirectoryConnection::call(bool change, const std::function<void()>& request) {
+  if (rules_.held()) std::rethrow_exception(heldFailure_);
+  std::exception_ptr failure;
+  rules_.call(!change, [&] {
+    failure = nullptr;
+    if (open_ && link_.closedByPeer()) drop();
+    // A connection dropped on the way without a word shows only when asked;
+    // better a read that can fail than a write that might have been applied.
+    if (open_ && change && clock_() - lastAnswer_ > settings().idleCheckAfter) {
+      const auto probe = [&] {
+        try {
+          link_.probe();
+        } catch (const ConnectionLost&) {
+          throw;
+        } catch (const DirectoryError&) {
+          // The server answered, which is all the probe asks.
+        }
+      };
+      if (send(probe, failure) == Reply::kNoAnswer) return Reply::kNoAnswer;
+      failure = nullptr;  // lost: a new connection follows
+    }
+    if (!open_) openNew();
+    return send(request, failure);
+  });
+  if (failure) std::rethrow_exception(failure);
+}
+
+void DirectoryConnection::openNew() {
+  try {
+    link_.open();
+  } catch (const DirectoryError&) {
+    heldFailure_ = std::current_exception();
+    rules_.hold();
+    throw;
+  }
+  open_ = true;
+  lastAnswer_ = clock_();
+}
+
+Reply DirectoryConnection::send(const std::function<void()>& request, std::exception_ptr& failure) {
+  try {
+    request();
+  } catch (const NoAnswer& e) {
+    failure = std::current_exception();
+    heldFailure_ = std::make_exception_ptr(NoAnswer(e.code(), heldReason(settings())));
+    drop();
+    return Reply::kNoAnswer;
+  } catch (const ConnectionLost&) {
+    failure = std::current_exception();
+    drop();
+    return Reply::kLost;
+  } catch (const DirectoryError&) {
+    lastAnswer_ = clock_();
+    throw;
+  }
+  lastAnswer_ = clock_();
+  return Reply::kAnswered;
+}
+
+void DirectoryConnection::drop() {
+  open_ = false;
+  link_.close();
+}
+
+}  // namespace kestrine

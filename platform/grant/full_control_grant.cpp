@@ -1,0 +1,149 @@
+#include "platform/grant/full_control_grant.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/text/path_names.h"
+#include "platform/text/printable.h"
+
+namespace kestrine {
+
+namespace {
+
+GrantResult failed(int code, std::string reason) {
+  return {code != 0 ? code : EIO, std::move(reason)};
+}
+
+// The folders and files below one home folder, depth first: each is looked
+// at before it is changed, so that a folder reached through a link is known
+// as such before anything happens to it.
+class Walk {
+ public:
+  Walk(FileServer& server, const std::string& sid, const std::string& top)
+      : server_(server), sid_(sid), top_(top), visited_{{foldedCase(top), top}} {}
+
+  void enter(const std::string& path, const FileServer::Listing& listing, int depth);
+  void note(const PlatformError& e) {
+    if (failures_++ == 0) result_ = failed(e.code(), e.what());
+  }
+  GrantResult result() const {
+    GrantResult result = result_;
+    if (failures_ > 1) {
+      result.reason += " (and " + std::to_string(failures_ - 1) + " more below " + top_ + ")";
+    }
+    return result;
+  }
+
+ private:
+  bool firstVisit(const std::string& path);
+  bool leadsElsewhere(const FileServer::Listing& inside, const FileServer::Listing& parent) const;
+  void grant(const std::string& path, bool folder) {
+    try {
+      server_.setFullControl(path, sid_, folder);
+    } catch (const PlatformError& e) {
+      note(e);
+    }
+  }
+
+  FileServer& server_;
+  const std::string& sid_;
+  const std::string& top_;
+  // By path in lower case; the path as it was.
+  std::unordered_map<std::string, std::string> visited_;
+  std::vector<std::uint64_t> above_;  // IDs of the folders entered above the one in hand
+  GrantResult result_;
+  int failures_ = 0;
+};
+
+void Walk::enter(const std::string& path, const FileServer::Listing& listing, int depth) {
+  if (listing.id != 0) above_.push_back(listing.id);
+  std::string links;  // the entries here that are junctions or links
+  for (const FileServer::Entry& entry : listing.entries) {
+    if (const std::string problem = pathElementProblem(entry.name); !problem.empty()) {
+      note(FileError(EINVAL, path + ": the name \"" + printable(entry.name) + "\" " + problem));
+      continue;
+    }
+    const std::string below = path + "\\" + entry.name;
+    if (!firstVisit(below)) continue;
+    if (entry.isReparsePoint) {
+      links += (links.empty() ? "" : ", ") + entry.name;
+      continue;
+    }
+    if (!entry.isFolder) {
+      grant(below, false);
+      continue;
+    }
+    FileServer::Listing inside;
+    try {
+      inside = server_.list(below);
+    } catch (const PlatformError& e) {
+      note(e);  // what cannot be looked into is not changed
+      continue;
+    }
+    if (leadsElsewhere(inside, listing)) {
+      links += (links.empty() ? "" : ", ") + entry.name;
+      continue;
+    }
+    grant(below, true);
+    if (depth + 1 >= kMaxFolderDepth) {
+      note(FileError(ELOOP, below + ": what lies below was left unchanged: more than " +
+                                std::to_string(kMaxFolderDepth) + " folder levels below " + top_));
+      continue;
+    }
+    enter(below, inside, depth + 1);
+  }
+  // Once per folder, however many there are.
+  if (!links.empty()) {
+    note(FileError(ELOOP,
+                   path + ": junctions and links are not followed; left unchanged: " + links));
+  }
+  if (listing.id != 0) above_.pop_back();
+}
+
+// A name listed twice is done once; a name differing only in case is one
+// object to one server and two to another, so it is left alone and reported.
+bool Walk::firstVisit(const std::string& path) {
+  const auto [seen, added] = visited_.try_emplace(foldedCase(path), path);
+  if (!added && seen->second != path) {
+    note(FileError(EEXIST, path + ": left unchanged: another name in its folder differs from it "
+                                  "only in case"));
+  }
+  return added;
+}
+
+// A folder that is not where its name puts it: one entered above it already
+// (a loop), or one whose own ".." is another folder than the one listing it.
+// A server that gives no IDs, or the folder's own ID for "..", tells neither.
+bool Walk::leadsElsewhere(const FileServer::Listing& inside,
+                          const FileServer::Listing& parent) const {
+  if (inside.id != 0 && std::find(above_.begin(), above_.end(), inside.id) != above_.end()) {
+    return true;
+  }
+  return inside.parentId != 0 && parent.id != 0 && inside.parentId != parent.id &&
+         inside.parentId != inside.id;
+}
+
+}  // namespace
+
+GrantResult FullControlGrant::grantFullControl(const std::string& folder, const std::string& sid) {
+  const bool empty = server_->createdJustNow(folder);
+  try {
+    server_->setFullControl(folder, sid, true);
+  } catch (const PlatformError& e) {
+    return failed(e.code(), e.what());
+  }
+  if (empty) return {};
+
+  Walk walk(*server_, sid, folder);
+  try {
+    walk.enter(folder, server_->list(folder), 0);
+  } catch (const PlatformError& e) {
+    walk.note(e);
+  }
+  return walk.result();
+}
+
+}  // namespace kestrine

@@ -1,0 +1,59 @@
+#include "platform/threads/call_thread.h"
+
+#include <stdexcept>
+#include <utility>
+
+namespace kestrine {
+
+CallThread::CallThread(std::function<void()> pump, std::chrono::milliseconds interval)
+    : pump_(std::move(pump)), interval_(interval), thread_([this] { serve(); }) {}
+
+CallThread::~CallThread() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void CallThread::run(const std::function<void()>& call) {
+  // A call made from within a call is already where it belongs.
+  if (std::this_thread::get_id() == thread_.get_id()) return call();
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Only the pump could start another call meanwhile, and it handles no input.
+  if (call_) throw std::logic_error("a server call was started while another one waits");
+  call_ = &call;
+  ended_ = false;
+  failure_ = nullptr;
+  changed_.notify_all();
+  while (!changed_.wait_for(lock, interval_, [this] { return ended_; })) {
+    lock.unlock();
+    pump_();
+    lock.lock();
+  }
+  call_ = nullptr;
+  if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
+void CallThread::serve() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || (call_ && !ended_); });
+    if (stopping_) return;
+    const std::function<void()>& call = *call_;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+      call();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    failure_ = failure;
+    ended_ = true;
+    changed_.notify_all();
+  }
+}
+
+}  // namespace kestrine

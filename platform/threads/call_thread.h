@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "platform/network_wait.h"
+
+namespace kestrine {
+
+// Runs every call on one helper thread, the same for the whole program so that
+// the libraries always see one thread, while the calling thread runs `pump`
+// every `interval` until the call has ended: the windows answer the desktop
+// however long a server keeps a step waiting, and the run goes on only after
+// the call.
+class CallThread : public NetworkWait {
+ public:
+  explicit CallThread(std::function<void()> pump,
+                      std::chrono::milliseconds interval = std::chrono::milliseconds(50));
+  ~CallThread() override;
+  CallThread(const CallThread&) = delete;
+  CallThread& operator=(const CallThread&) = delete;
+
+  void run(const std::function<void()>& call) override;
+
+ private:
+  void serve();
+
+  std::function<void()> pump_;
+  std::chrono::milliseconds interval_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  const std::function<void()>* call_ = nullptr;  // the call handed over, until it has ended
+  bool ended_ = false;
+  std::exception_ptr failure_;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts once the rest is set up
+};
+
+}  // namespace kestrine

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/file_server.h"
+#include "platform/network_wait.h"
+
+namespace kestrine {
+
+// What LocalAlloc made (a security descriptor, a SID, a text), freed once.
+struct LocalFreer {
+  void operator()(void* memory) const;
+};
+using LocalMemory = std::unique_ptr<void, LocalFreer>;
+
+// The protected access list a home folder (or a file below it) gets: full
+// control for BUILTIN\Administrators and for the account, inherited by
+// folders and files below a folder, and nothing else. Built from SDDL,
+// "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-21-...)" for a folder and the same
+// without OICI for a file. A SID that is not one in its standard form is
+// refused (a PlatformError), so that no text can add an entry.
+LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder);
+
+// Folders on a share (\\server\share\...) or a local disk (C:\...) through
+// the Win32 file and security calls, with the caller's logon. Every file and
+// folder below a home folder is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT),
+// never as what a junction or link points at, and by its extended-length name,
+// so that deep trees and names are taken as they are. Looking for and
+// creating a folder fail with a FileError (an errno); listing and setting an
+// access list with a PlatformError with the Windows error code. The calls
+// that may wait on a file server run through the wait, if there is one.
+class Win32FileServer : public FileServer {
+ public:
+  explicit Win32FileServer(NetworkWait* wait = nullptr) : wait_(wait) {}
+
+  bool isFolder(const std::string& path) override;
+  void createFolder(const std::string& path) override;
+  // True when the last folder created is this one and nothing else was
+  // looked for or created since: it is empty.
+  bool createdJustNow(const std::string& folder) const override {
+    return created_ && *created_ == folder;
+  }
+  Listing list(const std::string& folder) override;
+  void setFullControl(const std::string& path, const std::string& accountSid, bool folder) override;
+
+ private:
+  NetworkWait* wait_;
+  std::optional<std::string> created_;
+};
+
+}  // namespace kestrine

@@ -1,0 +1,215 @@
+#include "platform/directory/directory_connection.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace kestrine {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// A server behind one connection at a time. The clock moves only when the
+// server keeps the caller waiting for the timeout.
+class FakeLink : public DirectoryLink {
+ public:
+  enum class Server { up, refusing, frozen };
+
+  void open() override {
+    log.push_back("open");
+    if (server == Server::refusing) throw ConnectionLost(-1, "connect: refused");
+    if (server == Server::frozen) wait("bind");
+    connected = true;
+    closed = false;
+    droppedSilently = false;
+  }
+  void close() override {
+    log.push_back("close");
+    connected = false;
+  }
+  bool closedByPeer() override { return closed; }
+  void probe() override { request("probe"); }
+
+  void request(const std::string& what) {
+    if (!connected) throw std::logic_error(what + " sent without a connection");
+    log.push_back(what);
+    if (server == Server::frozen) wait(what);
+    if (lostOnTheWay > 0) {
+      --lostOnTheWay;
+      throw ConnectionLost(-1, what + ": connection lost");
+    }
+    if (closed || droppedSilently) throw ConnectionLost(-1, what + ": connection lost");
+    if (refused) throw DirectoryError(68, what + ": already exists");
+  }
+
+  std::chrono::steady_clock::time_point now;
+  Server server = Server::up;
+  bool connected = false;
+  bool closed = false;           // by the server, which the socket shows
+  bool droppedSilently = false;  // on the way, which only a request shows
+  int lostOnTheWay = 0;          // the next requests that get no answer
+  bool refused = false;          // the server answers with an error
+  std::vector<std::string> log;
+
+ private:
+  [[noreturn]] void wait(const std::string& what) {
+    now += 30s;
+    throw NoAnswer(-5, what + ": no answer");
+  }
+};
+
+class DirectoryConnectionTest : public ::testing::Test {
+ protected:
+  void read(const std::string& what) {
+    connection.read([&] { link.request("read " + what); });
+  }
+  void write(const std::string& what) {
+    connection.write([&] { link.request("write " + what); });
+  }
+  // The log from here on.
+  std::vector<std::string> logFromHere() {
+    std::vector<std::string> log;
+    log.swap(link.log);
+    return log;
+  }
+  // A connection that has answered once; the log starts empty.
+  void connected() {
+    read("first");
+    link.log.clear();
+  }
+
+  FakeLink link;
+  DirectoryConnection connection{link, ConnectionSettings{}, nullptr, [this] { return link.now; }};
+};
+
+TEST_F(DirectoryConnectionTest, OneConnectionServesEveryRequestWhileItWorks) {
+  read("a");
+  write("b");
+  link.refused = true;
+  EXPECT_THROW(write("c"), DirectoryError);  // an answer, however unwelcome
+  link.refused = false;
+  read("d");
+  EXPECT_THAT(logFromHere(), ElementsAre("open", "read a", "write b", "write c", "read d"));
+}
+
+TEST_F(DirectoryConnectionTest, ReadLostOnTheWayRunsOnceMoreOnANewConnection) {
+  connected();
+  link.lostOnTheWay = 1;
+  read("a");
+  EXPECT_THAT(logFromHere(), ElementsAre("read a", "close", "open", "read a"));
+
+  link.lostOnTheWay = 2;
+  EXPECT_THROW(read("b"), ConnectionLost);
+  EXPECT_THAT(logFromHere(), ElementsAre("read b", "close", "open", "read b", "close"));
+}
+
+TEST_F(DirectoryConnectionTest, WriteLostOnTheWayIsNeverSentAgain) {
+  connected();
+  link.lostOnTheWay = 1;
+  EXPECT_THROW(write("a"), ConnectionLost);
+  EXPECT_THAT(logFromHere(), ElementsAre("write a", "close"));
+  write("b");
+  EXPECT_THAT(logFromHere(), ElementsAre("open", "write b"));
+}
+
+TEST_F(DirectoryConnectionTest, ConnectionClosedByTheServerIsReplacedBeforeSending) {
+  connected();
+  link.closed = true;
+  write("a");
+  link.closed = true;
+  read("b");
+  EXPECT_THAT(logFromHere(), ElementsAre("close", "open", "write a", "close", "open", "read b"));
+}
+
+TEST_F(DirectoryConnectionTest, ConnectionIdleTooLongIsProbedBeforeAWrite) {
+  connected();
+  link.now += 60s;  // not more than the limit
+  write("a");
+  link.now += 61s;
+  read("b");  // a read is sent again if need be: no probe
+  link.now += 61s;
+  write("c");
+  link.now += 61s;
+  link.droppedSilently = true;
+  write("d");
+  EXPECT_THAT(logFromHere(), ElementsAre("write a", "read b", "probe", "write c", "probe", "close",
+                                         "open", "write d"));
+}
+
+TEST_F(DirectoryConnectionTest, ServerThatCannotBeReachedIsNotTriedAgainForThirtySeconds) {
+  link.server = FakeLink::Server::refusing;
+  EXPECT_THROW(write("a"), ConnectionLost);
+  link.now += 29s;
+  link.server = FakeLink::Server::up;
+  for (const char* what : {"b", "c"}) {
+    try {
+      read(what);
+      ADD_FAILURE() << "no failure";
+    } catch (const ConnectionLost& e) {
+      EXPECT_STREQ(e.what(), "connect: refused");  // the reason, not a new try
+    }
+  }
+  link.now += 1s;
+  write("d");
+  EXPECT_THAT(logFromHere(), ElementsAre("open", "open", "write d"));
+
+  // A connection that worked again starts afresh: a loss is followed by a try.
+  link.lostOnTheWay = 1;
+  EXPECT_THROW(write("e"), ConnectionLost);
+  write("f");
+  EXPECT_THAT(logFromHere(), ElementsAre("write e", "close", "open", "write f"));
+}
+
+TEST_F(DirectoryConnectionTest, ReadWhoseNewConnectionFailsReportsWhyAndHolds) {
+  connected();
+  link.lostOnTheWay = 1;
+  link.server = FakeLink::Server::refusing;
+  try {
+    read("a");
+    ADD_FAILURE() << "no failure";
+  } catch (const ConnectionLost& e) {
+    EXPECT_STREQ(e.what(), "connect: refused");
+  }
+  EXPECT_THROW(write("b"), ConnectionLost);
+  EXPECT_THAT(logFromHere(), ElementsAre("read a", "close", "open"));
+}
+
+TEST_F(DirectoryConnectionTest, FrozenServerCostsOneTimeoutPerRetryPeriodNotOnePerRecord) {
+  connected();
+  link.server = FakeLink::Server::frozen;
+  const auto frozenAt = link.now;
+  int failed = 0;
+  std::string reason;
+  for (int record = 0; record < 120; ++record) {
+    try {
+      read("unit");
+      write("account");
+    } catch (const DirectoryError& e) {
+      ++failed;
+      reason = e.what();
+    }
+  }
+  EXPECT_EQ(failed, 120);
+  // The read waits once and is not sent again; then the hold.
+  EXPECT_EQ(link.now - frozenAt, 30s);
+  EXPECT_THAT(logFromHere(), ElementsAre("read unit", "close"));
+  EXPECT_EQ(reason, "the domain controller did not answer within 30 s; not asked again for 30 s");
+
+  // Back again: the first request after the hold finds it.
+  link.server = FakeLink::Server::up;
+  link.now += 30s;
+  write("account");
+  EXPECT_THAT(logFromHere(), ElementsAre("open", "write account"));
+}
+
+TEST(NoAnswerReasonTest, NamesTheServerAndTheTimesInSeconds) {
+  EXPECT_EQ(noAnswerReason({}), "the domain controller did not answer within 30 s");
+  EXPECT_EQ(heldReason({.timeout = 4s, .retryAfter = 5s}, kFileServerRole),
+            "the file server did not answer within 4 s; not asked again for 5 s");
+}
+
+}  // namespace
+}  // namespace kestrine
