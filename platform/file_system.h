@@ -79,6 +79,11 @@ class FileSystem {
   // fails when the folder exists, its parent cannot be reached, or access is
   // denied.
   virtual void CreateFolder(const std::string& path) = 0;
+  // As CreateFolder, with full control for BUILTIN\Administrators and the
+  // account (its SID) as the folder's protected access list from the start,
+  // in the same request. False, and nothing changed, when something of that
+  // name is there already.
+  virtual bool CreateFolderFor(const std::string& path, const std::string& accountSid) = 0;
 };
 
 }  // namespace kestrine

@@ -20,18 +20,17 @@ std::string homeFolderPath(const std::string& fileServer, const std::string& sha
   return "\\\\" + fileServer + "\\" + shareBase + "$\\" + accountName;
 }
 
-GrantResult Provisioning::grantToOwnAccount(Shell& shell, const std::string& folder) {
+GrantResult Provisioning::readAccountSid() {
   RecordOutcome& outcome = state_.record;
+  if (!outcome.accountSid.empty()) return {};
   try {
-    if (outcome.accountSid.empty()) {
-      outcome.accountSid = sidText(directory_.Bind(outcome.accountPath)->Get("objectSid"));
-    }
+    outcome.accountSid = sidText(directory_.Bind(outcome.accountPath)->Get("objectSid"));
   } catch (const PlatformError& e) {
     // As cacls fails for a name it cannot map.
     return {e.code() != 0 ? e.code() : kNoSuchObject,
             std::string("read the account's SID: ") + e.what()};
   }
-  return shell.grantFullControl(folder, outcome.accountSid);
+  return {};
 }
 
 void Provisioning::CreateFolders() {
@@ -54,14 +53,32 @@ void Provisioning::CreateFolders() {
     return;
   }
 
+  // The grant names the account by its SID, which the folder gets in its
+  // creation request already.
+  const GrantResult sidRead = readAccountSid();
+  const bool sidKnown = sidRead.exitCode == 0;
+  // A new account's folder is created without asking first whether it is
+  // there: the creation tells, in the same round trip.
+  const bool askFirst = outcome.account != AccountOrigin::kCreated || !sidKnown;
+
   // A test that fails instead of answering enters its branch.
   bool missing = true;
-  step("look for the home folder",
-       [&] { missing = !bound(state_.fileSystem, "fileSystem").FolderExists(folder); });
-  outcome.folderFound = !missing;
+  if (askFirst) {
+    step("look for the home folder",
+         [&] { missing = !bound(state_.fileSystem, "fileSystem").FolderExists(folder); });
+    outcome.folderFound = !missing;
+  }
   if (missing) {
-    step("create the home folder",
-         [&] { bound(state_.fileSystem, "fileSystem").CreateFolder(folder); });
+    step("create the home folder", [&] {
+      FileSystem& files = bound(state_.fileSystem, "fileSystem");
+      if (!sidKnown) return files.CreateFolder(folder);
+      if (files.CreateFolderFor(folder, outcome.accountSid)) return;
+      // The name was taken: a folder there goes on as one that was found.
+      if (!files.FolderExists(folder)) {
+        throw FileError(EEXIST, "create " + folder + ": the name is taken by what is no folder");
+      }
+      outcome.folderFound = true;
+    });
     const int error = step.errorNumber();
     if (error != 0) {
       step("tell that the folder cannot be created",
@@ -81,7 +98,8 @@ void Provisioning::CreateFolders() {
 
   GrantResult grant;
   step("set the permissions", [&] {
-    grant = grantToOwnAccount(bound(state_.shell, "shell"), folder);
+    Shell& shell = bound(state_.shell, "shell");
+    grant = sidKnown ? shell.grantFullControl(folder, outcome.accountSid) : sidRead;
     state_.permResult = grant.exitCode;
     outcome.permissionRan = true;
   });

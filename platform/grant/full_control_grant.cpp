@@ -129,6 +129,8 @@ bool Walk::leadsElsewhere(const FileServer::Listing& inside,
 }  // namespace
 
 GrantResult FullControlGrant::grantFullControl(const std::string& folder, const std::string& sid) {
+  // Made with this very access list a moment ago: nothing is left to set.
+  if (server_->createdGrantingTo(folder, sid)) return {};
   const bool empty = server_->createdJustNow(folder);
   try {
     server_->setFullControl(folder, sid, true);

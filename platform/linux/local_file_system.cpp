@@ -101,4 +101,10 @@ void LocalFileSystem::CreateFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0777) != 0) failWith(errno, "create " + path);
 }
 
+bool LocalFileSystem::CreateFolderFor(const std::string& path, const std::string&) {
+  throw FileError(ENOTSUP, "create " + path +
+                               ": a folder on this machine gets no Windows access list; a home "
+                               "folder is \\\\server\\share\\name");
+}
+
 }  // namespace kestrine

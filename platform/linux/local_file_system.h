@@ -15,6 +15,8 @@ class LocalFileSystem : public FileSystem {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+  // A folder on this machine has no Windows access list to give it: refused.
+  bool CreateFolderFor(const std::string& path, const std::string& accountSid) override;
 };
 
 }  // namespace kestrine

@@ -8,6 +8,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 #include <string_view>
@@ -174,6 +175,35 @@ void grantHere(const std::string& path, const std::string& accountSid, bool fold
   if (error != ERROR_SUCCESS) failWith(error, "set the access list of " + path);
 }
 
+// The SIDs that the object's own access list allows anything to.
+std::vector<std::string> granteesHere(const std::string& path) {
+  const OwnedHandle handle(openItself(extendedPath(path), READ_CONTROL));
+  if (handle.get() == INVALID_HANDLE_VALUE) {
+    failWith(GetLastError(), "open " + path + " to read its access list");
+  }
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = GetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) failWith(error, "read the access list of " + path);
+  const LocalMemory owned(descriptor);
+  std::vector<std::string> sids;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) failWith(GetLastError(), "read the access list of " + path);
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &text)) {
+      failWith(GetLastError(), "read the access list of " + path);
+    }
+    const std::unique_ptr<wchar_t, LocalFreer> ownedText(text);
+    std::string sid = toUtf8(text);
+    if (std::find(sids.begin(), sids.end(), sid) == sids.end()) sids.push_back(std::move(sid));
+  }
+  return sids;
+}
+
 }  // namespace
 
 bool Win32FileServer::isFolder(const std::string& path) {
@@ -191,23 +221,36 @@ bool Win32FileServer::isFolder(const std::string& path) {
   fileFailure(error, "look up " + path);
 }
 
-void Win32FileServer::createFolder(const std::string& path) {
+bool Win32FileServer::createFolder(const std::string& path, const std::string& accountSid) {
   created_.reset();
   if (!wholePath(path)) {
     fileFailure(ERROR_INVALID_NAME, "create " + path.substr(0, path.find('\0')));
   }
+  LocalMemory descriptor;
+  if (!accountSid.empty()) descriptor = fullControlDescriptor(accountSid, true);
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
   DWORD error = ERROR_SUCCESS;
   runOn(wait_, [&] {
-    if (!CreateDirectoryW(toWide(path).c_str(), nullptr)) error = GetLastError();
+    if (!CreateDirectoryW(toWide(path).c_str(), descriptor ? &attributes : nullptr)) {
+      error = GetLastError();
+    }
   });
+  if (error == ERROR_ALREADY_EXISTS) return false;
   if (error != ERROR_SUCCESS) fileFailure(error, "create " + path);
-  created_ = path;
+  created_ = Created{path, accountSid};
+  return true;
 }
 
 FileServer::Listing Win32FileServer::list(const std::string& folder) {
   Listing listing;
   runOn(wait_, [&] { listing = listHere(folder); });
   return listing;
+}
+
+std::vector<std::string> Win32FileServer::grantees(const std::string& path) {
+  std::vector<std::string> sids;
+  runOn(wait_, [&] { sids = granteesHere(path); });
+  return sids;
 }
 
 void Win32FileServer::setFullControl(const std::string& path, const std::string& accountSid,

@@ -184,6 +184,14 @@ void FakeFileSystem::CreateFolder(const std::string& path) {
   if (!folders.insert(path).second) throw FileError(EEXIST, "create " + path + ": exists");
 }
 
+bool FakeFileSystem::CreateFolderFor(const std::string& path, const std::string& accountSid) {
+  log_.add("CreateFolder " + path + " for " + accountSid);
+  if (const auto refused = refusedFolders.find(path); refused != refusedFolders.end()) {
+    throw FileError(refused->second, "create " + path + ": refused");
+  }
+  return !files.count(path) && folders.insert(path).second;
+}
+
 GrantResult FakeFileSystem::grantFullControl(const std::string& folder,
                                              const std::string& accountSid) {
   log_.add("grant " + folder + " " + accountSid);

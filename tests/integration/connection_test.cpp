@@ -349,8 +349,7 @@ TEST_F(ConnectionTest, AddressesThatNeverAnswerShareOneTimeout) {
   }
 }
 
-// The file server too, which signs in as the ticket's principal whatever
-// $USER says (libsmbclient's own choice: an empty one is an anonymous login).
+// The file server too, which signs in with the ticket whatever $USER says.
 TEST_F(ConnectionTest, BindWithoutAUsableTicketSaysWhy) {
   const std::string share = "\\\\" + sandbox->server() + "\\home$";
   {
@@ -361,7 +360,7 @@ TEST_F(ConnectionTest, BindWithoutAUsableTicketSaysWhy) {
     EXPECT_THAT(failure([&] { session.readEntry(""); }),
                 HasSubstr(": no Kerberos ticket (run kinit)"));
     EXPECT_THAT(failure<FileError>([&] { newFileServer()->isFolder(share); }),
-                HasSubstr("sign in to the file server: no Kerberos ticket (run kinit)"));
+                HasSubstr("sign in to " + sandbox->server() + ": no Kerberos ticket (run kinit)"));
   }
   const std::string cache = "FILE:" + (folder / "short-lived").string();
   const std::string kinit = "kinit -l 3s -c " + cache + " Administrator@" + sandbox->realm() +

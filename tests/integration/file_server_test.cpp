@@ -20,7 +20,6 @@
 #include "platform/directory/directory_values.h"
 #include "platform/grant/full_control_grant.h"
 #include "platform/linux/host_services.h"
-#include "platform/linux/smb/smb_permissions.h"
 #include "tests/integration/import_fixture.h"
 
 namespace kestrine::testing {
@@ -29,6 +28,8 @@ namespace {
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
+
+constexpr const char* kAdministrators = "S-1-5-32-544";
 
 std::string readLink(const std::string& path) {
   std::error_code error;
@@ -102,15 +103,15 @@ class FileServer : public ImportFixture {
 TEST_F(FileServer, CallAfterADroppedConnectionConnectsAfresh) {
   const auto server = newFileServer();
   const std::string descriptor = this->descriptor(folder());
-  // libsmbclient notices a dropped connection only when a call on it fails;
-  // each kind of call is made right after a drop (the listing first, as the
-  // folder question keeps what it read for the next one).
+  // A dropped connection shows only when a call on it fails; each kind of
+  // call is made right after a drop (the listing first, as the folder
+  // question keeps what it read for the next one).
   const std::vector<std::pair<const char*, std::function<void()>>> calls = {
       {"list", [&] { EXPECT_EQ(server->list(folder()).entries.size(), 1u); }},
       {"is a folder", [&] { EXPECT_TRUE(server->isFolder(folder())); }},
       {"read", [&] { EXPECT_EQ(this->descriptor(folder()), descriptor); }},
-      {"set", [&] { server->setFullControl(folder(), kAdministratorsSid, true); }},
-      {"create", [&] { server->createFolder(folder("made")); }},
+      {"set", [&] { server->setFullControl(folder(), kAdministrators, true); }},
+      {"create", [&] { EXPECT_TRUE(server->createFolder(folder("made"), kAdministrators)); }},
   };
   for (const auto& [name, call] : calls) {
     SCOPED_TRACE(name);
@@ -128,7 +129,7 @@ TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
   EXPECT_FALSE(server->isFolder(folder("nothing")));
   EXPECT_FALSE(server->isFolder(folder("notes.txt")));
   ASSERT_TRUE(server->isFolder(folder()));
-  server->setFullControl(folder(), kAdministratorsSid, true);
+  server->setFullControl(folder(), kAdministrators, true);
   std::filesystem::remove_all(local);  // from here only what was read says "there"
   EXPECT_TRUE(server->isFolder(folder()));
   EXPECT_EQ(server->list(folder()).entries.size(), 1u);
@@ -138,12 +139,11 @@ TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
 
 TEST_F(FileServer, CallsAfterAServerRestartConnectAfresh) {
   const auto server = newFileServer();
-  server->setFullControl(folder(), kAdministratorsSid, true);
+  server->setFullControl(folder(), kAdministrators, true);
   const std::string descriptor = this->descriptor(folder());
   sandboxDomain("restart");
-  // The access list goes over a second connection (to IPC$) as well.
   EXPECT_EQ(this->descriptor(folder()), descriptor);
-  EXPECT_NO_THROW(server->setFullControl(folder(), kAdministratorsSid, true));
+  EXPECT_NO_THROW(server->setFullControl(folder(), kAdministrators, true));
   EXPECT_EQ(server->list(folder()).entries.size(), 1u);
 }
 
@@ -164,7 +164,7 @@ TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
   }
   const auto waited = std::chrono::steady_clock::now() - started;
   for (const pid_t pid : stopped) kill(pid, SIGCONT);
-  // One wait, not one for each request libsmbclient makes.
+  // One wait, not one for each request the call makes.
   EXPECT_LT(waited, std::chrono::seconds(3));
   // Answering again, the server is used again once its 2 s are over.
   EXPECT_THROW(server->list(folder()), FileError);
@@ -172,36 +172,20 @@ TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
   EXPECT_NO_THROW(server->list(folder()));
 }
 
-TEST_F(FileServer, ConnectionsAreSignedAndSealed) {
+// Access lists go over the share's own connection: no IPC$ or LSA service
+// is needed, and none is used.
+TEST_F(FileServer, ConnectionsAreSignedAndSealedAndNeedNoIpc) {
   const auto server = newFileServer();
-  server->list(folder());                                      // over home$
-  server->setFullControl(folder(), kAdministratorsSid, true);  // and IPC$ for the access list
+  sandboxDomain("ipc off");
+  const struct On {
+    ~On() { sandboxDomain("ipc on"); }
+  } on;
+  server->list(folder());
+  server->setFullControl(folder(), kAdministrators, true);
   // A line for each share in use, its encryption and signing "-" where none.
   const std::string shares = sandboxDomain("smbstatus -S");
-  EXPECT_THAT(shares, AllOf(HasSubstr("\nhome$ "), HasSubstr("\nIPC$ "), Not(HasSubstr(" - "))));
-}
-
-// libsmbclient marks the share's connection after a refused IPC$ or LSA step
-// and fails every later access list on it without a reason; a new connection
-// tries again.
-TEST_F(FileServer, RefusedAccessListConnectionSaysWhyAndIsTriedAgain) {
-  const auto server = newFileServer();
-  server->list(folder());  // a connection to the share, none to IPC$ yet
-  {
-    sandboxDomain("ipc off");
-    const struct On {
-      ~On() { sandboxDomain("ipc on"); }
-    } on;
-    try {
-      server->setFullControl(folder(), kAdministratorsSid, true);
-      ADD_FAILURE() << "set without IPC$";
-    } catch (const FileError& e) {
-      EXPECT_THAT(e.what(), HasSubstr(": the file server refused the connection through which "
-                                      "access lists are read and set (its IPC$ share or LSA "
-                                      "service): Operation not supported"));
-    }
-  }
-  EXPECT_NO_THROW(server->setFullControl(folder(), kAdministratorsSid, true));
+  EXPECT_THAT(shares,
+              AllOf(HasSubstr("\nhome$ "), Not(HasSubstr("\nIPC$ ")), Not(HasSubstr(" - "))));
 }
 
 TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
@@ -211,7 +195,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
   const auto server = newFileServer();
   EXPECT_THROW(server->isFolder(cut), FileError);
   EXPECT_THROW(server->list(cut), FileError);
-  EXPECT_THROW(server->createFolder(cut + "\\sub"), FileError);
+  EXPECT_THROW(server->createFolder(cut + "\\sub", ""), FileError);
   try {
     server->setFullControl(cut, "S-1-1-0", true);
     ADD_FAILURE() << "sent";
@@ -221,7 +205,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
                 HasSubstr("set the access list of " + folder() + "\xE2\x90\x80x: the name"));
   }
   FullControlGrant shell(newFileServer());
-  EXPECT_EQ(shell.grantFullControl(cut, kAdministratorsSid).exitCode, EINVAL);
+  EXPECT_EQ(shell.grantFullControl(cut, kAdministrators).exitCode, EINVAL);
   EXPECT_EQ(descriptor(folder()), before);
   EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
 }
@@ -258,8 +242,8 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   // The links of sub and of the home folder, and the depth limit.
   EXPECT_EQ(result.exitCode, ELOOP) << result.reason;
   EXPECT_THAT(result.reason, HasSubstr("(and 2 more below " + folder() + ")"));
-  const std::vector<std::string> granted = {std::string(kAdministratorsSid) + ":0/3/0x001f01ff",
-                                            sid + ":0/3/0x001f01ff"};
+  const std::vector<std::string> granted = {std::string(kAdministrators) + ":0/0x3/0x001f01ff",
+                                            sid + ":0/0x3/0x001f01ff"};
   EXPECT_EQ(accessEntries(folder("sub")), granted);
   EXPECT_EQ(accessEntries(folder(levels)), granted);  // 64 levels below
   for (const auto& [path, before] : untouched) EXPECT_EQ(descriptor(path), before) << path;

@@ -8,8 +8,6 @@
 #include <memory>
 
 #include "platform/directory/dn.h"
-#include "platform/linux/smb/smb_context.h"
-#include "platform/linux/smb/smb_permissions.h"
 #include "platform/linux/text_decoder.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
@@ -175,7 +173,7 @@ TEST_F(ImportTest, NewHomeFolderGetsExactlyTheTwoInheritableEntries) {
   EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
   EXPECT_THAT(outcome.messages, IsEmpty());
   EXPECT_TRUE(std::filesystem::is_directory(sandbox->shareDir() + "/" + account("hf")));
-  EXPECT_EQ(accessEntries(homeFolder("hf")), fullControlFor("Home Folder", "3"));
+  EXPECT_EQ(accessEntries(homeFolder("hf")), fullControlFor("Home Folder", "0x3"));
 }
 
 // A former user's folder, say: the new account gets it, and the summary says so.
@@ -191,8 +189,8 @@ TEST_F(ImportTest, ExistingHomeFolderIsReplacedOnEverythingBelowAndNamed) {
   EXPECT_THAT(outcome.messages,
               ElementsAre(HasSubstr(
                   account("ex") + ": home folder existed already; its access list was replaced")));
-  const auto folder = fullControlFor("Ex Isting", "3");
-  const auto file = fullControlFor("Ex Isting", "0");
+  const auto folder = fullControlFor("Ex Isting", "0x3");
+  const auto file = fullControlFor("Ex Isting", "0x0");
   EXPECT_EQ(accessEntries(homeFolder("ex")), folder);
   EXPECT_EQ(accessEntries(homeFolder("ex") + "\\sub"), folder);
   EXPECT_EQ(accessEntries(homeFolder("ex") + "\\notes.txt"), file);

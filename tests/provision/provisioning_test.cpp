@@ -284,28 +284,66 @@ TEST(HomeFolderPath, JoinsItsPiecesAsTheyAre) {
   EXPECT_EQ(homeFolderPath("files1", "", "jdoe"), "\\\\files1\\$\\jdoe");
 }
 
-TEST_F(ProvisioningTest, NewFolderIsCreatedThenGranted) {
+// A new account's folder is created with its access list, without asking
+// first whether it is there; a re-run asks first.
+TEST_F(ProvisioningTest, NewFolderIsCreatedWithItsAccessListWithoutAskingFirst) {
   provisioning.CreateFolders();
   EXPECT_EQ(state.homeFolder, kHome);
-  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome,
+  EXPECT_THAT(log.entries, ElementsAre("CreateFolder " + kHome + " for " + fakeSidText(0),
                                        "FolderExists " + kHome, kGrant));
   EXPECT_TRUE(state.record.folderPresent);
+  EXPECT_FALSE(state.record.folderFound);
   EXPECT_TRUE(state.record.permissionsSet);
   EXPECT_THAT(state.record.failures, IsEmpty());
+
+  state.record.account = AccountOrigin::kExisted;
+  files.folders.erase(kHome);
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome,
+                                       "CreateFolder " + kHome + " for " + fakeSidText(0),
+                                       "FolderExists " + kHome, kGrant));
 }
 
+// Found by its creation or by the question, an existing folder is granted
+// without a message; a name that is no folder cannot be created.
 TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
   files.folders.insert(kHome);
+  const std::string create = "CreateFolder " + kHome + " for " + fakeSidText(0);
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries,
+              ElementsAre(create, "FolderExists " + kHome, "FolderExists " + kHome, kGrant));
+  EXPECT_TRUE(state.record.folderFound);
+  EXPECT_TRUE(state.record.permissionsSet);
+
+  state.record = {};
+  state.record.account = AccountOrigin::kExisted;
+  state.record.accountSid = fakeSidText(0);
+  log.entries.clear();
   provisioning.CreateFolders();
   EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome, kGrant));
   EXPECT_TRUE(state.record.permissionsSet);
+
+  files.folders.erase(kHome);
+  files.files[kHome] = {};
+  state.record = {};
+  state.record.account = AccountOrigin::kCreated;
+  state.record.accountSid = fakeSidText(0);
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries,
+              ElementsAre(create, "FolderExists " + kHome, "message 0 [] Cannot create: " + kHome,
+                          "FolderExists " + kHome));
+  EXPECT_FALSE(state.record.folderPresent);
+  ASSERT_EQ(state.record.failures.size(), 1u);
+  EXPECT_EQ(state.record.failures[0].code, EEXIST);
 }
 
 TEST_F(ProvisioningTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
   files.refusedFolders[kHome] = EACCES;
   provisioning.CreateFolders();
   EXPECT_THAT(log.entries,
-              ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome,
+              ElementsAre("CreateFolder " + kHome + " for " + fakeSidText(0),
                           "message 0 [] Cannot create: " + kHome, "FolderExists " + kHome));
   EXPECT_FALSE(state.record.folderPresent);
   ASSERT_FALSE(state.record.failures.empty());

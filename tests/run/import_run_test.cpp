@@ -141,11 +141,10 @@ TEST_F(ImportRunTest, StepsRunInOrderWithProgressTextsBetweenThem) {
       "SetInfo cn=John Doe,OU=Sales,DC=example,DC=test AccountExpirationDate ScriptPath "
       "pwdLastSet userAccountControl",
       "lblLoading: Adding User: John Doe",
-      "FolderExists \\\\fs1\\home$\\jdoe",
-      "CreateFolder \\\\fs1\\home$\\jdoe",
-      "FolderExists \\\\fs1\\home$\\jdoe",
       "Bind LDAP://cn=John Doe,OU=Sales ,DC=example,DC=test",
       "Get objectSid",
+      "CreateFolder \\\\fs1\\home$\\jdoe for S-1-5-21-1-2-3-1000",
+      "FolderExists \\\\fs1\\home$\\jdoe",
       "grant \\\\fs1\\home$\\jdoe S-1-5-21-1-2-3-1000",
       "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
       "Close",
@@ -225,7 +224,8 @@ TEST_F(ImportRunTest, LabelNamesTheUnitDuringTheAccountStepAndTheUserAfterIt) {
     return label;
   };
   EXPECT_EQ(labelBefore("Create User cn=John Doe"), "lblLoading: Adding OU: Sales");
-  EXPECT_EQ(labelBefore("CreateFolder \\\\fs1\\home$\\jdoe"), "lblLoading: Adding User: John Doe");
+  EXPECT_EQ(labelBefore("CreateFolder \\\\fs1\\home$\\jdoe for S-1-5-21-1-2-3-1000"),
+            "lblLoading: Adding User: John Doe");
   EXPECT_EQ(labelBefore("Close"), "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe");
 }
 

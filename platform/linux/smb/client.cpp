@@ -54,43 +54,6 @@ bool knownId(std::uint64_t id) {
 
 }  // namespace
 
-SharePath SharePath::parse(std::string_view unc) {
-  auto bad = [&unc](const char* why) {
-    throw std::invalid_argument("not a path \\\\server\\share\\...: " + std::string(unc) + " (" +
-                                why + ")");
-  };
-  if (unc.substr(0, 2) != "\\\\") bad("no leading \\\\");
-  std::vector<std::string> elements;
-  std::size_t at = 2;
-  for (;;) {
-    const std::size_t end = std::min(unc.find('\\', at), unc.size());
-    const std::string_view element = unc.substr(at, end - at);
-    if (element.empty()) bad("an empty element");
-    if (element == "." || element == "..") bad("a . or .. element");
-    elements.emplace_back(element);
-    if (end == unc.size()) break;
-    at = end + 1;
-  }
-  if (elements.size() < 2) bad("no share");
-  SharePath path{elements[0], elements[1], ""};
-  for (std::size_t i = 2; i < elements.size(); ++i) {
-    if (!path.path.empty()) path.path += '\\';
-    path.path += elements[i];
-  }
-  return path;
-}
-
-std::string SharePath::unc() const {
-  return "\\\\" + server + "\\" + share + (path.empty() ? "" : "\\" + path);
-}
-
-SharePath SharePath::child(std::string_view name) const {
-  SharePath out = *this;
-  if (!out.path.empty()) out.path += '\\';
-  out.path += name;
-  return out;
-}
-
 struct Client::Server {
   std::unique_ptr<Session> session;
   std::map<std::string, Tree> trees;  // by lower-case share name
@@ -214,8 +177,8 @@ auto Client::throughDfs(const SharePath& path, Deadline deadline, Operation oper
   }
 }
 
-void Client::createFolder(const SharePath& folder, const SecurityDescriptor& descriptor,
-                          Deadline deadline) {
+void Client::createFolder(const SharePath& folder,
+                          const std::optional<SecurityDescriptor>& descriptor, Deadline deadline) {
   throughDfs(folder, deadline, [&](const SharePath& path) {
     const Tree& share = tree(path, deadline);
     CreateRequest create;
@@ -223,8 +186,10 @@ void Client::createFolder(const SharePath& folder, const SecurityDescriptor& des
     create.fileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     create.createDisposition = FILE_CREATE;
     create.createOptions = FILE_DIRECTORY_FILE;
-    create.contexts.push_back(
-        CreateContext{std::string(SMB2_CREATE_SD_BUFFER), encodeSecurityDescriptor(descriptor)});
+    if (descriptor) {
+      create.contexts.push_back(
+          CreateContext{std::string(SMB2_CREATE_SD_BUFFER), encodeSecurityDescriptor(*descriptor)});
+    }
     Connection& connection = server(path.server, deadline).session->connection();
     const std::vector<Response> responses =
         connection.exchange({createRequest(share, path, create),
@@ -406,6 +371,7 @@ Listing Client::listOnce(const SharePath& path, std::uint8_t infoClass, Deadline
          decodeDirectoryInformation(infoClass, decodeQueryDirectoryResponse(response.reader()))) {
       if (entry.name == ".") {
         listing.id = entry.fileId;
+        listing.reparseTag = entry.reparseTag;
       } else if (entry.name == "..") {
         listing.parentId = entry.fileId;
       } else {

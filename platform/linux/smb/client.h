@@ -13,21 +13,9 @@
 #include "platform/linux/smb/file_information.h"
 #include "platform/linux/smb/security_descriptor.h"
 #include "platform/linux/smb/session.h"
+#include "platform/linux/smb/share_path.h"
 
 namespace kestrine::smb {
-
-// A path on a file server, \\server\share\a\b.
-struct SharePath {
-  std::string server;
-  std::string share;
-  std::string path;  // "a\b"; empty for the share's root
-
-  // std::invalid_argument for anything that is not \\server\share[\...], and
-  // for "." or ".." or an empty element.
-  static SharePath parse(std::string_view unc);
-  std::string unc() const;
-  SharePath child(std::string_view name) const;
-};
 
 // What an open of an object read on its own handle.
 struct ObjectInfo {
@@ -40,6 +28,7 @@ struct ObjectInfo {
 
 struct Listing {
   std::uint32_t attributes = 0;         // of the folder listed, from its open
+  std::uint32_t reparseTag = 0;         // its "." entry's, when it is a reparse point
   std::uint64_t id = 0;                 // its "." entry
   std::uint64_t parentId = 0;           // its ".." entry
   std::vector<DirectoryEntry> entries;  // without "." and ".."
@@ -83,10 +72,10 @@ class Client {
   Client(Connector connect, SignIn signIn, std::vector<std::uint16_t> dialects = kAllDialects);
   ~Client();
 
-  // A new folder with its security descriptor in the create request and its
-  // close in the same compound: one round trip. An existing name fails with
-  // STATUS_OBJECT_NAME_COLLISION.
-  void createFolder(const SharePath& folder, const SecurityDescriptor& descriptor,
+  // A new folder with its security descriptor in the create request (without
+  // one, it inherits) and its close in the same compound: one round trip. An
+  // existing name fails with STATUS_OBJECT_NAME_COLLISION.
+  void createFolder(const SharePath& folder, const std::optional<SecurityDescriptor>& descriptor,
                     Deadline deadline);
 
   // Sets the DACL (and the owner when the descriptor has one) of an existing

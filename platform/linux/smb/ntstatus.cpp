@@ -1,5 +1,6 @@
 #include "platform/linux/smb/ntstatus.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace kestrine::smb {
@@ -83,6 +84,46 @@ std::string describeStatus(std::uint32_t status) {
     return std::string(known.words) + " (" + known.name + ", " + number + ")";
   }
   return std::string("NTSTATUS ") + number;
+}
+
+int errnoForStatus(std::uint32_t status) {
+  switch (status) {
+    case STATUS_ACCESS_DENIED:
+    case STATUS_NETWORK_ACCESS_DENIED:
+    case STATUS_PRIVILEGE_NOT_HELD:
+    case STATUS_LOGON_FAILURE:
+    case STATUS_WRONG_PASSWORD:
+    case STATUS_ACCOUNT_RESTRICTION:
+    case STATUS_INVALID_LOGON_HOURS:
+    case STATUS_PASSWORD_EXPIRED:
+    case STATUS_PASSWORD_MUST_CHANGE:
+    case STATUS_ACCOUNT_DISABLED:
+    case STATUS_ACCOUNT_EXPIRED:
+    case STATUS_ACCOUNT_LOCKED_OUT:
+      return EACCES;
+    case STATUS_OBJECT_NAME_NOT_FOUND:
+    case STATUS_NO_SUCH_FILE:
+    case STATUS_OBJECT_PATH_NOT_FOUND:
+    case STATUS_BAD_NETWORK_NAME:
+    case STATUS_DELETE_PENDING:
+      return ENOENT;
+    case STATUS_OBJECT_NAME_COLLISION:
+      return EEXIST;
+    case STATUS_NOT_A_DIRECTORY:
+      return ENOTDIR;
+    case STATUS_NOT_SUPPORTED:
+    case STATUS_INVALID_DEVICE_REQUEST:
+    case STATUS_INVALID_INFO_CLASS:
+      return ENOTSUP;
+    case STATUS_SHARING_VIOLATION:
+      return EBUSY;
+    case STATUS_OBJECT_NAME_INVALID:
+    case STATUS_OBJECT_PATH_INVALID:
+    case STATUS_INVALID_OWNER:
+      return EINVAL;
+    default:
+      return EIO;
+  }
 }
 
 }  // namespace kestrine::smb

@@ -62,6 +62,10 @@ enum NtStatus : std::uint32_t {
 // number ("NTSTATUS 0xC0000143").
 std::string describeStatus(std::uint32_t status);
 
+// The errno that says the same, for the file server seam: EACCES, ENOENT,
+// EEXIST, ENOTDIR, ENOTSUP, EBUSY, EINVAL; EIO for the rest.
+int errnoForStatus(std::uint32_t status);
+
 // NTSTATUS severity: an error is any value with both top bits set; warnings
 // (0x8...) such as STATUS_NO_MORE_FILES are answers too.
 inline bool isError(std::uint32_t status) {
