@@ -52,7 +52,7 @@ class InstantServices : public ServiceObjects, public FileSystem, public Shell {
   bool FolderExists(const std::string&) override { return true; }
   void CreateFolder(const std::string&) override {}
   bool CreateFolderFor(const std::string&, const std::string&) override { return true; }
-  GrantResult grantFullControl(const std::string&, const std::string&) override { return {}; }
+  GrantResult grantFullControl(const std::string&, const std::string&, bool) override { return {}; }
 
  private:
   LocalFileSystem files_;

@@ -6,6 +6,42 @@
 
 namespace kestrine {
 
+// A file ID that identifies something: 0 and 0xFFFFFFFFFFFFFFFF mean that
+// the server or its file system gave none ([MS-FSCC] 2.1.9: such an ID is
+// to be ignored).
+constexpr bool knownFileId(std::uint64_t id) {
+  return id != 0 && id != ~std::uint64_t{0};
+}
+
+// A reparse tag whose object stands for another name, as
+// IsReparseTagNameSurrogate says: junctions, symbolic links, mount points.
+// Other tags (deduplicated, tiered, HSM files) mark files and folders that
+// are what they say.
+constexpr bool isNameSurrogate(std::uint32_t tag) {
+  return (tag & 0x20000000u) != 0;
+}
+
+// Whether a reparse point leads elsewhere: one with a name-surrogate tag, or
+// one whose tag the server did not give (0), to be safe.
+constexpr bool leadsElsewhere(bool reparsePoint, std::uint32_t tag) {
+  return reparsePoint && (tag == 0 || isNameSurrogate(tag));
+}
+
+// What the handle that is about to change an object's access list found
+// that object to be, read on that handle itself.
+struct OpenedObject {
+  std::uint64_t id = 0;  // 0 or ~0 when the server gives none
+  bool isReparsePoint = false;
+  std::uint32_t reparseTag = 0;  // of a reparse point; 0 when unknown
+};
+
+// The check made on that handle before anything is changed: throws a
+// FileError with ELOOP when the object is a junction or link, or not the one
+// the listing gave under that name (another put in its place since; an ID of
+// 0 or ~0 on either side checks nothing).
+void requireListedObject(const std::string& path, const OpenedObject& opened,
+                         std::uint64_t listedId);
+
 // What the folder step needs of the file server that holds the home folders,
 // whichever client reaches it. Paths are the platform's own with \ between
 // the elements: \\server\share\folder\... (and on Windows a local C:\...).
@@ -14,20 +50,37 @@ namespace kestrine {
 // FileError, whose code is the errno.
 class FileServer {
  public:
-  // FILE_ATTRIBUTE_REPARSE_POINT: a junction, a symbolic link, a mount point.
+  // FILE_ATTRIBUTE_REPARSE_POINT: a junction, a symbolic link, a mount point,
+  // or a deduplicated, tiered or HSM file; its reparse tag tells which.
   static constexpr std::uint32_t kReparsePoint = 0x400;
 
   struct Entry {
     std::string name;
     bool isFolder = false;
-    // The server would act on what it points at, not on the entry itself.
     bool isReparsePoint = false;
+    std::uint32_t reparseTag = 0;  // of a reparse point; 0 when the server did not give it
+    std::uint64_t id = 0;          // the file ID; 0 or ~0 when unknown
+    // The server would act on what the entry points at, not on the entry.
+    bool isLink() const { return leadsElsewhere(isReparsePoint, reparseTag); }
   };
   struct Listing {
-    // File IDs, the same whatever name reaches the object; 0 when unknown.
+    // File IDs, the same whatever name reaches the object; 0 or ~0 when
+    // unknown.
     std::uint64_t id = 0;        // of the folder listed (its "." entry)
     std::uint64_t parentId = 0;  // of the folder that holds it (its ".." entry)
     std::vector<Entry> entries;  // without "." and ".."
+  };
+
+  // What setFullControl sets, and on what.
+  struct FullControl {
+    std::string accountSid;  // "S-1-5-21-..."
+    bool folder = false;     // what is created below inherits the entries
+    // The file ID its folder's listing gave the object; 0 for none (the home
+    // folder itself).
+    std::uint64_t listedId = 0;
+    // BUILTIN\Administrators becomes the owner as well, so that whoever made
+    // the object keeps no owner's right to change its access list back.
+    bool administratorsOwn = false;
   };
 
   virtual ~FileServer() = default;
@@ -55,10 +108,11 @@ class FileServer {
   virtual std::vector<std::string> grantees(const std::string& path) = 0;
   // Replaces the whole access list of what the path names, itself and never
   // what it may point at, by full control for BUILTIN\Administrators and for
-  // the account (its SID, "S-1-5-21-..."), inherited by everything created
-  // below a folder.
-  virtual void setFullControl(const std::string& path, const std::string& accountSid,
-                              bool folder) = 0;
+  // the account, inherited by everything created below a folder; nothing
+  // below is changed. The object is opened as itself and checked on that
+  // handle with requireListedObject() before anything is set: a junction,
+  // a link or an object other than the one listed fails with ELOOP.
+  virtual void setFullControl(const std::string& path, const FullControl& grant) = 0;
 };
 
 }  // namespace kestrine

@@ -14,12 +14,14 @@ struct GrantResult {
 // The command shell object. The run uses it for one thing: giving the
 // Administrators group and an account, named by its SID ("S-1-5-21-..."),
 // full control of a home folder and of everything below it, replacing their
-// access lists and going on past access errors below the folder.
+// access lists and going on past access errors below the folder. With
+// `administratorsOwn` (a folder that was there before its new account),
+// BUILTIN\Administrators becomes the owner of all of it as well.
 class Shell {
  public:
   virtual ~Shell() = default;
-  virtual GrantResult grantFullControl(const std::string& folder,
-                                       const std::string& accountSid) = 0;
+  virtual GrantResult grantFullControl(const std::string& folder, const std::string& accountSid,
+                                       bool administratorsOwn) = 0;
 };
 
 }  // namespace kestrine

@@ -99,7 +99,9 @@ void Provisioning::CreateFolders() {
   GrantResult grant;
   step("set the permissions", [&] {
     Shell& shell = bound(state_.shell, "shell");
-    grant = sidKnown ? shell.grantFullControl(folder, outcome.accountSid) : sidRead;
+    grant = sidKnown ? shell.grantFullControl(folder, outcome.accountSid,
+                                              outcome.folderPredatesAccount())
+                     : sidRead;
     state_.permResult = grant.exitCode;
     outcome.permissionRan = true;
   });

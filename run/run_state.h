@@ -48,6 +48,8 @@ struct RecordOutcome {
   // A new account that got a folder someone had before: its access list was
   // replaced all the same, and the administrator may want to look at it.
   bool tookExistingFolder() const { return provisioned() && folderFound; }
+  // Whoever made such a folder keeps no owner's rights over it.
+  bool folderPredatesAccount() const { return account == AccountOrigin::kCreated && folderFound; }
 };
 
 // The variables through which the import run and the provisioning procedures

@@ -22,8 +22,12 @@ GrantResult failed(int code, std::string reason) {
 // as such before anything happens to it.
 class Walk {
  public:
-  Walk(FileServer& server, const std::string& sid, const std::string& top)
-      : server_(server), sid_(sid), top_(top), visited_{{foldedCase(top), top}} {}
+  Walk(FileServer& server, const std::string& sid, bool administratorsOwn, const std::string& top)
+      : server_(server),
+        sid_(sid),
+        administratorsOwn_(administratorsOwn),
+        top_(top),
+        visited_{{foldedCase(top), top}} {}
 
   void enter(const std::string& path, const FileServer::Listing& listing, int depth);
   void note(const PlatformError& e) {
@@ -39,17 +43,23 @@ class Walk {
 
  private:
   bool firstVisit(const std::string& path);
-  bool leadsElsewhere(const FileServer::Listing& inside, const FileServer::Listing& parent) const;
-  void grant(const std::string& path, bool folder) {
+  bool liesElsewhere(const FileServer::Entry& entry, const FileServer::Listing& inside,
+                     const FileServer::Listing& parent) const;
+  // False when the object turned out to be a junction or link, or another
+  // than the one listed: what lies below it is not its own.
+  bool grant(const std::string& path, const FileServer::Entry& entry) {
     try {
-      server_.setFullControl(path, sid_, folder);
+      server_.setFullControl(path, {sid_, entry.isFolder, entry.id, administratorsOwn_});
     } catch (const PlatformError& e) {
       note(e);
+      return e.code() != ELOOP;
     }
+    return true;
   }
 
   FileServer& server_;
   const std::string& sid_;
+  const bool administratorsOwn_;
   const std::string& top_;
   // By path in lower case; the path as it was.
   std::unordered_map<std::string, std::string> visited_;
@@ -59,7 +69,8 @@ class Walk {
 };
 
 void Walk::enter(const std::string& path, const FileServer::Listing& listing, int depth) {
-  if (listing.id != 0) above_.push_back(listing.id);
+  const bool known = knownFileId(listing.id);
+  if (known) above_.push_back(listing.id);
   std::string links;  // the entries here that are junctions or links
   for (const FileServer::Entry& entry : listing.entries) {
     if (const std::string problem = pathElementProblem(entry.name); !problem.empty()) {
@@ -68,12 +79,12 @@ void Walk::enter(const std::string& path, const FileServer::Listing& listing, in
     }
     const std::string below = path + "\\" + entry.name;
     if (!firstVisit(below)) continue;
-    if (entry.isReparsePoint) {
+    if (entry.isLink()) {
       links += (links.empty() ? "" : ", ") + entry.name;
       continue;
     }
     if (!entry.isFolder) {
-      grant(below, false);
+      grant(below, entry);
       continue;
     }
     FileServer::Listing inside;
@@ -83,11 +94,11 @@ void Walk::enter(const std::string& path, const FileServer::Listing& listing, in
       note(e);  // what cannot be looked into is not changed
       continue;
     }
-    if (leadsElsewhere(inside, listing)) {
+    if (liesElsewhere(entry, inside, listing)) {
       links += (links.empty() ? "" : ", ") + entry.name;
       continue;
     }
-    grant(below, true);
+    if (!grant(below, entry)) continue;
     if (depth + 1 >= kMaxFolderDepth) {
       note(FileError(ELOOP, below + ": what lies below was left unchanged: more than " +
                                 std::to_string(kMaxFolderDepth) + " folder levels below " + top_));
@@ -100,7 +111,7 @@ void Walk::enter(const std::string& path, const FileServer::Listing& listing, in
     note(FileError(ELOOP,
                    path + ": junctions and links are not followed; left unchanged: " + links));
   }
-  if (listing.id != 0) above_.pop_back();
+  if (known) above_.pop_back();
 }
 
 // A name listed twice is done once; a name differing only in case is one
@@ -115,31 +126,37 @@ bool Walk::firstVisit(const std::string& path) {
 }
 
 // A folder that is not where its name puts it: one entered above it already
-// (a loop), or one whose own ".." is another folder than the one listing it.
-// A server that gives no IDs, or the folder's own ID for "..", tells neither.
-bool Walk::leadsElsewhere(const FileServer::Listing& inside,
-                          const FileServer::Listing& parent) const {
-  if (inside.id != 0 && std::find(above_.begin(), above_.end(), inside.id) != above_.end()) {
-    return true;
+// (a loop), another than the one its folder listed under that name (put in
+// its place since), or one whose own ".." is another folder than the one
+// listing it. A server that gives no IDs, or the folder's own ID for "..",
+// tells none of these.
+bool Walk::liesElsewhere(const FileServer::Entry& entry, const FileServer::Listing& inside,
+                         const FileServer::Listing& parent) const {
+  if (knownFileId(inside.id)) {
+    if (std::find(above_.begin(), above_.end(), inside.id) != above_.end()) return true;
+    if (knownFileId(entry.id) && entry.id != inside.id) return true;
   }
-  return inside.parentId != 0 && parent.id != 0 && inside.parentId != parent.id &&
+  return knownFileId(inside.parentId) && knownFileId(parent.id) && inside.parentId != parent.id &&
          inside.parentId != inside.id;
 }
 
 }  // namespace
 
-GrantResult FullControlGrant::grantFullControl(const std::string& folder, const std::string& sid) {
+GrantResult FullControlGrant::grantFullControl(const std::string& folder, const std::string& sid,
+                                               bool administratorsOwn) {
   // Made with this very access list a moment ago: nothing is left to set.
   if (server_->createdGrantingTo(folder, sid)) return {};
   const bool empty = server_->createdJustNow(folder);
+  // A home folder that is itself a junction or link is refused here, by the
+  // check on the set's own handle, and nothing below it is looked at.
   try {
-    server_->setFullControl(folder, sid, true);
+    server_->setFullControl(folder, {sid, true, 0, administratorsOwn});
   } catch (const PlatformError& e) {
     return failed(e.code(), e.what());
   }
   if (empty) return {};
 
-  Walk walk(*server_, sid, folder);
+  Walk walk(*server_, sid, administratorsOwn, folder);
   try {
     walk.enter(folder, server_->list(folder), 0);
   } catch (const PlatformError& e) {

@@ -19,12 +19,15 @@ inline constexpr int kMaxFolderDepth = 64;
 // <folder> /t /c /g Administrators:f <account>:F" makes, on every platform
 // through its FileServer. The walk below the folder sets every path once, goes on past entries that
 // refuse, and never follows a junction or a link: an entry that is one, or a folder that turns out
-// to lie elsewhere than its name says, is neither changed nor entered.
+// to lie elsewhere than its name says, is neither changed nor entered. Each object is set by itself
+// (no system pass below it), checked on the set's own handle against what its folder's listing
+// said; a home folder that is itself a junction or link is refused as a whole.
 class FullControlGrant : public Shell {
  public:
   explicit FullControlGrant(std::shared_ptr<FileServer> server) : server_(std::move(server)) {}
 
-  GrantResult grantFullControl(const std::string& folder, const std::string& accountSid) override;
+  GrantResult grantFullControl(const std::string& folder, const std::string& accountSid,
+                               bool administratorsOwn) override;
 
  private:
   std::shared_ptr<FileServer> server_;

@@ -146,8 +146,11 @@ FileServer::Listing listHere(const std::string& folder) {
       } else if (name == "..") {
         listing.parentId = id;
       } else {
+        const bool reparse = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        // A reparse point's tag stands in the EA size field ([MS-FSCC] 2.4.21
+        // FileIdBothDirectoryInformation).
         listing.entries.push_back({name, (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                                   (entry.FileAttributes & FileServer::kReparsePoint) != 0});
+                                   reparse, reparse ? entry.EaSize : 0, id});
       }
       if (entry.NextEntryOffset == 0) break;
       at += entry.NextEntryOffset;
@@ -253,9 +256,8 @@ std::vector<std::string> Win32FileServer::grantees(const std::string& path) {
   return sids;
 }
 
-void Win32FileServer::setFullControl(const std::string& path, const std::string& accountSid,
-                                     bool folder) {
-  runOn(wait_, [&] { grantHere(path, accountSid, folder); });
+void Win32FileServer::setFullControl(const std::string& path, const FullControl& grant) {
+  runOn(wait_, [&] { grantHere(path, grant.accountSid, grant.folder); });
 }
 
 }  // namespace kestrine

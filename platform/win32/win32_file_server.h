@@ -50,7 +50,7 @@ class Win32FileServer : public FileServer {
   }
   Listing list(const std::string& folder) override;
   std::vector<std::string> grantees(const std::string& path) override;
-  void setFullControl(const std::string& path, const std::string& accountSid, bool folder) override;
+  void setFullControl(const std::string& path, const FullControl& grant) override;
 
  private:
   NetworkWait* wait_;

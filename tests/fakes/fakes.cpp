@@ -193,8 +193,9 @@ bool FakeFileSystem::CreateFolderFor(const std::string& path, const std::string&
 }
 
 GrantResult FakeFileSystem::grantFullControl(const std::string& folder,
-                                             const std::string& accountSid) {
-  log_.add("grant " + folder + " " + accountSid);
+                                             const std::string& accountSid,
+                                             bool administratorsOwn) {
+  log_.add("grant " + folder + " " + accountSid + (administratorsOwn ? " Administrators own" : ""));
   const auto code = grantCodes.find(folder);
   if (code == grantCodes.end() || code->second == 0) return {};
   return {code->second, "refused"};

@@ -89,7 +89,8 @@ class RecordingView : public RunView {
 // Files and folders held in memory, and a shell that records its grants.
 // Logged as
 //   OpenTextFile <path> | Close | FolderExists <path> | CreateFolder <path> |
-//   CreateFolder <path> for <account's SID> | grant <folder> <account's SID>
+//   CreateFolder <path> for <account's SID> |
+//   grant <folder> <account's SID> [Administrators own]
 // A stream can be made to fail after some lines, a folder creation or a grant
 // with a code of choice.
 class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
@@ -100,7 +101,8 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
   bool CreateFolderFor(const std::string& path, const std::string& accountSid) override;
-  GrantResult grantFullControl(const std::string& folder, const std::string& accountSid) override;
+  GrantResult grantFullControl(const std::string& folder, const std::string& accountSid,
+                               bool administratorsOwn) override;
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;
 

@@ -110,7 +110,10 @@ TEST_F(FileServer, CallAfterADroppedConnectionConnectsAfresh) {
       {"list", [&] { EXPECT_EQ(server->list(folder()).entries.size(), 1u); }},
       {"is a folder", [&] { EXPECT_TRUE(server->isFolder(folder())); }},
       {"read", [&] { EXPECT_EQ(this->descriptor(folder()), descriptor); }},
-      {"set", [&] { server->setFullControl(folder(), kAdministrators, true); }},
+      {"set",
+       [&] {
+         server->setFullControl(folder(), {kAdministrators, true});
+       }},
       {"create", [&] { EXPECT_TRUE(server->createFolder(folder("made"), kAdministrators)); }},
   };
   for (const auto& [name, call] : calls) {
@@ -129,7 +132,7 @@ TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
   EXPECT_FALSE(server->isFolder(folder("nothing")));
   EXPECT_FALSE(server->isFolder(folder("notes.txt")));
   ASSERT_TRUE(server->isFolder(folder()));
-  server->setFullControl(folder(), kAdministrators, true);
+  server->setFullControl(folder(), {kAdministrators, true});
   std::filesystem::remove_all(local);  // from here only what was read says "there"
   EXPECT_TRUE(server->isFolder(folder()));
   EXPECT_EQ(server->list(folder()).entries.size(), 1u);
@@ -139,11 +142,11 @@ TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
 
 TEST_F(FileServer, CallsAfterAServerRestartConnectAfresh) {
   const auto server = newFileServer();
-  server->setFullControl(folder(), kAdministrators, true);
+  server->setFullControl(folder(), {kAdministrators, true});
   const std::string descriptor = this->descriptor(folder());
   sandboxDomain("restart");
   EXPECT_EQ(this->descriptor(folder()), descriptor);
-  EXPECT_NO_THROW(server->setFullControl(folder(), kAdministrators, true));
+  EXPECT_NO_THROW(server->setFullControl(folder(), {kAdministrators, true}));
   EXPECT_EQ(server->list(folder()).entries.size(), 1u);
 }
 
@@ -181,7 +184,7 @@ TEST_F(FileServer, ConnectionsAreSignedAndSealedAndNeedNoIpc) {
     ~On() { sandboxDomain("ipc on"); }
   } on;
   server->list(folder());
-  server->setFullControl(folder(), kAdministrators, true);
+  server->setFullControl(folder(), {kAdministrators, true});
   // A line for each share in use, its encryption and signing "-" where none.
   const std::string shares = sandboxDomain("smbstatus -S");
   EXPECT_THAT(shares,
@@ -197,7 +200,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
   EXPECT_THROW(server->list(cut), FileError);
   EXPECT_THROW(server->createFolder(cut + "\\sub", ""), FileError);
   try {
-    server->setFullControl(cut, "S-1-1-0", true);
+    server->setFullControl(cut, {"S-1-1-0", true});
     ADD_FAILURE() << "sent";
   } catch (const FileError& e) {
     EXPECT_EQ(e.code(), EINVAL);
@@ -205,7 +208,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
                 HasSubstr("set the access list of " + folder() + "\xE2\x90\x80x: the name"));
   }
   FullControlGrant shell(newFileServer());
-  EXPECT_EQ(shell.grantFullControl(cut, kAdministrators).exitCode, EINVAL);
+  EXPECT_EQ(shell.grantFullControl(cut, kAdministrators, false).exitCode, EINVAL);
   EXPECT_EQ(descriptor(folder()), before);
   EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
 }
@@ -236,7 +239,7 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
       first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
   FullControlGrant shell(newFileServer());
   const auto started = std::chrono::steady_clock::now();
-  const GrantResult result = shell.grantFullControl(folder(), sid);
+  const GrantResult result = shell.grantFullControl(folder(), sid, true);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 
   // The links of sub and of the home folder, and the depth limit.
@@ -246,6 +249,8 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
                                             sid + ":0/0x3/0x001f01ff"};
   EXPECT_EQ(accessEntries(folder("sub")), granted);
   EXPECT_EQ(accessEntries(folder(levels)), granted);  // 64 levels below
+  // A folder there before its account: the Administrators own all of it.
+  EXPECT_THAT(descriptor(folder("notes.txt")), HasSubstr(",OWNER:S-1-5-32-544,"));
   for (const auto& [path, before] : untouched) EXPECT_EQ(descriptor(path), before) << path;
   std::ifstream kept(local + "/notes.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");

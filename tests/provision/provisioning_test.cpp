@@ -306,13 +306,15 @@ TEST_F(ProvisioningTest, NewFolderIsCreatedWithItsAccessListWithoutAskingFirst) 
 }
 
 // Found by its creation or by the question, an existing folder is granted
-// without a message; a name that is no folder cannot be created.
+// without a message; one there before its new account becomes the
+// Administrators' too, so that whoever made it keeps no owner's right to
+// change its access list back. A name that is no folder cannot be created.
 TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
   files.folders.insert(kHome);
   const std::string create = "CreateFolder " + kHome + " for " + fakeSidText(0);
   provisioning.CreateFolders();
-  EXPECT_THAT(log.entries,
-              ElementsAre(create, "FolderExists " + kHome, "FolderExists " + kHome, kGrant));
+  EXPECT_THAT(log.entries, ElementsAre(create, "FolderExists " + kHome, "FolderExists " + kHome,
+                                       kGrant + " Administrators own"));
   EXPECT_TRUE(state.record.folderFound);
   EXPECT_TRUE(state.record.permissionsSet);
 
@@ -431,8 +433,10 @@ TEST_F(ProvisioningTest, FolderStepLeavesEveryFolderAloneWithoutAnAccountOfTheRe
   state.record.accountSid = fakeSidText(0);
   files.folders.insert(kHome);
   files.grantCodes.clear();
+  log.entries.clear();
   provisioning.CreateFolders();
   EXPECT_TRUE(state.record.alreadyExisted());  // a re-run repairs the folder's permissions
+  EXPECT_EQ(log.entries.back(), kGrant);       // its owner was set when its account was new
 }
 
 }  // namespace

@@ -292,9 +292,9 @@ class RecordedShare : public FileServer {
     calls.push_back("list " + below(folder));
     return real_->list(folder);
   }
-  void setFullControl(const std::string& path, const std::string& sid, bool folder) override {
-    calls.push_back("grant " + below(path) + (folder ? " folder" : " file"));
-    real_->setFullControl(path, sid, folder);
+  void setFullControl(const std::string& path, const FullControl& grant) override {
+    calls.push_back("grant " + below(path) + (grant.folder ? " folder" : " file"));
+    real_->setFullControl(path, grant);
   }
 
   Lines calls;
@@ -345,7 +345,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   const std::string fresh = utf8(root / L"fresh");
   server->createFolder(fresh);
   auto freshCalls = std::make_shared<RecordedShare>(server, fresh);
-  CHECK_EQ(FullControlGrant(freshCalls).grantFullControl(fresh, kAccountSid).exitCode, 0);
+  CHECK_EQ(FullControlGrant(freshCalls).grantFullControl(fresh, kAccountSid, false).exitCode, 0);
   CHECK_EQ(freshCalls->calls, Lines{"grant . folder"});
 
   writeFile(home / L"notes.txt", "x");
@@ -371,7 +371,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
 
   const std::string top = utf8(home);
   auto share = std::make_shared<RecordedShare>(server, top);
-  const GrantResult result = FullControlGrant(share).grantFullControl(top, kAccountSid);
+  const GrantResult result = FullControlGrant(share).grantFullControl(top, kAccountSid, false);
   Lines granted;
   std::copy_if(share->calls.begin(), share->calls.end(), std::back_inserter(granted),
                [](const std::string& call) { return call.starts_with("grant "); });
@@ -398,7 +398,7 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   }
   CloseHandle(held);
   const std::string sub = utf8(home / L"sub");
-  const GrantResult link = FullControlGrant(share).grantFullControl(sub, kAccountSid);
+  const GrantResult link = FullControlGrant(share).grantFullControl(sub, kAccountSid, false);
   CHECK_EQ(link.exitCode, ELOOP);
   CHECK_EQ(link.reason, sub + ": junctions and links are not followed; left unchanged: up");
 }

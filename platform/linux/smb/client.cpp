@@ -295,7 +295,8 @@ std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<Securi
       expectAll(responses, "read what identifies " + unc);
       const ObjectInfo info = objectInfo(responses[1], responses[2]);
       outcomes[i].object = info;
-      if (info.isReparsePoint() && isNameSurrogate(info.reparseTag)) {
+      // A reparse point without its tag is taken for a link, to be safe.
+      if (info.isReparsePoint() && (info.reparseTag == 0 || isNameSurrogate(info.reparseTag))) {
         throw ObjectChanged(unc + ": a junction or link (reparse tag 0x" +
                             toHex(Bytes{static_cast<std::uint8_t>(info.reparseTag >> 24),
                                         static_cast<std::uint8_t>(info.reparseTag >> 16),

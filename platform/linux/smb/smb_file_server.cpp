@@ -94,9 +94,14 @@ FileServer::Listing seamListing(const smb::Listing& listing) {
   out.parentId = listing.parentId;
   for (const smb::DirectoryEntry& entry : listing.entries) {
     out.entries.push_back({entry.name, (entry.fileAttributes & smb::FILE_ATTRIBUTE_DIRECTORY) != 0,
-                           (entry.fileAttributes & smb::FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+                           (entry.fileAttributes & smb::FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+                           entry.reparseTag, entry.fileId});
   }
   return out;
+}
+
+OpenedObject openedObject(const smb::ObjectInfo& info) {
+  return {info.fileId, info.isReparsePoint(), info.reparseTag};
 }
 
 }  // namespace
@@ -266,10 +271,39 @@ void SmbFileServer::setSecurity(const std::string& path,
   listed_ = std::move(listed);
 }
 
-void SmbFileServer::setFullControl(const std::string& path, const std::string& accountSid,
-                                   bool folder) {
-  onShare("set the access list of", path);
-  setSecurity(path, fullControl(accountSid, folder));
+void SmbFileServer::setFullControl(const std::string& path, const FullControl& grant) {
+  const SharePath target = onShare("set the access list of", path);
+  smb::SecurityDescriptor descriptor = fullControl(grant.accountSid, grant.folder);
+  if (grant.administratorsOwn) descriptor.owner = smb::administratorsSid();
+  created_.reset();
+  // An access list changes no names: what was read of the folder stays true.
+  std::optional<Listed> listed = std::move(listed_);
+  listed_.reset();
+  if (listed && !(listed->path == target)) listed.reset();
+  if (listed && !knownFileId(grant.listedId)) {
+    // The folder was listed a moment ago: its own entry says what it is
+    // before anything is sent, and the set's own handle says it again in the
+    // same compound, so that a folder the grant has just asked about costs
+    // one round trip. Opened as itself, nothing is ever set through it.
+    const smb::Listing& read = listed->listing;
+    requireListedObject(
+        target.unc(),
+        {read.id, (read.attributes & smb::FILE_ATTRIBUTE_REPARSE_POINT) != 0, read.reparseTag}, 0);
+    const smb::ObjectInfo opened =
+        call("set the access list of", target, [&](smb::Deadline deadline, bool) {
+          return client_->setSecurity(target, descriptor, deadline);
+        });
+    requireListedObject(target.unc(), openedObject(opened), read.id);
+  } else {
+    // The handle's check comes before the set (ObjectChanged: ELOOP).
+    const smb::SecurityTarget checked{target, &descriptor, grant.listedId};
+    call("set the access list of", target, [&](smb::Deadline deadline, bool) {
+      smb::SecurityOutcome only = client_->setSecurityChecked({checked}, deadline).front();
+      if (only.error) std::rethrow_exception(only.error);
+      return true;
+    });
+  }
+  listed_ = std::move(listed);
 }
 
 }  // namespace kestrine

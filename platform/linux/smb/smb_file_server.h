@@ -39,7 +39,10 @@ class SmbFileServer : public FileServer {
   bool createdGrantingTo(const std::string& folder, const std::string& accountSid) const override;
   Listing list(const std::string& folder) override;
   std::vector<std::string> grantees(const std::string& path) override;
-  void setFullControl(const std::string& path, const std::string& accountSid, bool folder) override;
+  // In one compound (open, what it is read on its handle, set, close) for
+  // the folder just listed, its listing's own entry checked first; else in
+  // two flights, the check on the handle before the set.
+  void setFullControl(const std::string& path, const FullControl& grant) override;
 
   // For tests that arrange and look at a share as a client of their own.
   smb::SecurityDescriptor readSecurity(const std::string& path);

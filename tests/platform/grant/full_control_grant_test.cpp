@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -36,6 +38,9 @@ class FakeShare : public FileServer {
     std::string name;
     std::string node;  // "" for a file
     bool reparse = false;
+    std::uint32_t tag = 0;
+    std::uint64_t id = 0;        // a file's
+    std::uint64_t listedId = 0;  // what the listing says instead, if not 0
   };
   struct Node {
     std::uint64_t id = 0;
@@ -62,15 +67,20 @@ class FakeShare : public FileServer {
     const Node& node = nodes.at(name);
     Listing listing{node.id, node.parent.empty() ? 0 : nodes.at(node.parent).id, {}};
     for (const Link& link : node.links) {
-      listing.entries.push_back({link.name, !link.node.empty(), link.reparse});
+      const std::uint64_t id = link.node.empty() ? link.id : nodes.at(link.node).id;
+      listing.entries.push_back({link.name, !link.node.empty(), link.reparse, link.tag,
+                                 link.listedId != 0 ? link.listedId : id});
     }
     return listing;
   }
 
-  void setFullControl(const std::string& path, const std::string& sid, bool folder) override {
+  // Checked as an implementation checks its handle, with the shared rule.
+  void setFullControl(const std::string& path, const FullControl& grant) override {
     below(path);  // nothing a path cannot carry is sent
     if (refusedSets.count(path)) throw FileError(EACCES, "set " + path + ": denied");
-    set[path].push_back(std::string(folder ? "folder " : "file ") + sid);
+    requireListedObject(path, opened(path), grant.listedId);
+    set[path].push_back(std::string(grant.folder ? "folder " : "file ") + grant.accountSid +
+                        (grant.administratorsOwn ? " owned" : ""));
   }
 
   // A chain of `depth` folders below `from`, each with a file.
@@ -89,6 +99,8 @@ class FakeShare : public FileServer {
   std::map<std::string, std::vector<std::string>> set;  // path -> what each grant was
   std::set<std::string> refusedLists;                   // nodes
   std::set<std::string> refusedSets;                    // paths
+  std::set<std::string> replacedAtSet;  // paths whose object changes after their listing
+  std::uint32_t topTag = 0;             // the home folder's own reparse tag
   bool fresh = false;
   std::string grantedAtCreation;  // the SID a fresh folder was made for, if any
   int lists = 0;
@@ -108,6 +120,21 @@ class FakeShare : public FileServer {
     return names;
   }
 
+  // What a handle opened on the path itself finds.
+  OpenedObject opened(const std::string& path) const {
+    const auto names = below(path);
+    if (names.empty()) return {nodes.at("home").id, topTag != 0, topTag};
+    const std::string above = path.substr(0, path.rfind('\\'));
+    const auto& links = nodes.at(resolve(above)).links;
+    const auto link = std::find_if(links.begin(), links.end(),
+                                   [&](const Link& l) { return l.name == names.back(); });
+    if (link == links.end()) throw FileError(ENOENT, "set " + path + ": no such object");
+    const std::uint64_t id = replacedAtSet.count(path) ? 999
+                             : link->node.empty()      ? link->id
+                                                       : nodes.at(link->node).id;
+    return {id, link->reparse, link->tag};
+  }
+
   std::string resolve(const std::string& path) const {
     std::string node = "home";
     for (const std::string& name : below(path)) {
@@ -125,7 +152,7 @@ class FakeShare : public FileServer {
 
 class GrantWalk : public ::testing::Test {
  protected:
-  GrantResult grant() { return FullControlGrant(share).grantFullControl(kTop, kSid); }
+  GrantResult grant() { return FullControlGrant(share).grantFullControl(kTop, kSid, false); }
   static std::string path(const std::string& below) {
     return std::string(kTop) + (below.empty() ? "" : "\\" + below);
   }
@@ -262,6 +289,86 @@ TEST_F(GrantWalk, FailuresBelowAreCountedAndTheRestIsStillDone) {
   // What could not be looked into is not changed.
   EXPECT_EQ(counts().count(path("d1\\d2")), 0u);
   EXPECT_EQ(counts().count(path("d1\\d2\\d3")), 0u);
+}
+
+// What the server tells of each object: file IDs it does not know, reparse
+// tags, the home folder itself; and entries put in another's place between
+// their folder's listing and their grant.
+TEST_F(GrantWalk, ReparseTagsFileIdsAndReplacedEntries) {
+  constexpr std::uint32_t kJunction = 0xA0000003;
+  constexpr std::uint32_t kSymbolicLink = 0xA000000C;
+  constexpr std::uint32_t kDeduplicated = 0x80000013;
+  constexpr std::uint32_t kCloud = 0x9000001A;
+  const std::string kLinks = path("") + ": junctions and links are not followed; left unchanged: ";
+  const std::string kReplaced =
+      ": another object than the one listed under that name (put in its place since); left "
+      "unchanged";
+  struct Case {
+    const char* what;
+    std::function<void(FakeShare&)> arrange;
+    std::set<std::string> granted;  // below the home folder; "" for itself
+    std::string reason;             // of the first failure; "" for none
+  };
+  const auto ids = [](std::uint64_t id) {
+    return [id](FakeShare& share) {
+      share.chain("home", 2);
+      for (auto& [name, node] : share.nodes) node.id = id;
+    };
+  };
+  const std::set<std::string> chain = {"", "d1", "d1\\f.txt", "d1\\d2", "d1\\d2\\f.txt"};
+  const Case cases[] = {
+      {"file IDs of 0", ids(0), chain, ""},
+      {"file IDs of ~0", ids(~std::uint64_t{0}), chain, ""},
+      {"a junction and a symbolic link by their tags; deduplicated and cloud files are files",
+       [&](FakeShare& share) {
+         share.nodes["cloud"] = {7, "home", {{"c.txt", "", true, kCloud, 71}}};
+         share.nodes["home"].links = {{"j", "root", true, kJunction},
+                                      {"s.txt", "", true, kSymbolicLink, 60},
+                                      {"big.iso", "", true, kDeduplicated, 61},
+                                      {"cloud", "cloud", true, kCloud}};
+       },
+       {"", "big.iso", "cloud", "cloud\\c.txt"},
+       kLinks + "j, s.txt"},
+      {"a home folder that is a junction",
+       [&](FakeShare& share) { share.topTag = kJunction; },
+       {},
+       path("") + ": a junction or link; left unchanged"},
+      {"a file replaced at its grant",
+       [&](FakeShare& share) {
+         share.nodes["home"].links = {{"a.txt", "", false, 0, 60}, {"b.txt", "", false, 0, 61}};
+         share.replacedAtSet.insert(path("a.txt"));
+       },
+       {"", "b.txt"},
+       path("a.txt") + kReplaced},
+      {"a folder replaced before it is listed",
+       [&](FakeShare& share) {
+         share.chain("home", 2);
+         share.nodes["home"].links[0].listedId = 55;
+       },
+       {""},
+       kLinks + "d1"},
+      {"a folder replaced at its grant: nothing below it is touched",
+       [&](FakeShare& share) {
+         share.chain("home", 2);
+         share.replacedAtSet.insert(path("d1"));
+       },
+       {""},
+       path("d1") + kReplaced},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    share = std::make_shared<FakeShare>();
+    c.arrange(*share);
+    const GrantResult result = FullControlGrant(share).grantFullControl(kTop, kSid, true);
+    std::set<std::string> granted;
+    for (const auto& [where, grants] : share->set) {
+      granted.insert(where.size() == path("").size() ? "" : where.substr(path("").size() + 1));
+      EXPECT_THAT(grants, Each(::testing::EndsWith(" owned"))) << where;
+    }
+    EXPECT_EQ(granted, c.granted);
+    EXPECT_EQ(result.reason, c.reason);
+    EXPECT_EQ(result.exitCode, c.reason.empty() ? 0 : ELOOP);
+  }
 }
 
 }  // namespace
