@@ -6,8 +6,10 @@
 #include "ui/win32/desktop_pump.h"
 #include "ui/win32/form1.h"
 #include "ui/win32/forms.h"
+#include "ui/win32/program_end.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  kestrine::win32::loadDllsFromSystemOnly();
   // A drive without a medium fails its listing instead of asking to insert one.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   // The libraries' calls wait on a helper thread while the windows answer.
@@ -17,5 +19,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Form1 has run its load handling by the time it exists; it opens centred
   // with the focus in FilePath.
   forms.form1().show();
-  return kestrine::win32::runMessageLoop();
+  kestrine::win32::endProcess(kestrine::win32::runMessageLoop());
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -106,7 +107,8 @@ void LocalFreer::operator()(void* memory) const {
   LocalFree(memory);
 }
 
-LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder) {
+LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder,
+                                  bool administratorsOwn) {
   // An alias such as "WD" (Everyone) or text that closes the entry is no
   // SID in its standard form.
   if (standardSid(accountSid) != accountSid) {
@@ -114,7 +116,8 @@ LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder) {
                         "\"" + printable(accountSid) + "\" is no security identifier");
   }
   const std::string flags = folder ? "OICI" : "";
-  const std::string sddl = "D:P(A;" + flags + ";FA;;;BA)(A;" + flags + ";FA;;;" + accountSid + ")";
+  const std::string sddl = std::string(administratorsOwn ? "O:BA" : "") + "D:P(A;" + flags +
+                           ";FA;;;BA)(A;" + flags + ";FA;;;" + accountSid + ")";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(toWide(sddl).c_str(), SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {
@@ -125,16 +128,16 @@ LocalMemory fullControlDescriptor(const std::string& accountSid, bool folder) {
 
 namespace {
 
-FileServer::Listing listHere(const std::string& folder) {
-  const OwnedHandle handle(openItself(extendedPath(folder), FILE_LIST_DIRECTORY | SYNCHRONIZE));
-  if (handle.get() == INVALID_HANDLE_VALUE) failWith(GetLastError(), "list " + folder);
-  FileServer::Listing listing;
+// One listing of the folder, all its replies, or the Windows error that ended it.
+DWORD listHere(const std::wstring& folder, FileServer::Listing& listing) {
+  listing = {};
+  const OwnedHandle handle(openItself(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE));
+  if (handle.get() == INVALID_HANDLE_VALUE) return GetLastError();
   std::vector<LONGLONG> buffer(kListingBufferBytes / sizeof(LONGLONG));  // aligned for the entries
   for (auto kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
     if (!GetFileInformationByHandleEx(handle.get(), kind, buffer.data(), kListingBufferBytes)) {
       const DWORD error = GetLastError();
-      if (error == ERROR_NO_MORE_FILES) break;
-      failWith(error, "list " + folder);
+      return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
     }
     for (auto* at = reinterpret_cast<const char*>(buffer.data());;) {
       const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
@@ -148,7 +151,7 @@ FileServer::Listing listHere(const std::string& folder) {
       } else {
         const bool reparse = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         // A reparse point's tag stands in the EA size field ([MS-FSCC] 2.4.21
-        // FileIdBothDirectoryInformation).
+        // FileIdBothDirectoryInformation); the set checks it again on its handle.
         listing.entries.push_back({name, (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
                                    reparse, reparse ? entry.EaSize : 0, id});
       }
@@ -156,72 +159,161 @@ FileServer::Listing listHere(const std::string& folder) {
       at += entry.NextEntryOffset;
     }
   }
-  return listing;
 }
 
-void grantHere(const std::string& path, const std::string& accountSid, bool folder) {
-  const LocalMemory descriptor = fullControlDescriptor(accountSid, folder);
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present) {
-    failWith(GetLastError(), "read the access list built for " + path);
+// Sets the descriptor on the object itself, once it is known to be the one
+// listed and no junction or link. SetSecurityInfo and SetNamedSecurityInfo
+// would impose the inheritance model on everything below a folder, in one
+// unbounded call, before the walk has looked at it ("Automatic Propagation
+// of Inheritable ACEs"). SetKernelObjectSecurity sets this one object's
+// descriptor as given ("SetKernelObjectSecurity function
+// (securitybaseapi.h)", which points file objects to those two for the
+// propagation that is not wanted here: the walk sets every object itself).
+// The descriptor's SE_DACL_PROTECTED ("D:P") keeps inherited entries off
+// it; only DACL and OWNER are named, the flags that SMB carries.
+DWORD setHere(const std::wstring& path, const std::string& shown,
+              const FileServer::FullControl& grant, PSECURITY_DESCRIPTOR descriptor) {
+  const DWORD access =
+      READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | (grant.administratorsOwn ? WRITE_OWNER : 0);
+  const OwnedHandle handle(openItself(path, access));
+  if (handle.get() == INVALID_HANDLE_VALUE) return GetLastError();
+  // The tag and the ID of what this handle holds, not of what a name led to
+  // when it was listed ("FILE_ATTRIBUTE_TAG_INFO structure", "GetFileInformationByHandle").
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+      !GetFileInformationByHandle(handle.get(), &info)) {
+    return GetLastError();
   }
-  const OwnedHandle handle(openItself(extendedPath(path), READ_CONTROL | WRITE_DAC));
-  if (handle.get() == INVALID_HANDLE_VALUE) {
-    failWith(GetLastError(), "open " + path + " to set its access list");
-  }
-  // Protected: nothing is inherited from the folder above.
-  const DWORD error = SetSecurityInfo(
-      handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-      nullptr, nullptr, dacl, nullptr);
-  if (error != ERROR_SUCCESS) failWith(error, "set the access list of " + path);
+  const std::uint64_t id = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  requireListedObject(
+      shown,
+      {id, (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+       (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? tag.ReparseTag : 0},
+      grant.listedId);
+  const SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION | (grant.administratorsOwn ? OWNER_SECURITY_INFORMATION : 0);
+  if (!SetKernelObjectSecurity(handle.get(), what, descriptor)) return GetLastError();
+  return ERROR_SUCCESS;
 }
 
-// The SIDs that the object's own access list allows anything to.
-std::vector<std::string> granteesHere(const std::string& path) {
-  const OwnedHandle handle(openItself(extendedPath(path), READ_CONTROL));
-  if (handle.get() == INVALID_HANDLE_VALUE) {
-    failWith(GetLastError(), "open " + path + " to read its access list");
-  }
+// The server of \\server\share\...; "" for a local path.
+std::string serverOf(const std::string& path) {
+  if (!path.starts_with("\\\\")) return {};
+  return foldedCase(path.substr(2, path.find('\\', 2) - 2));
+}
+
+// Errors of a server to which no connection could be made: it counts as
+// unreachable, as one that did not answer does.
+bool unreachable(DWORD error) {
+  return error == ERROR_BAD_NETPATH || error == ERROR_NETWORK_UNREACHABLE ||
+         error == ERROR_HOST_UNREACHABLE || error == ERROR_CONNECTION_REFUSED;
+}
+
+// The SIDs that the object's own access list allows anything to, each
+// once; the Windows error of the first call that failed.
+DWORD granteesHere(const std::wstring& path, std::vector<std::string>& sids) {
+  sids.clear();
+  const OwnedHandle handle(openItself(path, READ_CONTROL));
+  if (handle.get() == INVALID_HANDLE_VALUE) return GetLastError();
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD error = GetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                       nullptr, nullptr, &dacl, nullptr, &descriptor);
-  if (error != ERROR_SUCCESS) failWith(error, "read the access list of " + path);
+  if (error != ERROR_SUCCESS) return error;
   const LocalMemory owned(descriptor);
-  std::vector<std::string> sids;
   for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
     void* ace = nullptr;
-    if (!GetAce(dacl, i, &ace)) failWith(GetLastError(), "read the access list of " + path);
+    if (!GetAce(dacl, i, &ace)) return GetLastError();
     const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
     if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
     wchar_t* text = nullptr;
     if (!ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &text)) {
-      failWith(GetLastError(), "read the access list of " + path);
+      return GetLastError();
     }
     const std::unique_ptr<wchar_t, LocalFreer> ownedText(text);
     std::string sid = toUtf8(text);
     if (std::find(sids.begin(), sids.end(), sid) == sids.end()) sids.push_back(std::move(sid));
   }
-  return sids;
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
+
+unsigned long Win32FileServer::call(const std::string& path, const std::string& doing, bool asErrno,
+                                    const std::function<unsigned long()>& attempt,
+                                    unsigned long* firstError) {
+  created_.reset();
+  const std::string name = serverOf(path);
+  Server* server = nullptr;
+  if (!name.empty()) {
+    server =
+        &servers_.try_emplace(name, Server{ServerRules(settings_, wait_), 0, {}}).first->second;
+    if (server->rules.held()) {
+      const std::string reason = doing + ": " + server->heldWhy;
+      if (asErrno) throw FileError(errnoForWindowsError(server->heldError), reason);
+      throw PlatformError(static_cast<int>(server->heldError), reason);
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + settings_.timeout;
+  struct Disarm {
+    IoDeadline& deadline;
+    ~Disarm() { deadline.disarm(); }
+  } disarm{deadline_};
+  DWORD error = ERROR_SUCCESS;
+  DWORD first = ERROR_SUCCESS;
+  int tries = 0;
+  const auto once = [&] {
+    // On the thread that makes the call: its I/O is what the deadline cancels.
+    if (tries == 0) deadline_.arm(deadline);
+    error = attempt();
+    // Whatever a call cut short at its deadline reports, it went unanswered.
+    if (error != ERROR_SUCCESS && deadline_.overdue()) error = ERROR_SEM_TIMEOUT;
+    if (tries++ == 0) first = error;
+    return replyToWindowsError(error);
+  };
+  if (server) {
+    const Reply reply = server->rules.call(true, once);
+    if (reply == Reply::kNoAnswer) {
+      server->heldError = error;
+      server->heldWhy = heldReason(settings_, kFileServerRole);
+    } else if (unreachable(error)) {
+      server->rules.hold();
+      server->heldError = error;
+      server->heldWhy = windowsErrorText(error) + " (Windows error " + std::to_string(error) +
+                        "); not asked again for " + std::to_string(settings_.retryAfter.count()) +
+                        " s";
+    }
+  } else {
+    runOn(wait_, [&] { once(); });
+  }
+  if (firstError) *firstError = first;
+  return error;
+}
+
+void Win32FileServer::fail(unsigned long error, const std::string& doing, bool asErrno) const {
+  const int code = errnoForWindowsError(error);
+  const std::string reason = doing + ": " +
+                             (code == ETIMEDOUT ? noAnswerReason(settings_, kFileServerRole)
+                                                : windowsErrorText(error) + " (Windows error " +
+                                                      std::to_string(error) + ")");
+  if (asErrno) throw FileError(code, reason);
+  throw PlatformError(static_cast<int>(error), reason);
+}
 
 bool Win32FileServer::isFolder(const std::string& path) {
   if (createdJustNow(path)) return true;  // no round trip to ask what we just made
   created_.reset();
   if (!wholePath(path)) return false;
+  const std::wstring wide = toWide(path);
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
-  DWORD error = ERROR_SUCCESS;
-  runOn(wait_, [&] {
-    attributes = GetFileAttributesW(toWide(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) error = GetLastError();
+  const DWORD error = call(path, "look up " + path, true, [&]() -> DWORD {
+    attributes = GetFileAttributesW(wide.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
   });
-  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (error == ERROR_SUCCESS) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
-  fileFailure(error, "look up " + path);
+  fail(error, "look up " + path, true);
 }
 
 bool Win32FileServer::createFolder(const std::string& path, const std::string& accountSid) {
@@ -232,32 +324,50 @@ bool Win32FileServer::createFolder(const std::string& path, const std::string& a
   LocalMemory descriptor;
   if (!accountSid.empty()) descriptor = fullControlDescriptor(accountSid, true);
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
-  DWORD error = ERROR_SUCCESS;
-  runOn(wait_, [&] {
-    if (!CreateDirectoryW(toWide(path).c_str(), descriptor ? &attributes : nullptr)) {
-      error = GetLastError();
-    }
-  });
+  const std::wstring wide = toWide(path);
+  DWORD first = ERROR_SUCCESS;
+  DWORD error = call(
+      path, "create " + path, true,
+      [&]() -> DWORD {
+        return CreateDirectoryW(wide.c_str(), descriptor ? &attributes : nullptr) ? ERROR_SUCCESS
+                                                                                  : GetLastError();
+      },
+      &first);
+  // A lost try may have made the folder: "exists" on the second cannot tell
+  // ours from one that was there before, so the first failure stands.
+  if (error == ERROR_ALREADY_EXISTS && first != ERROR_SUCCESS) error = first;
   if (error == ERROR_ALREADY_EXISTS) return false;
-  if (error != ERROR_SUCCESS) fileFailure(error, "create " + path);
+  if (error != ERROR_SUCCESS) fail(error, "create " + path, true);
   created_ = Created{path, accountSid};
   return true;
 }
 
 FileServer::Listing Win32FileServer::list(const std::string& folder) {
+  const std::wstring extended = extendedPath(folder);
   Listing listing;
-  runOn(wait_, [&] { listing = listHere(folder); });
+  const DWORD error =
+      call(folder, "list " + folder, false, [&] { return listHere(extended, listing); });
+  if (error != ERROR_SUCCESS) fail(error, "list " + folder, false);
   return listing;
 }
 
 std::vector<std::string> Win32FileServer::grantees(const std::string& path) {
+  const std::wstring extended = extendedPath(path);
+  const std::string doing = "read the access list of " + path;
   std::vector<std::string> sids;
-  runOn(wait_, [&] { sids = granteesHere(path); });
+  const DWORD error = call(path, doing, false, [&] { return granteesHere(extended, sids); });
+  if (error != ERROR_SUCCESS) fail(error, doing, false);
   return sids;
 }
 
 void Win32FileServer::setFullControl(const std::string& path, const FullControl& grant) {
-  runOn(wait_, [&] { grantHere(path, grant.accountSid, grant.folder); });
+  const LocalMemory descriptor =
+      fullControlDescriptor(grant.accountSid, grant.folder, grant.administratorsOwn);
+  const std::wstring extended = extendedPath(path);
+  const std::string doing = "set the access list of " + path;
+  const DWORD error =
+      call(path, doing, false, [&] { return setHere(extended, path, grant, descriptor.get()); });
+  if (error != ERROR_SUCCESS) fail(error, doing, false);
 }
 
 }  // namespace kestrine

@@ -216,8 +216,45 @@ int errnoForWindowsError(unsigned long error) {
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return ENOMEM;
+    // The SMB client's "the server did not answer" (STATUS_IO_TIMEOUT), and a
+    // call cancelled at its deadline ("CancelSynchronousIo function": the
+    // cancelled request fails with ERROR_OPERATION_ABORTED); nothing else
+    // here cancels I/O.
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_TIMEOUT:
+    case WAIT_TIMEOUT:
+    case ERROR_OPERATION_ABORTED:
+      return ETIMEDOUT;
+    // The connection went away under the call ("System Error Codes (0-499)",
+    // "(1000-1299)"): the server closed or reset it, or it was dropped.
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_VC_DISCONNECTED:
+    case ERROR_CONNECTION_ABORTED:
+    case ERROR_GRACEFUL_DISCONNECT:
+    case ERROR_CONNECTION_INVALID:
+      return ECONNRESET;
+    // Refused at once, without a wait: asking again soon costs nothing.
+    case ERROR_NETWORK_UNREACHABLE:
+      return ENETUNREACH;
+    case ERROR_HOST_UNREACHABLE:
+      return EHOSTUNREACH;
+    case ERROR_CONNECTION_REFUSED:
+      return ECONNREFUSED;
     default:
       return EIO;
+  }
+}
+
+Reply replyToWindowsError(unsigned long error) {
+  switch (errnoForWindowsError(error)) {
+    case ETIMEDOUT:
+      return Reply::kNoAnswer;
+    case ECONNRESET:
+      return Reply::kLost;
+    default:
+      return Reply::kAnswered;
   }
 }
 

@@ -8,6 +8,7 @@
 #include "platform/file_server.h"
 #include "platform/file_system.h"
 #include "platform/network_wait.h"
+#include "platform/server_rules.h"
 #include "platform/text/line_reader.h"
 
 namespace kestrine {
@@ -32,6 +33,11 @@ class Win32CodePageDecoder : public CodePageDecoder {
 // The errno value for a Windows error code, for FileError::code(); EIO for
 // those without a near one.
 int errnoForWindowsError(unsigned long error);
+
+// How a file call on a share that failed with this Windows error ended for
+// the connection to its server: no answer in time (ETIMEDOUT), the
+// connection lost on the way (ECONNRESET), or an answer of the server's.
+Reply replyToWindowsError(unsigned long error);
 
 // Files through the wide Win32 calls, local or \\server\share, and folders
 // through the file server (by default the Win32 calls' own). Text files are

@@ -12,6 +12,14 @@
 
 #include <dsgetdc.h>
 
+// NET_API_STATUS, which lmapibuf.h uses.
+#include <lmcons.h>
+
+#include <lmapibuf.h>
+
+#define SECURITY_WIN32
+#include <sspi.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -22,6 +30,7 @@
 
 #include "platform/directory.h"
 #include "platform/directory/ldap_modifications.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide_text.h"
 
 namespace kestrine {
@@ -118,6 +127,57 @@ ULONG switchOn(LDAP* ld, int option) {
   return ldap_set_optionW(ld, option, LDAP_OPT_ON);
 }
 
+std::string windowsError(DWORD error) {
+  return windowsErrorText(error) + " (Windows error " + std::to_string(error) + ")";
+}
+
+// A writable domain controller of this machine's domain, by its DNS name, as
+// the domain controller locator gives it; `again` makes the locator ask the
+// network instead of handing back what it found before, which it keeps for
+// up to 15 minutes ("DsGetDcNameW function (dsgetdc.h)", DS_FORCE_REDISCOVERY).
+// ldap_init with no name would do the same but bind 127.0.0.1 when run on a
+// domain controller, a read-only one too.
+std::wstring domainController(bool again, const std::string& doing) {
+  using Locate = decltype(DsGetDcNameW);
+  using Free = decltype(NetApiBufferFree);
+  static Locate* const locate = systemFunction<Locate>(L"netapi32.dll", "DsGetDcNameW");
+  static Free* const release = systemFunction<Free>(L"netapi32.dll", "NetApiBufferFree");
+  if (!locate || !release) {
+    throw ConnectionLost(LDAP_CONNECT_ERROR, doing +
+                                                 ": the domain controller locator "
+                                                 "(DsGetDcNameW in netapi32.dll) is missing");
+  }
+  const ULONG flags = DS_DIRECTORY_SERVICE_REQUIRED | DS_WRITABLE_REQUIRED | DS_RETURN_DNS_NAME |
+                      (again ? DS_FORCE_REDISCOVERY : 0);
+  DOMAIN_CONTROLLER_INFOW* found = nullptr;
+  const DWORD error = locate(nullptr, nullptr, nullptr, nullptr, flags, &found);
+  const std::unique_ptr<DOMAIN_CONTROLLER_INFOW, Free*> owned(found, release);
+  if (error != ERROR_SUCCESS || !found || !found->DomainControllerName) {
+    throw ConnectionLost(LDAP_CONNECT_ERROR,
+                         doing + ": no writable domain controller found: " + windowsError(error));
+  }
+  std::wstring name = found->DomainControllerName;  // "\\dc1.example.com"
+  name.erase(0, name.find_first_not_of(L'\\'));
+  return name;
+}
+
+// Whether the bound connection's security context seals every message: what
+// SSPI negotiated ("SecPkgContext_Flags structure (sspi.h)": the flags that
+// InitializeSecurityContext negotiated), not LDAP_OPT_ENCRYPT, which tells
+// what was asked for.
+bool sealed(LDAP* ld) {
+  using Query = decltype(QueryContextAttributesW);
+  static Query* const query = systemFunction<Query>(L"secur32.dll", "QueryContextAttributesW");
+  CtxtHandle* context = nullptr;
+  if (!query || ldap_get_optionW(ld, LDAP_OPT_SECURITY_CONTEXT, &context) != LDAP_SUCCESS ||
+      !context) {
+    return false;
+  }
+  SecPkgContext_Flags flags{};
+  return query(context, SECPKG_ATTR_FLAGS, &flags) == SEC_E_OK &&
+         (flags.Flags & ISC_RET_CONFIDENTIALITY) != 0;
+}
+
 }  // namespace
 
 // The final result of a request: its code, the server's text, and for a
@@ -138,18 +198,18 @@ void WldapSession::Unbind::operator()(ldap* ld) const {
 }
 
 std::string WldapSession::serverName() const {
-  return bind_.method == WldapBind::Method::Negotiate ? "the domain controller"
-                                                      : "ldaps://" + bind_.server;
+  if (bind_.method != WldapBind::Method::Negotiate) return "ldaps://" + bind_.server;
+  return controller_.empty() ? "the domain controller"
+                             : "the domain controller " + toUtf8(controller_);
 }
 
-void WldapSession::open() {
-  close();
+// A new connection, not yet bound, to `server` (Negotiate: a domain
+// controller by its name) or to the named LDAPS server.
+std::unique_ptr<ldap, WldapSession::Unbind> WldapSession::connect(const std::wstring& server) {
   const bool negotiate = bind_.method == WldapBind::Method::Negotiate;
-  std::wstring server = toWide(bind_.server);
-  // Without a name, wldap32 locates a domain controller of the machine's
-  // domain, as "LDAP://rootDSE" does.
+  std::wstring name = server;
   LDAP* raw =
-      negotiate ? ldap_initW(nullptr, LDAP_PORT) : ldap_sslinitW(text(server), LDAP_SSL_PORT, 1);
+      negotiate ? ldap_initW(text(name), LDAP_PORT) : ldap_sslinitW(text(name), LDAP_SSL_PORT, 1);
   if (!raw) {
     const unsigned long rc = LdapGetLastError();
     throw ConnectionLost(static_cast<int>(rc), "connect to " + serverName() + ": " + errorText(rc));
@@ -165,24 +225,54 @@ void WldapSession::open() {
   ldap_set_optionW(ld.get(), LDAP_OPT_SEND_TIMEOUT, &sendTimeout);
 
   const std::string doing = "connect to " + serverName();
-  ULONG rc = LDAP_SUCCESS;
   if (negotiate) {
-    // A read-only domain controller would refer every change elsewhere.
-    ULONG locate = DS_WRITABLE_REQUIRED;
-    rc = ldap_set_optionW(ld.get(), LDAP_OPT_GETDSNAME_FLAGS, &locate);
-    if (rc != LDAP_SUCCESS) {
-      throw DirectoryError(
-          static_cast<int>(rc),
-          doing + ": cannot ask for a writable domain controller: " + errorText(rc));
+    // The name is a host's, not a domain's to locate a server of ("Session
+    // Options": LDAP_OPT_AREC_EXCLUSIVE); and no credential prompt may come
+    // from a bind thread that the run may have given up on
+    // (LDAP_OPT_PROMPT_CREDENTIALS is on by default).
+    const std::pair<int, const void*> options[] = {{LDAP_OPT_AREC_EXCLUSIVE, LDAP_OPT_ON},
+                                                   {LDAP_OPT_PROMPT_CREDENTIALS, LDAP_OPT_OFF}};
+    for (const auto& [option, value] : options) {
+      const ULONG rc = ldap_set_optionW(ld.get(), option, value);
+      if (rc != LDAP_SUCCESS) {
+        throw DirectoryError(static_cast<int>(rc), doing + ": " + errorText(rc));
+      }
     }
   }
   l_timeval timeout{static_cast<LONG>(settings_.timeout.count()), 0};
-  rc = ldap_connect(ld.get(), &timeout);
-  if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, doing + ": " + noAnswerReason(settings_));
+  const ULONG rc = ldap_connect(ld.get(), &timeout);
+  if (rc == LDAP_TIMEOUT) noAnswer(rc, doing);
   if (rc != LDAP_SUCCESS) throw ConnectionLost(static_cast<int>(rc), doing + ": " + errorText(rc));
+  return ld;
+}
+
+void WldapSession::open() {
+  close();
+  const bool negotiate = bind_.method == WldapBind::Method::Negotiate;
+  std::unique_ptr<ldap, Unbind> ld;
+  if (negotiate) {
+    const std::string doing = "connect to " + serverName();
+    // The run stays with the domain controller it bound first while that one
+    // can be reached; after one that did not answer, or could not be
+    // connected to, the locator is asked afresh.
+    const bool again = std::exchange(rediscover_, false);
+    if (controller_.empty() || again) controller_ = domainController(again, doing);
+    try {
+      ld = connect(controller_);
+    } catch (const NoAnswer&) {
+      throw;
+    } catch (const ConnectionLost&) {
+      if (again) throw;
+      controller_ = domainController(true, doing);
+      ld = connect(controller_);
+    }
+  } else {
+    ld = connect(toWide(bind_.server));
+  }
 
   const std::string bound = (negotiate ? "Negotiate bind to " : "simple bind to ") + serverName();
   std::optional<ULONG> answer;
+  ULONG rc = LDAP_SUCCESS;
   if (negotiate) {
     // Sealing: the server refuses password writes on a connection without it.
     for (const int option : {LDAP_OPT_SIGN, LDAP_OPT_ENCRYPT}) {
@@ -209,25 +299,27 @@ void WldapSession::open() {
   }
   if (!answer) {
     ld.release();  // the bind's own thread closes it
-    throw NoAnswer(LDAP_TIMEOUT, bound + ": " + noAnswerReason(settings_));
+    noAnswer(LDAP_TIMEOUT, bound);
   }
   rc = *answer;
   if (rc != LDAP_SUCCESS) {
-    if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, bound + ": " + noAnswerReason(settings_));
+    if (rc == LDAP_TIMEOUT) noAnswer(rc, bound);
     if (leavesConnectionUnusable(static_cast<int>(rc)))
       throw ConnectionLost(static_cast<int>(rc), bound + ": " + errorText(rc));
     throw DirectoryError(static_cast<int>(rc), bound + ": " + errorText(rc));
   }
-  if (negotiate) {
-    // What the server agreed to, not what was asked: every password write
-    // would be refused on a connection that is not sealed.
-    ULONG sealed = 0;
-    if (ldap_get_optionW(ld.get(), LDAP_OPT_ENCRYPT, &sealed) != LDAP_SUCCESS || sealed == 0) {
-      throw DirectoryError(LDAP_CONFIDENTIALITY_REQUIRED,
-                           bound + ": the connection to the domain controller is not encrypted");
-    }
+  // What the security context agreed to, not what was asked: every password
+  // write would be refused on a connection that is not sealed.
+  if (negotiate && !sealed(ld.get())) {
+    throw DirectoryError(LDAP_CONFIDENTIALITY_REQUIRED,
+                         bound + ": the connection to the domain controller is not encrypted");
   }
   ld_ = std::move(ld);
+}
+
+void WldapSession::noAnswer(unsigned long rc, const std::string& doing) {
+  rediscover_ = true;
+  throw NoAnswer(static_cast<int>(rc), doing + ": " + noAnswerReason(settings_));
 }
 
 void WldapSession::close() {
@@ -254,7 +346,7 @@ void WldapSession::probe() {
 
 void WldapSession::fail(unsigned long rc, const std::string& doing, const std::string& diagnostic) {
   const int code = static_cast<int>(rc);
-  if (rc == LDAP_TIMEOUT) throw NoAnswer(code, doing + ": " + noAnswerReason(settings_));
+  if (rc == LDAP_TIMEOUT) noAnswer(rc, doing);
   std::string reason = errorText(rc);
   if (!diagnostic.empty()) reason += ": " + diagnostic;
   if (leavesConnectionUnusable(code)) {

@@ -37,8 +37,9 @@ struct WldapBind {
 };
 
 // The run's LDAP connection through the Windows LDAP library (wldap32),
-// opened at first use. Every request waits at most the settings' timeout for
-// its answer; a connection that is lost or closed by the server is replaced
+// opened at first use. Negotiate binds a writable domain controller that the
+// locator names, and stays with it while it can be reached. Every request waits at most the
+// settings' timeout for its answer; a connection that is lost or closed by the server is replaced
 // by a new one with the same bind (see DirectoryConnection for when).
 class WldapSession : public DirectorySession, private DirectoryLink {
  public:
@@ -65,7 +66,10 @@ class WldapSession : public DirectorySession, private DirectoryLink {
   bool closedByPeer() override;
   void probe() override;
 
+  std::unique_ptr<ldap, Unbind> connect(const std::wstring& server);
   std::string serverName() const;
+  // Throws NoAnswer; the next open() asks the locator afresh.
+  [[noreturn]] void noAnswer(unsigned long rc, const std::string& doing);
   [[noreturn]] void fail(unsigned long rc, const std::string& doing,
                          const std::string& diagnostic = {});
   // Waits for the answer to request `id`, sent for `doing`; throws on a
@@ -83,6 +87,9 @@ class WldapSession : public DirectorySession, private DirectoryLink {
   ConnectionSettings settings_;
   DirectoryConnection connection_;
   std::unique_ptr<ldap, Unbind> ld_;
+  // Negotiate: the domain controller the run binds, by its DNS name.
+  std::wstring controller_;
+  bool rediscover_ = false;
 };
 
 }  // namespace kestrine

@@ -266,7 +266,9 @@ TEST_F(ConnectionTest, FrozenFileServerCostsOneWaitAndIsUsedAgainWhenBack) {
   // once although the server is back, and the other name is asked at once.
   EXPECT_GE(done[2] - done[1], 30s);
   EXPECT_LT(done[2] - done[1], 36s);
-  EXPECT_LT(done[4] - done[2], 3s);
+  // Far below a second wait: record 3's directory part and record 4's new
+  // connection still take their time on a loaded machine.
+  EXPECT_LT(done[4] - done[2], 12s);
   const std::string folder = "\\\\" + sandbox->server() + "\\home$\\" + account(3);
   EXPECT_THAT(outcome.messages, HasSubstr("Cannot create: " + folder + "\n"));
   EXPECT_THAT(outcome.messages, HasSubstr(account(3) + ": create the home folder: create " +

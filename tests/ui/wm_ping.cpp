@@ -34,6 +34,10 @@ int main(int argc, char** argv) {
     return viewable;
   };
 
+  // The window may be found a moment before the server maps it.
+  for (const auto until = Clock::now() + std::chrono::seconds(10);
+       !shown() && Clock::now() < until;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   int sent = 0, late = 0;
   while (shown()) {
     ping.data.data32[1] = ++sent;  // the time stamp, which the answer repeats

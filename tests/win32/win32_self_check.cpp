@@ -21,9 +21,11 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/grant/full_control_grant.h"
+#include "platform/win32/io_deadline.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_file_server.h"
 #include "platform/win32/win32_file_system.h"
@@ -102,6 +104,71 @@ void checkWideText() {
   CHECK_EQ(errnoForWindowsError(ERROR_ACCESS_DENIED), EACCES);
   CHECK_EQ(errnoForWindowsError(ERROR_INVALID_NAME), EINVAL);
   CHECK_EQ(errnoForWindowsError(ERROR_CRC), EIO);
+}
+
+// What a file call's Windows error says of its server: no answer in time, a
+// lost connection, or an answer; and the errno a failure carries.
+void checkServerErrors() {
+  const struct {
+    DWORD error;
+    int code;
+    Reply reply;
+  } cases[] = {
+      {ERROR_SEM_TIMEOUT, ETIMEDOUT, Reply::kNoAnswer},        // the SMB client gave up waiting
+      {ERROR_OPERATION_ABORTED, ETIMEDOUT, Reply::kNoAnswer},  // cancelled at the deadline
+      {ERROR_NETNAME_DELETED, ECONNRESET, Reply::kLost},
+      {ERROR_UNEXP_NET_ERR, ECONNRESET, Reply::kLost},
+      {ERROR_VC_DISCONNECTED, ECONNRESET, Reply::kLost},
+      {ERROR_CONNECTION_ABORTED, ECONNRESET, Reply::kLost},
+      {ERROR_NETWORK_UNREACHABLE, ENETUNREACH, Reply::kAnswered},
+      {ERROR_BAD_NETPATH, ENOENT, Reply::kAnswered},
+      {ERROR_ACCESS_DENIED, EACCES, Reply::kAnswered},
+  };
+  for (const auto& c : cases) {
+    const std::string what = " for Windows error " + std::to_string(c.error);
+    check(errnoForWindowsError(c.error) == c.code, "errno", __LINE__, what);
+    check(replyToWindowsError(c.error) == c.reply, "reply", __LINE__, what);
+  }
+}
+
+// A read that nothing answers is cancelled at its deadline, and nothing
+// after the deadline is disarmed.
+void checkDeadline() {
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  CHECK(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+  const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // Should the cancel not come, a byte ends the read after 10 s.
+  std::thread rescue([&] {
+    DWORD wrote = 0;
+    if (WaitForSingleObject(done, 10'000) == WAIT_TIMEOUT)
+      WriteFile(writeEnd, "x", 1, &wrote, nullptr);
+  });
+  IoDeadline deadline;
+  const auto started = std::chrono::steady_clock::now();
+  deadline.arm(started + std::chrono::milliseconds(300));
+  char byte = 0;
+  DWORD got = 0;
+  const bool read = ReadFile(readEnd, &byte, 1, &got, nullptr);
+  const DWORD error = read ? ERROR_SUCCESS : GetLastError();
+  const bool overdue = deadline.overdue();
+  deadline.disarm();
+  const auto took = std::chrono::steady_clock::now() - started;
+  SetEvent(done);
+  rescue.join();
+  CHECK(!read && error == ERROR_OPERATION_ABORTED);
+  CHECK(overdue);
+  CHECK(took < std::chrono::seconds(5));
+  std::printf(
+      "deadline: read cancelled after %lld ms\n",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  DWORD wrote = 0;
+  WriteFile(writeEnd, "y", 1, &wrote, nullptr);
+  Sleep(400);  // past the old deadline: the watcher has nothing to cancel
+  CHECK(ReadFile(readEnd, &byte, 1, &got, nullptr) && byte == 'y');
+  CloseHandle(done);
+  CloseHandle(readEnd);
+  CloseHandle(writeEnd);
 }
 
 void checkCodePages() {
@@ -311,7 +378,8 @@ constexpr const char* kAccountSid = "S-1-5-21-1004336348-1177238915-682003330-11
 std::string sddlOf(const LocalMemory& descriptor) {
   wchar_t* text = nullptr;
   if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
-          descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+          descriptor.get(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+          &text, nullptr)) {
     return "none";
   }
   const std::unique_ptr<wchar_t, LocalFreer> owned(text);
@@ -325,6 +393,8 @@ void checkAccessLists() {
   CHECK_EQ(sddlOf(fullControlDescriptor(sid, true)),
            "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;" + sid + ")");
   CHECK_EQ(sddlOf(fullControlDescriptor(sid, false)), "D:P(A;;FA;;;BA)(A;;FA;;;" + sid + ")");
+  CHECK_EQ(sddlOf(fullControlDescriptor(sid, false, true)),
+           "O:BAD:P(A;;FA;;;BA)(A;;FA;;;" + sid + ")");
   for (const std::string bad : {"WD", "S-1-5-21-1)(A;OICI;FA;;;WD", "s-1-5-32-544", "jdoe", ""}) {
     bool refused = false;
     try {
@@ -401,6 +471,26 @@ void checkGrantWalk(const fs::path& root, const fs::path& home) {
   const GrantResult link = FullControlGrant(share).grantFullControl(sub, kAccountSid, false);
   CHECK_EQ(link.exitCode, ELOOP);
   CHECK_EQ(link.reason, sub + ": junctions and links are not followed; left unchanged: up");
+
+  // The check on the set's own handle: a file whose ID is not the one its
+  // listing gave. (Wine opens what a Unix link points at even with
+  // FILE_FLAG_OPEN_REPARSE_POINT, so the link itself shows nothing there.)
+  const auto refusal = [&](const std::string& path, const FileServer::FullControl& grant) {
+    const auto error = fileErrorOf([&] { server->setFullControl(path, grant); });
+    return error && error->code() == ELOOP ? std::string(error->what()) : std::string("set");
+  };
+  std::uint64_t listed = 0;
+  for (const auto& entry : server->list(top).entries) {
+    if (entry.name == "notes.txt") listed = entry.id;
+  }
+  CHECK(knownFileId(listed));
+  const std::string notes = top + "\\notes.txt";
+  CHECK(
+      refusal(notes, {kAccountSid, false, listed + 1})
+          .ends_with(
+              ": another object than the one listed under that name (put in its place since); left "
+              "unchanged"));
+  CHECK_EQ(refusal(notes, {kAccountSid, false, listed}), std::string("set"));
 }
 
 }  // namespace
@@ -419,6 +509,8 @@ int wmain(int argc, wchar_t** argv) {
   fs::create_directories(root);
   try {
     checkWideText();
+    checkServerErrors();
+    checkDeadline();
     checkCodePages();
     checkFolders(root);
     checkTextFiles(root);

@@ -429,10 +429,14 @@ TEST(DesktopPumpTest, WindowsAnswerWhileAStepWaitsAndInputToThemIsDropped) {
   forms.form1().show();
   SetWindowTextW(forms.form1().FilePath(), L"users.csv");
   const HWND loading = forms.loading().hwnd();
-  // During the waits: the hung-window test, a click on Import, a typed letter.
+  // During the waits: the hung-window test, a click on Import, a typed letter,
+  // and a log-off, which the run holds up.
   int answered = 0;
+  DWORD_PTR mayEnd = TRUE;
   std::thread desktop([&] {
     while (!share.waiting) Sleep(10);
+    SendMessageTimeoutW(loading, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 1000,
+                        &mayEnd);
     PostMessageW(forms.form1().Command1(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
     PostMessageW(forms.form1().Command1(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
     PostMessageW(forms.form1().FilePath(), WM_CHAR, L'x', 1);
@@ -445,6 +449,8 @@ TEST(DesktopPumpTest, WindowsAnswerWhileAStepWaitsAndInputToThemIsDropped) {
   desktop.join();
 
   EXPECT_EQ(answered, 12);
+  EXPECT_EQ(mayEnd, FALSE);
+  EXPECT_EQ(SendMessageW(loading, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
   EXPECT_EQ(textOf(forms.form1().FilePath()), L"users.csv");
   EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), "OpenTextFile users.csv"), 1);
 }

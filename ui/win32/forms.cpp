@@ -5,6 +5,7 @@
 #include "ui/win32/complete.h"
 #include "ui/win32/form1.h"
 #include "ui/win32/loading.h"
+#include "ui/win32/program_end.h"
 
 namespace kestrine::win32 {
 
@@ -17,7 +18,10 @@ Form1& Forms::form1() {
   // One run per process, whatever reaches Command1 after the first click.
   if (!form1_) {
     form1_ = std::make_unique<Form1>([this] {
-      if (!std::exchange(runStarted_, true)) run_.run();
+      if (std::exchange(runStarted_, true)) return;
+      // On the window that shows while the run goes on.
+      const ShutdownBlock block(loading().hwnd());
+      run_.run();
     });
   }
   return *form1_;

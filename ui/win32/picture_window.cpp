@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/win32/wide_text.h"
+#include "ui/win32/program_end.h"
 #include "ui/win32/window_conventions.h"
 
 namespace kestrine::win32 {
@@ -243,6 +244,9 @@ LRESULT PictureWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_CLOSE:
       return 0;  // only the program end ends the program
+    case WM_QUERYENDSESSION:
+      // A run keeps the log-off or shutdown waiting, with its reason shown.
+      return ShutdownBlock::active() ? FALSE : TRUE;
     default:
       break;
   }
