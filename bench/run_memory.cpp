@@ -37,6 +37,7 @@ class InstantDirectory : public Directory {
     return std::make_shared<InstantObject>();
   }
   std::string accountDn(const std::string&) override { return {}; }
+  SidHolder sidHolder(const std::string&) override { return {}; }
 };
 
 // The CSV file from the disk; folders and grants that succeed at once.
@@ -53,6 +54,7 @@ class InstantServices : public ServiceObjects, public FileSystem, public Shell {
   void CreateFolder(const std::string&) override {}
   bool CreateFolderFor(const std::string&, const std::string&) override { return true; }
   GrantResult grantFullControl(const std::string&, const std::string&, bool) override { return {}; }
+  std::vector<std::string> grantees(const std::string&) override { return {}; }
 
  private:
   LocalFileSystem files_;

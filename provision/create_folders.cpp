@@ -33,6 +33,20 @@ GrantResult Provisioning::readAccountSid() {
   return {};
 }
 
+std::string Provisioning::otherAccountGranted(const std::string& folder) {
+  const std::string& own = state_.record.accountSid;
+  for (const std::string& sid : bound(state_.shell, "shell").grantees(folder)) {
+    // Built-in and well-known SIDs (Administrators, SYSTEM, CREATOR OWNER,
+    // Everyone) are no one's account; a domain's begin with S-1-5-21-.
+    if (sid == own || !sid.starts_with("S-1-5-21-")) continue;
+    const Directory::SidHolder holder = directory_.sidHolder(sid);
+    if (holder.kind == Directory::SidHolder::kOther) continue;  // a group
+    if (holder.kind == Directory::SidHolder::kNothing) return sid;
+    return holder.logonName.empty() ? sid : holder.logonName;
+  }
+  return {};
+}
+
 void Provisioning::CreateFolders() {
   GuardedSteps step(&state_.record.failures);
   RecordOutcome& outcome = state_.record;
@@ -96,6 +110,26 @@ void Provisioning::CreateFolders() {
   outcome.folderPresent = answered && present;
   if (!present) return;
 
+  // A folder there before its new account may be someone else's: a link to
+  // another user's folder, or a former user's. It is taken over only when
+  // its access list grants no other account.
+  if (outcome.folderPredatesAccount() && sidKnown) {
+    std::string other;
+    const bool read =
+        step("read the home folder's access list", [&] { other = otherAccountGranted(folder); });
+    if (!read) return;  // what could not be looked at is not taken over
+    if (!other.empty()) {
+      state_.permResult = EACCES;
+      outcome.permissionRan = true;
+      outcome.permissionsSet = false;
+      // The summary line is the reason alone.
+      outcome.failures.push_back(
+          {"", EACCES, folder + " already grants " + other + "; move it away and run again"});
+      tellPermissionsFailed();
+      return;
+    }
+  }
+
   GrantResult grant;
   step("set the permissions", [&] {
     Shell& shell = bound(state_.shell, "shell");
@@ -111,10 +145,15 @@ void Provisioning::CreateFolders() {
   outcome.permissionsSet = state_.permResult == 0;
   if (outcome.permissionsSet) return;
   outcome.failures.push_back({"set the permissions", state_.permResult, grant.reason});
+  tellPermissionsFailed();
+}
+
+void Provisioning::tellPermissionsFailed() {
+  GuardedSteps step(&state_.record.failures);
   step("tell that the permissions failed", [&] {
-    view_.messageBox(
-        "Error assigning permissions for user " + state_.accountName + " to home folder " + folder,
-        0, "");
+    view_.messageBox("Error assigning permissions for user " + state_.accountName +
+                         " to home folder " + state_.homeFolder,
+                     0, "");
   });
 }
 

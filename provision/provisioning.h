@@ -34,6 +34,11 @@ class Provisioning {
   // a duplicate that replication has not yet resolved could share. Its
   // failure is the grant's, as for a name cacls cannot map.
   GrantResult readAccountSid();
+  // The logon name (or, unknown to the domain, the SID) of a user or
+  // computer account other than the record's own that the folder's access
+  // list grants anything to; "" when none.
+  std::string otherAccountGranted(const std::string& folder);
+  void tellPermissionsFailed();
 
   RunState& state_;
   Directory& directory_;

@@ -43,9 +43,12 @@ void RunReport::countRecord() {
 
 std::string RunReport::whyNotProvisioned(const RecordOutcome& outcome) const {
   if (!state_.rootDse) return "not attempted: " + notAttempted_;
-  const std::string firstFailure = outcome.failures.empty() ? std::string("not provisioned")
-                                                            : outcome.failures.front().step + ": " +
-                                                                  outcome.failures.front().reason;
+  std::string firstFailure = "not provisioned";
+  if (!outcome.failures.empty()) {
+    const Failure& first = outcome.failures.front();
+    // A failure without a step is its own sentence.
+    firstFailure = first.step.empty() ? first.reason : first.step + ": " + first.reason;
+  }
   switch (outcome.account) {
     case AccountOrigin::kForeign:
       return "home folder left alone: the logon name belongs to " + outcome.accountHolder;

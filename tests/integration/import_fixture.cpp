@@ -124,6 +124,17 @@ std::vector<std::string> ImportFixture::accessEntries(const std::string& path) {
   return entries;
 }
 
+std::vector<std::string> ImportFixture::controlFlags(const std::string& path) {
+  std::istringstream lines(smbcacls(path, ""));  // the flags by name
+  std::vector<std::string> flags;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("CONTROL:", 0) != 0) continue;
+    std::istringstream each(line.substr(8));
+    for (std::string flag; std::getline(each, flag, '|');) flags.push_back(flag);
+  }
+  return flags;
+}
+
 std::vector<std::string> ImportFixture::fullControlFor(const std::string& name, const char* flags) {
   const Entry entry = sandbox->read(userDn(name));
   const std::string suffix = std::string(":0/") + flags + "/0x001f01ff";

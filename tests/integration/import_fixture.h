@@ -49,6 +49,9 @@ class ImportFixture : public ::testing::Test {
   // The access entries of a file or folder on the share as smbcacls (Samba's
   // own client) reads them, SID:type/flags/mask: "S-1-5-32-544:0/0x3/0x001f01ff".
   std::vector<std::string> accessEntries(const std::string& path);
+  // The flags of smbcacls's CONTROL line: "PD" for a protected DACL ("DP"
+  // only says that there is one).
+  std::vector<std::string> controlFlags(const std::string& path);
   // The same, as smbcacls prints it whole.
   std::string smbcacls(const std::string& path, const std::string& options = "--numeric");
   // Full control for BUILTIN\Administrators and the account `name` (a common

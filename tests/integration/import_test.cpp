@@ -17,6 +17,7 @@
 namespace kestrine::testing {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -174,15 +175,40 @@ TEST_F(ImportTest, NewHomeFolderGetsExactlyTheTwoInheritableEntries) {
   EXPECT_THAT(outcome.messages, IsEmpty());
   EXPECT_TRUE(std::filesystem::is_directory(sandbox->shareDir() + "/" + account("hf")));
   EXPECT_EQ(accessEntries(homeFolder("hf")), fullControlFor("Home Folder", "0x3"));
+  // Protected: nothing the share's root gives its folders reaches it.
+  EXPECT_THAT(controlFlags(homeFolder("hf")), Contains("PD"));
 }
 
-// A former user's folder, say: the new account gets it, and the summary says so.
+// A hostile user makes home$\acnew beforehand as a link to acvictim's folder
+// (Samba follows links inside a share and shows them as plain folders): the
+// import of the new account acnew must not take that folder over.
+TEST_F(ImportTest, FolderThatGrantsAnotherAccountIsLeftAloneAndNamed) {
+  const auto sales = unit("Sales");
+  ASSERT_EQ(import({line("acvictim", "Ac Victim", sales)}).completeText,
+            "1 Users and Folders were added successfully!");
+  const std::string victim = homeFolder("acvictim");
+  const auto before = accessEntries(victim);
+  std::filesystem::create_directory_symlink(account("acvictim"),
+                                            sandbox->shareDir() + "/" + account("acnew"));
+
+  const auto outcome = import({line("acnew", "Ac New", sales)});
+  EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 1 failed.");
+  EXPECT_THAT(outcome.messages, Contains(HasSubstr(account("acnew") + ": " + homeFolder("acnew") +
+                                                   " already grants " + account("acvictim") +
+                                                   "; move it away and run again")));
+  EXPECT_EQ(accessEntries(victim), before);
+}
+
+// A folder an administrator made ready, granting groups only: the new
+// account gets it, and the summary says so. (One that grants a user account
+// is left alone: FolderThatGrantsAnotherAccountIsLeftAloneAndNamed.)
 TEST_F(ImportTest, ExistingHomeFolderIsReplacedOnEverythingBelowAndNamed) {
   const auto sales = unit("Sales");
   const std::filesystem::path local = sandbox->shareDir() + "/" + account("ex");
   std::filesystem::create_directories(local / "sub");
   std::ofstream(local / "notes.txt") << "kept\n";
   std::ofstream(local / "sub" / "deep.txt") << "kept\n";
+  setAccessList(homeFolder("ex"), {"S-1-5-32-544", "S-1-5-18"}, true);
 
   const auto outcome = import({line("ex", "Ex Isting", sales)});
   EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
@@ -195,6 +221,7 @@ TEST_F(ImportTest, ExistingHomeFolderIsReplacedOnEverythingBelowAndNamed) {
   EXPECT_EQ(accessEntries(homeFolder("ex") + "\\sub"), folder);
   EXPECT_EQ(accessEntries(homeFolder("ex") + "\\notes.txt"), file);
   EXPECT_EQ(accessEntries(homeFolder("ex") + "\\sub\\deep.txt"), file);
+  EXPECT_THAT(controlFlags(homeFolder("ex")), Contains("PD"));
   std::ifstream kept(local / "sub" / "deep.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
 }

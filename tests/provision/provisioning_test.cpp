@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -314,7 +315,7 @@ TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
   const std::string create = "CreateFolder " + kHome + " for " + fakeSidText(0);
   provisioning.CreateFolders();
   EXPECT_THAT(log.entries, ElementsAre(create, "FolderExists " + kHome, "FolderExists " + kHome,
-                                       kGrant + " Administrators own"));
+                                       "grantees " + kHome, kGrant + " Administrators own"));
   EXPECT_TRUE(state.record.folderFound);
   EXPECT_TRUE(state.record.permissionsSet);
 
@@ -339,6 +340,56 @@ TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
   EXPECT_FALSE(state.record.folderPresent);
   ASSERT_EQ(state.record.failures.size(), 1u);
   EXPECT_EQ(state.record.failures[0].code, EEXIST);
+}
+
+// A folder there before its new account is taken over only when it grants
+// no user or computer account but the record's own, and none the domain no
+// longer knows: a link to another user's folder, or a former user's folder,
+// is left as it is and the record fails saying why.
+TEST_F(ProvisioningTest, FolderThereBeforeItsNewAccountIsTakenOverOnlyWithoutAnotherAccount) {
+  const auto add = [&](const std::string& dn, const char* type, std::uint32_t n, const char* name) {
+    directory.objects[dn] = {{"objectClass", type}, {"objectSid", fakeObjectSid(n)}};
+    if (name) directory.objects[dn]["sAMAccountName"] = name;
+  };
+  add("CN=Staff,DC=example,DC=test", "Group", 5, nullptr);
+  add("CN=Victim,DC=example,DC=test", "User", 6, "victim");
+  add("CN=PC1,DC=example,DC=test", "Computer", 7, "PC1$");
+  const struct {
+    std::vector<std::string> grantees;
+    std::string other;  // "" when the folder is taken over
+  } cases[] = {
+      {{"S-1-5-32-544", "S-1-3-0", "S-1-5-18", "S-1-1-0", fakeSidText(0)}, ""},
+      {{fakeSidText(5), "S-1-5-21-1-2-3-513"}, "S-1-5-21-1-2-3-513"},  // a group; one gone
+      {{fakeSidText(5)}, ""},
+      {{"S-1-5-32-544", fakeSidText(6)}, "victim"},
+      {{fakeSidText(7)}, "PC1$"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.grantees.back());
+    files.folders.insert(kHome);
+    files.granteesOf[kHome] = c.grantees;
+    state.record = {};
+    state.record.account = AccountOrigin::kCreated;
+    state.record.accountSid = fakeSidText(0);
+    log.entries.clear();
+    provisioning.CreateFolders();
+    const bool granted = std::find(log.entries.begin(), log.entries.end(),
+                                   kGrant + " Administrators own") != log.entries.end();
+    if (c.other.empty()) {
+      EXPECT_TRUE(granted);
+      EXPECT_TRUE(state.record.permissionsSet);
+      EXPECT_THAT(state.record.failures, IsEmpty());
+      continue;
+    }
+    EXPECT_FALSE(granted);
+    EXPECT_FALSE(state.record.permissionsSet);
+    ASSERT_EQ(state.record.failures.size(), 1u);
+    EXPECT_EQ(state.record.failures[0].step, "");
+    EXPECT_EQ(state.record.failures[0].reason,
+              kHome + " already grants " + c.other + "; move it away and run again");
+    EXPECT_EQ(log.entries.back(),
+              "message 0 [] Error assigning permissions for user jdoe to home folder " + kHome);
+  }
 }
 
 TEST_F(ProvisioningTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
