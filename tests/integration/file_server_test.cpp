@@ -26,6 +26,7 @@ namespace kestrine::testing {
 namespace {
 
 using ::testing::AllOf;
+using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -254,6 +255,28 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   for (const auto& [path, before] : untouched) EXPECT_EQ(descriptor(path), before) << path;
   std::ifstream kept(local + "/notes.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
+}
+
+// A home share reached through a DFS link (homedfs$\home leads to home$):
+// the folder is made, with its access list, and granted at the link's target.
+TEST_F(FileServer, FolderBehindADfsLinkIsMadeAndGrantedAtItsTarget) {
+  const std::string name = account("dfs");
+  const std::string viaLink = "\\\\" + sandbox->server() + "\\homedfs$\\home\\" + name;
+  const auto server = newFileServer();
+  ASSERT_TRUE(server->createFolder(viaLink, kAdministrators));
+  const std::string target = sandbox->shareDir() + "/" + name;
+  ASSERT_TRUE(std::filesystem::is_directory(target));
+  std::ofstream(target + "/notes.txt") << "kept\n";
+  const std::string sid = sidText(
+      first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
+
+  FullControlGrant shell(newFileServer());
+  EXPECT_EQ(shell.grantFullControl(viaLink, sid, false).exitCode, 0);
+  const std::string atTarget = homeFolder("dfs");
+  const std::string suffix = ":0/0x0/0x001f01ff";
+  EXPECT_EQ(accessEntries(atTarget + "\\notes.txt"),
+            (std::vector<std::string>{kAdministrators + suffix, sid + suffix}));
+  EXPECT_THAT(controlFlags(atTarget), Contains("PD"));
 }
 
 }  // namespace

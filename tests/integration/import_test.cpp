@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -279,6 +280,43 @@ TEST_F(ImportTest, UnreachableDirectoryFailsEveryRecordWithTheReason) {
   EXPECT_THAT(outcome.messages[0],
               HasSubstr(account("nd") + ": not attempted: the domain could not be reached"));
   EXPECT_FALSE(std::filesystem::exists(sandbox->shareDir() + "/" + account("nd")));
+}
+
+// A record per file server: the DC (signing mandatory), a share that
+// requires encryption, a server of SMB 2.1 at most and one of 3.1.1 only.
+// Each folder is made, then on a second run granted again, with exactly
+// the two entries, protected.
+TEST_F(ImportTest, HomeFoldersOnEveryKindOfFileServer) {
+  const auto sales = unit("Sales");
+  const struct {
+    const char* name;
+    std::string server;
+    std::string shareBase;
+  } servers[] = {
+      {"sv1", sandbox->server(), "home"},
+      {"sv2", sandbox->server(), "homeenc"},
+      {"sv3", std::getenv("KESTRINE_SANDBOX_SMB21"), "home"},
+      {"sv4", std::getenv("KESTRINE_SANDBOX_SMB311"), "home"},
+  };
+  std::vector<std::string> lines;
+  for (const auto& at : servers) {
+    std::string record = line(at.name, std::string("Server ") + at.name, sales);
+    record.replace(record.find("," + sandbox->server() + ",home,"), sandbox->server().size() + 7,
+                   "," + at.server + "," + at.shareBase + ",");
+    lines.push_back(record);
+  }
+  for (const char* expected : {"4 Users and Folders were added successfully!",
+                               "0 Users and Folders were added successfully! 4 already existed."}) {
+    const auto outcome = import(lines);
+    EXPECT_EQ(outcome.completeText, expected);
+    EXPECT_THAT(outcome.messages, IsEmpty());
+    for (const auto& at : servers) {
+      SCOPED_TRACE(at.server + " " + at.shareBase);
+      EXPECT_EQ(accessEntries(homeFolder(at.name)),
+                fullControlFor(std::string("Server ") + at.name, "0x3"));
+      EXPECT_THAT(controlFlags(homeFolder(at.name)), Contains("PD"));
+    }
+  }
 }
 
 }  // namespace
