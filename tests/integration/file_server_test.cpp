@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "platform/grant/full_control_grant.h"
 #include "platform/linux/host_services.h"
 #include "tests/integration/import_fixture.h"
+#include "tests/integration/tcp_relay.h"
 
 namespace kestrine::testing {
 namespace {
@@ -277,6 +279,41 @@ TEST_F(FileServer, FolderBehindADfsLinkIsMadeAndGrantedAtItsTarget) {
   EXPECT_EQ(accessEntries(atTarget + "\\notes.txt"),
             (std::vector<std::string>{kAdministrators + suffix, sid + suffix}));
   EXPECT_THAT(controlFlags(atTarget), Contains("PD"));
+}
+
+// Replies altered on the way, through a relay in front of the sandbox's
+// file server: each is refused, the call fails saying so, nothing crashes.
+TEST_F(FileServer, AlteredRepliesAreRefusedWithAReason) {
+  using Action = ReplyTamper::Action;
+  const struct {
+    const char* what;
+    ReplyTamper tamper;
+  } cases[] = {
+      // The sign-in's last reply is the first signed one.
+      {"a wrong signature", {.action = Action::kFlipSignature, .command = 1}},
+      {"a plain reply on an encrypted session",
+       {.action = Action::kPlainError, .encrypted = true, .errorCommand = 3}},  // TREE_CONNECT
+      {"a truncated reply", {.action = Action::kTruncate, .command = 0, .offset = 70}},
+      // NEGOTIATE's SecurityBufferLength.
+      {"a length past the message",
+       {.action = Action::kPatch, .command = 0, .offset = 122, .width = 2, .value = 0xFFFF}},
+  };
+  TcpRelay relay(sandbox->relayAddress(), 445, sandbox->address(), 445);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    relay.tamper(c.tamper);
+    const std::string path = "\\\\" + sandbox->relayServer() + "\\home$\\" + account("tampered");
+    try {
+      newFileServer()->createFolder(path, kAdministrators);
+      ADD_FAILURE() << "believed";
+    } catch (const FileError& e) {
+      RecordProperty(c.what, e.what());  // in the XML report
+      EXPECT_EQ(e.code(), EPROTO) << e.what();
+      EXPECT_THAT(e.what(), HasSubstr("create " + path + ": ")) << e.what();
+    }
+    EXPECT_EQ(relay.tampered(), &c - cases + 1);
+    std::filesystem::remove_all(sandbox->shareDir() + "/" + account("tampered"));
+  }
 }
 
 }  // namespace
