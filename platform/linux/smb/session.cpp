@@ -119,8 +119,9 @@ void Session::signIn(SecurityContext& context, Deadline deadline) {
     if (connection_.sessionId() == 0) {
       connection_.setSessionId(response.header.sessionId);
     } else if (response.header.sessionId != connection_.sessionId()) {
-      connection_.close("a SESSION_SETUP reply for another session");
-      throw ReplyRefused(doing + ": a SESSION_SETUP reply for another session");
+      const std::string why = "a SESSION_SETUP reply to another session";
+      connection_.close(why);
+      throw ReplyRefused(doing + ": " + why);
     }
     if (status == STATUS_MORE_PROCESSING_REQUIRED) {
       if (preauth) hash = sha512(hash, response.message);
