@@ -35,7 +35,8 @@ class DirectoryObject {
  public:
   virtual ~DirectoryObject() = default;
 
-  // The first value of an attribute read when the object was bound.
+  // The first value of an attribute read when the object was bound; of an
+  // object added through it, read with its first change after the add.
   virtual std::string Get(const std::string& name) = 0;
   // A child of this object, held locally until its first SetInfo.
   virtual std::shared_ptr<DirectoryObject> Create(const std::string& className,
@@ -47,6 +48,8 @@ class DirectoryObject {
   // Writes the held values; the first call on a created object adds it.
   virtual void SetInfo() = 0;
   // Sets the password at once; the object must already be in the directory.
+  // The values held for the next SetInfo may be written with it, in the same
+  // request, when the server takes them all: SetInfo then has none to write.
   virtual void SetPassword(const std::string& password) = 0;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,14 @@ class DirectorySession {
                                     const std::vector<std::string>& attributes) = 0;
   virtual void add(const std::string& dn, const std::vector<AttributeValues>& attributes) = 0;
   virtual void replace(const std::string& dn, const std::vector<AttributeValues>& attributes) = 0;
+  // A replace and a read of the same entry (as readEntry reads it) sent
+  // together on the one connection, both before either answer is awaited, so
+  // that the two cost one round trip. Fails as replace() does; `read` gets the
+  // entry when its read was answered, whatever became of the replace. The
+  // server may take the two in either order: what the read shows of the
+  // replaced attributes is either.
+  virtual void replaceAndRead(const std::string& dn, const std::vector<AttributeValues>& attributes,
+                              std::optional<Entry>& read) = 0;
 };
 
 }  // namespace kestrine

@@ -78,6 +78,13 @@ void Provisioning::CreateUsers() {
     user.Forget("pwdLastSet");
   }
   outcome.accountCompleted = step("complete the account", [&] { user.SetInfo(); });
+  // The entry came back with the account's first change after the add, and
+  // it carries the SID: the grant needs no read of its own. Without it, the
+  // grant reads the entry.
+  try {
+    outcome.accountSid = sidText(user.Get("objectSid"));
+  } catch (const DirectoryError&) {
+  }
 }
 
 void Provisioning::identifyExistingAccount(const std::string& ownPath) {

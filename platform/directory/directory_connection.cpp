@@ -16,6 +16,42 @@ void DirectoryConnection::write(const std::function<void()>& request) {
   call(true, request);
 }
 
+void DirectoryConnection::writeAndRead(const std::function<void()>& sendChange,
+                                       const std::function<void()>& sendRead,
+                                       const std::function<void()>& awaitChange,
+                                       const std::function<void()>& awaitRead) {
+  write([&] {
+    sendChange();
+    bool reading = true;
+    bool lost = false;
+    // A read that goes wrong costs only its entry; the change's answer says
+    // what became of the change.
+    const auto forRead = [&](const std::function<void()>& step) {
+      if (!reading) return;
+      try {
+        step();
+      } catch (const ConnectionLost&) {
+        reading = false;
+        lost = true;
+      } catch (const DirectoryError&) {
+        reading = false;
+      }
+    };
+    forRead(sendRead);
+    std::exception_ptr refused;
+    try {
+      awaitChange();
+    } catch (const ConnectionLost&) {
+      throw;
+    } catch (const DirectoryError&) {
+      refused = std::current_exception();  // the read's answer is on its way all the same
+    }
+    forRead(awaitRead);
+    if (lost) drop();
+    if (refused) std::rethrow_exception(refused);
+  });
+}
+
 void DirectoryConnection::call(bool change, const std::function<void()>& request) {
   if (rules_.held()) std::rethrow_exception(heldFailure_);
   std::exception_ptr failure;

@@ -32,6 +32,13 @@ class DirectoryConnection {
   void read(const std::function<void()>& request);
   // Runs a request that changes the directory.
   void write(const std::function<void()>& request);
+  // Runs a change and a read in one round trip: the change is sent, then the
+  // read, and only then is each answer awaited. The change fails the call as
+  // write() would; the read only gives nothing when it fails, and a
+  // connection lost on its way alone is replaced before the next request.
+  void writeAndRead(const std::function<void()>& sendChange, const std::function<void()>& sendRead,
+                    const std::function<void()>& awaitChange,
+                    const std::function<void()>& awaitRead);
 
   const ConnectionSettings& settings() const { return rules_.settings(); }
 

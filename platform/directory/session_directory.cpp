@@ -4,6 +4,7 @@
 
 #include "platform/directory/directory_values.h"
 #include "platform/directory/dn.h"
+#include "platform/directory_link.h"
 #include "platform/text/wipe.h"
 
 namespace kestrine {
@@ -104,13 +105,14 @@ class SessionObject : public DirectoryObject {
       }
       session_->add(dn_, attributes);
       inDirectory_ = true;
+      unread_ = true;
       Entry added{dn_, {}};
       for (const auto& attribute : attributes) {
         added.attributes[attributeKey(attribute.name)] = attribute.values;
       }
       known_->remember(std::move(added));
     } else if (!held_.empty()) {
-      session_->replace(dn_, held_);
+      write(held_);
     }
     held_.clear();
   }
@@ -120,10 +122,31 @@ class SessionObject : public DirectoryObject {
       throw DirectoryError(kNoSuchObject,
                            "set the password of " + dn_ + ": the account is not in the directory");
     }
-    std::vector<AttributeValues> change{{"unicodePwd", {}}};
+    std::vector<AttributeValues> change;
+    change.reserve(1 + held_.size());  // the wipe keeps a reference into it
+    change.push_back({"unicodePwd", {}});
     WipeOnExit wipeValue(change.front().values);
     change.front().values.push_back(unicodePwdValue(password));
-    session_->replace(dn_, change);
+    if (!held_.empty()) {
+      // The values held for the next SetInfo go with the password, after it,
+      // in one modify: the server applies it whole or not at all, so an
+      // account is never enabled without its password, and SetInfo has
+      // nothing left to send.
+      change.insert(change.end(), held_.begin(), held_.end());
+      try {
+        write(change);
+        held_.clear();
+        return;
+      } catch (const ConnectionLost&) {
+        throw;  // applied or not, nobody knows: a write is never sent again
+      } catch (const DirectoryError&) {
+        // Refused as a whole, and the answer does not say for which value. The
+        // password goes alone, as it would without the others, so that its
+        // refusal is its own; the others stay held for SetInfo.
+      }
+      change.resize(1);
+    }
+    write(change);
   }
 
  private:
@@ -134,12 +157,37 @@ class SessionObject : public DirectoryObject {
   }
   std::string describe() const { return dn_.empty() ? "rootDSE" : dn_; }
 
+  // A change to the object in the directory. The first one after the add
+  // reads the entry back in the same round trip: what the server made of it
+  // (objectSid) is then to be had from Get without another.
+  void write(const std::vector<AttributeValues>& change) {
+    if (!unread_) {
+      session_->replace(dn_, change);
+      return;
+    }
+    std::optional<Entry> read;
+    const auto keep = [&] {
+      if (!read) return;
+      cache_ = std::move(read->attributes);
+      unread_ = false;
+    };
+    try {
+      session_->replaceAndRead(dn_, change, read);
+    } catch (const DirectoryError&) {
+      keep();
+      throw;
+    }
+    keep();
+  }
+
   std::shared_ptr<DirectorySession> session_;
   std::shared_ptr<KnownEntries> known_;
   std::string dn_;
   std::string className_;
   std::map<std::string, std::vector<std::string>> cache_;
   bool inDirectory_ = false;
+  // Added by this object and not read since.
+  bool unread_ = false;
   std::vector<AttributeValues> held_;
 };
 

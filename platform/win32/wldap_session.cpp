@@ -365,7 +365,12 @@ WldapSession::Answer WldapSession::await(unsigned long id, const std::string& do
     ldap_abandon(ld_.get(), id);
     fail(LDAP_TIMEOUT, doing);
   }
-  if (type == static_cast<ULONG>(-1) || !raw) fail(LdapGetLastError(), doing);
+  if (type == static_cast<ULONG>(-1) || !raw) {
+    // The library gave up on the connection; its code says why. Taken for a
+    // refusal, a change lost this way could be sent again.
+    const ULONG rc = LdapGetLastError();
+    fail(rc != LDAP_SUCCESS ? rc : ULONG{LDAP_SERVER_DOWN}, doing);
+  }
 
   ULONG code = LDAP_SUCCESS;
   wchar_t* matched = nullptr;
@@ -380,14 +385,24 @@ WldapSession::Answer WldapSession::await(unsigned long id, const std::string& do
   return answer;
 }
 
+namespace {
+
+std::string reading(const std::string& dn) {
+  return "read " + (dn.empty() ? std::string("rootDSE") : dn);
+}
+
+}  // namespace
+
 Entry WldapSession::readEntry(const std::string& dn) {
-  const std::string doing = "read " + (dn.empty() ? std::string("rootDSE") : dn);
+  const std::string doing = reading(dn);
   std::vector<Entry> entries;
-  connection_.read([&] {
-    entries = find(dn, LDAP_SCOPE_BASE, "(objectClass=*)", bind_.readAttributes, 1, doing);
-  });
+  connection_.read([&] { entries = entriesOf(awaitSuccess(sendRead(dn), doing)); });
   if (entries.empty()) throw DirectoryError(kNoSuchObject, doing + ": no such object");
   return std::move(entries.front());
+}
+
+unsigned long WldapSession::sendRead(const std::string& dn) {
+  return sendSearch(dn, LDAP_SCOPE_BASE, "(objectClass=*)", bind_.readAttributes, 1, reading(dn));
 }
 
 std::vector<Entry> WldapSession::search(const std::string& base, const std::string& filter,
@@ -404,7 +419,14 @@ std::vector<Entry> WldapSession::find(const std::string& base, unsigned long sco
                                       const std::string& filter,
                                       const std::vector<std::string>& attributes,
                                       unsigned long sizeLimit, const std::string& doing) {
-  LDAP* ld = ld_.get();
+  return entriesOf(
+      awaitSuccess(sendSearch(base, scope, filter, attributes, sizeLimit, doing), doing));
+}
+
+unsigned long WldapSession::sendSearch(const std::string& base, unsigned long scope,
+                                       const std::string& filter,
+                                       const std::vector<std::string>& attributes,
+                                       unsigned long sizeLimit, const std::string& doing) {
   std::wstring wideBase = toWide(base);
   std::wstring wideFilter = toWide(filter);
   std::vector<std::wstring> wideNames;
@@ -414,13 +436,22 @@ std::vector<Entry> WldapSession::find(const std::string& base, unsigned long sco
   names.push_back(nullptr);
 
   ULONG id = 0;
-  const ULONG sent = ldap_search_extW(
-      ld, text(wideBase), scope, text(wideFilter), attributes.empty() ? nullptr : names.data(), 0,
-      nullptr, nullptr, static_cast<ULONG>(settings_.timeout.count()), sizeLimit, &id);
+  const ULONG sent =
+      ldap_search_extW(ld_.get(), text(wideBase), scope, text(wideFilter),
+                       attributes.empty() ? nullptr : names.data(), 0, nullptr, nullptr,
+                       static_cast<ULONG>(settings_.timeout.count()), sizeLimit, &id);
   if (sent != LDAP_SUCCESS) fail(sent, doing);
+  return id;
+}
+
+WldapSession::Answer WldapSession::awaitSuccess(unsigned long id, const std::string& doing) {
   Answer answer = await(id, doing);
   if (answer.code != LDAP_SUCCESS) fail(answer.code, doing, answer.diagnostic);
+  return answer;
+}
 
+std::vector<Entry> WldapSession::entriesOf(const Answer& answer) {
+  LDAP* ld = ld_.get();
   std::vector<Entry> entries;
   for (LDAPMessage* found = ldap_first_entry(ld, answer.message.get()); found;
        found = ldap_next_entry(ld, found)) {
@@ -448,20 +479,39 @@ void WldapSession::replace(const std::string& dn, const std::vector<AttributeVal
   change(dn, attributes, LDAP_MOD_REPLACE, "modify " + dn);
 }
 
+void WldapSession::replaceAndRead(const std::string& dn,
+                                  const std::vector<AttributeValues>& attributes,
+                                  std::optional<Entry>& read) {
+  Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
+  std::wstring wideDn = toWide(dn);
+  const std::string doing = "modify " + dn;
+  unsigned long change = 0;
+  unsigned long reader = 0;
+  read.reset();
+  connection_.writeAndRead(
+      [&] { change = sendChange(wideDn, mods.get(), LDAP_MOD_REPLACE, doing); },
+      [&] { reader = sendRead(dn); }, [&] { awaitSuccess(change, doing); },
+      [&] {
+        auto entries = entriesOf(awaitSuccess(reader, reading(dn)));
+        if (!entries.empty()) read = std::move(entries.front());
+      });
+}
+
 void WldapSession::change(const std::string& dn, const std::vector<AttributeValues>& attributes,
                           int op, const std::string& doing) {
   Modifications mods = modifications(attributes, op);
   std::wstring wideDn = toWide(dn);
-  connection_.write([&] {
-    ULONG id = 0;
-    const ULONG sent =
-        op == LDAP_MOD_ADD
-            ? ldap_add_extW(ld_.get(), text(wideDn), mods.get(), nullptr, nullptr, &id)
-            : ldap_modify_extW(ld_.get(), text(wideDn), mods.get(), nullptr, nullptr, &id);
-    if (sent != LDAP_SUCCESS) fail(sent, doing);
-    const Answer answer = await(id, doing);
-    if (answer.code != LDAP_SUCCESS) fail(answer.code, doing, answer.diagnostic);
-  });
+  connection_.write([&] { awaitSuccess(sendChange(wideDn, mods.get(), op, doing), doing); });
+}
+
+unsigned long WldapSession::sendChange(std::wstring& dn, LDAPModW** mods, int op,
+                                       const std::string& doing) {
+  ULONG id = 0;
+  const ULONG sent = op == LDAP_MOD_ADD
+                         ? ldap_add_extW(ld_.get(), text(dn), mods, nullptr, nullptr, &id)
+                         : ldap_modify_extW(ld_.get(), text(dn), mods, nullptr, nullptr, &id);
+  if (sent != LDAP_SUCCESS) fail(sent, doing);
+  return id;
 }
 
 }  // namespace kestrine

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "platform/directory_session.h"
 
 struct ldap;
+struct ldapmodW;
 
 namespace kestrine {
 
@@ -55,6 +57,8 @@ class WldapSession : public DirectorySession, private DirectoryLink {
                             const std::vector<std::string>& attributes) override;
   void add(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
   void replace(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
+  void replaceAndRead(const std::string& dn, const std::vector<AttributeValues>& attributes,
+                      std::optional<Entry>& read) override;
 
  private:
   struct Unbind {
@@ -76,7 +80,16 @@ class WldapSession : public DirectorySession, private DirectoryLink {
   // failure, a lost connection or no answer in time.
   struct Answer;
   Answer await(unsigned long id, const std::string& doing);
+  // ... and fails with the server's refusal too.
+  Answer awaitSuccess(unsigned long id, const std::string& doing);
+  std::vector<Entry> entriesOf(const Answer& answer);
+  // Requests sent on the open connection, by their message ids.
+  unsigned long sendSearch(const std::string& base, unsigned long scope, const std::string& filter,
+                           const std::vector<std::string>& attributes, unsigned long sizeLimit,
+                           const std::string& doing);
+  unsigned long sendRead(const std::string& dn);
   // An add (LDAP_MOD_ADD) or a modify (LDAP_MOD_REPLACE) of `dn`.
+  unsigned long sendChange(std::wstring& dn, ldapmodW** mods, int op, const std::string& doing);
   void change(const std::string& dn, const std::vector<AttributeValues>& attributes, int op,
               const std::string& doing);
   std::vector<Entry> find(const std::string& base, unsigned long scope, const std::string& filter,

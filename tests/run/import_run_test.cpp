@@ -140,9 +140,8 @@ TEST_F(ImportRunTest, StepsRunInOrderWithProgressTextsBetweenThem) {
       "SetPassword cn=John Doe,OU=Sales,DC=example,DC=test",
       "SetInfo cn=John Doe,OU=Sales,DC=example,DC=test AccountExpirationDate ScriptPath "
       "pwdLastSet userAccountControl",
-      "lblLoading: Adding User: John Doe",
-      "Bind LDAP://cn=John Doe,OU=Sales ,DC=example,DC=test",
       "Get objectSid",
+      "lblLoading: Adding User: John Doe",
       "CreateFolder \\\\fs1\\home$\\jdoe for S-1-5-21-1-2-3-1000",
       "FolderExists \\\\fs1\\home$\\jdoe",
       "grant \\\\fs1\\home$\\jdoe S-1-5-21-1-2-3-1000",

@@ -87,6 +87,20 @@ for who in a b; do
   check "the home folder of $tag$who" test -d "$share/$tag$who"
 done
 
+# A password the domain refuses: the account's second write goes as the
+# password alone and then the rest, and the account stays disabled.
+weak=$work/weak.csv
+echo "${tag}w,Weak ${tag}w,Weak,Key,x,$unit,$KESTRINE_SANDBOX_DNS_DOMAIN,fs-wine,home,logon.cmd" >"$weak"
+status=0
+csv=$weak run "$KESTRINE_SANDBOX_DC" "$work/weak.txt" || status=$?
+cat "$work/weak.txt"
+check "a refused password fails the run" test "$status" != 0
+check "the record names its password step" grep -qF "${tag}w: set the password: " "$work/weak.txt"
+check "the refused record is counted as failed" \
+  grep -q "^complete: 0 Users and Folders were added successfully! 1 failed." "$work/weak.txt"
+check "its account is disabled" test "$(($(entry "${tag}w" userAccountControl) & 2))" = 2
+check "its logon script is set" test "$(entry "${tag}w" scriptPath)" = "logon.cmd"
+
 # Again, with a link in one home folder that points up to the share: the
 # re-run grants both folders again but neither changes nor enters the link,
 # and says so for that record.

@@ -67,15 +67,25 @@ void clearDiagnostic(LDAP* ld) {
   ldap_set_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, nullptr);
 }
 
-std::string errorText(LDAP* ld, int rc) {
-  std::string text = std::string(ldap_err2string(rc)) + " (LDAP " + std::to_string(rc) + ")";
+// The server's text on the handle, if any.
+std::string diagnosticOf(LDAP* ld) {
   char* diagnostic = nullptr;
-  if (ld && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS &&
-      diagnostic) {
-    LdapText owner(diagnostic);
-    if (*diagnostic) text += ": " + std::string(diagnostic);
+  if (!ld || ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) != LDAP_OPT_SUCCESS ||
+      !diagnostic) {
+    return {};
   }
+  LdapText owner(diagnostic);
+  return diagnostic;
+}
+
+std::string errorText(int rc, const std::string& diagnostic) {
+  std::string text = std::string(ldap_err2string(rc)) + " (LDAP " + std::to_string(rc) + ")";
+  if (!diagnostic.empty()) text += ": " + diagnostic;
   return text;
+}
+
+std::string errorText(LDAP* ld, int rc) {
+  return errorText(rc, diagnosticOf(ld));
 }
 
 // Whether the SASL library loaded a mechanism: its modules are plugins that
@@ -224,20 +234,66 @@ void LdapSession::probe() {
 }
 
 void LdapSession::fail(int rc, const std::string& doing) {
+  fail(rc, doing, diagnosticOf(ld_.get()));
+}
+
+void LdapSession::fail(int rc, const std::string& doing, const std::string& diagnostic) {
   if (rc == LDAP_TIMEOUT) throw NoAnswer(rc, doing + ": " + noAnswerReason(settings_));
   if (leavesConnectionUnusable(rc)) {
     throw ConnectionLost(
-        rc, doing + ": lost the connection to " + server_.uri() + ": " + errorText(ld_.get(), rc));
+        rc, doing + ": lost the connection to " + server_.uri() + ": " + errorText(rc, diagnostic));
   }
-  throw DirectoryError(rc, doing + ": " + errorText(ld_.get(), rc));
+  throw DirectoryError(rc, doing + ": " + errorText(rc, diagnostic));
 }
 
+// The final answer to a request, with the entries that came before it.
+struct LdapSession::Answer {
+  LdapMessage message;
+};
+
+LdapSession::Answer LdapSession::await(int id, const std::string& doing) {
+  LDAP* ld = ld_.get();
+  timeval timeout{settings_.timeout.count(), 0};
+  LDAPMessage* raw = nullptr;
+  const int type = ldap_result(ld, id, LDAP_MSG_ALL, &timeout, &raw);
+  Answer answer{LdapMessage(raw)};
+  if (type == 0) {
+    ldap_abandon_ext(ld, id, nullptr, nullptr);
+    fail(LDAP_TIMEOUT, doing);
+  }
+  if (type == -1 || !raw) {
+    // The library gave up on the connection; its code says why.
+    int rc = LDAP_SUCCESS;
+    ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
+    fail(rc != LDAP_SUCCESS ? rc : LDAP_SERVER_DOWN, doing);
+  }
+  int code = LDAP_OTHER;
+  char* message = nullptr;
+  const int parsed = ldap_parse_result(ld, raw, &code, nullptr, &message, nullptr, nullptr, 0);
+  LdapText messageOwner(message);
+  if (parsed != LDAP_SUCCESS) fail(parsed, doing);
+  if (code != LDAP_SUCCESS) fail(code, doing, message ? message : "");
+  return answer;
+}
+
+namespace {
+
+std::string reading(const std::string& dn) {
+  return "read " + (dn.empty() ? std::string("rootDSE") : dn);
+}
+
+}  // namespace
+
 Entry LdapSession::readEntry(const std::string& dn) {
-  const std::string doing = "read " + (dn.empty() ? std::string("rootDSE") : dn);
+  const std::string doing = reading(dn);
   std::vector<Entry> entries;
-  connection_.read([&] { entries = find(dn, LDAP_SCOPE_BASE, "(objectClass=*)", {}, 1, doing); });
+  connection_.read([&] { entries = entriesOf(await(sendRead(dn), doing).message.get()); });
   if (entries.empty()) throw DirectoryError(kNoSuchObject, doing + ": no such object");
   return std::move(entries.front());
+}
+
+int LdapSession::sendRead(const std::string& dn) {
+  return sendSearch(dn, LDAP_SCOPE_BASE, "(objectClass=*)", {}, 1, reading(dn));
 }
 
 std::vector<Entry> LdapSession::search(const std::string& base, const std::string& filter,
@@ -253,21 +309,30 @@ std::vector<Entry> LdapSession::search(const std::string& base, const std::strin
 std::vector<Entry> LdapSession::find(const std::string& base, int scope, const std::string& filter,
                                      const std::vector<std::string>& attributes, int sizeLimit,
                                      const std::string& doing) {
-  LDAP* ld = ld_.get();
+  return entriesOf(
+      await(sendSearch(base, scope, filter, attributes, sizeLimit, doing), doing).message.get());
+}
+
+int LdapSession::sendSearch(const std::string& base, int scope, const std::string& filter,
+                            const std::vector<std::string>& attributes, int sizeLimit,
+                            const std::string& doing) {
   std::vector<char*> names;
   for (const auto& name : attributes) names.push_back(const_cast<char*>(name.c_str()));
   names.push_back(nullptr);
-  LDAPMessage* raw = nullptr;
   timeval timeout{settings_.timeout.count(), 0};
-  clearDiagnostic(ld);
-  const int rc = ldap_search_ext_s(ld, base.c_str(), scope, filter.c_str(),
-                                   attributes.empty() ? nullptr : names.data(), 0, nullptr, nullptr,
-                                   &timeout, sizeLimit, &raw);
-  LdapMessage result(raw);
+  clearDiagnostic(ld_.get());
+  int id = 0;
+  const int rc = ldap_search_ext(ld_.get(), base.c_str(), scope, filter.c_str(),
+                                 attributes.empty() ? nullptr : names.data(), 0, nullptr, nullptr,
+                                 &timeout, sizeLimit, &id);
   if (rc != LDAP_SUCCESS) fail(rc, doing);
+  return id;
+}
 
+std::vector<Entry> LdapSession::entriesOf(LDAPMessage* answer) {
+  LDAP* ld = ld_.get();
   std::vector<Entry> entries;
-  for (LDAPMessage* found = ldap_first_entry(ld, result.get()); found;
+  for (LDAPMessage* found = ldap_first_entry(ld, answer); found;
        found = ldap_next_entry(ld, found)) {
     Entry& entry = entries.emplace_back();
     if (LdapText name{ldap_get_dn(ld, found)}) entry.dn = name.get();
@@ -299,20 +364,41 @@ Modifications modifications(const std::vector<AttributeValues>& attributes, int 
 
 void LdapSession::add(const std::string& dn, const std::vector<AttributeValues>& attributes) {
   Modifications mods = modifications(attributes, LDAP_MOD_ADD);
-  connection_.write([&] {
-    clearDiagnostic(ld_.get());
-    const int rc = ldap_add_ext_s(ld_.get(), dn.c_str(), mods.get(), nullptr, nullptr);
-    if (rc != LDAP_SUCCESS) fail(rc, "add " + dn);
-  });
+  const std::string doing = "add " + dn;
+  connection_.write([&] { await(sendChange(dn, mods.get(), LDAP_MOD_ADD, doing), doing); });
 }
 
 void LdapSession::replace(const std::string& dn, const std::vector<AttributeValues>& attributes) {
   Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
-  connection_.write([&] {
-    clearDiagnostic(ld_.get());
-    const int rc = ldap_modify_ext_s(ld_.get(), dn.c_str(), mods.get(), nullptr, nullptr);
-    if (rc != LDAP_SUCCESS) fail(rc, "modify " + dn);
-  });
+  const std::string doing = "modify " + dn;
+  connection_.write([&] { await(sendChange(dn, mods.get(), LDAP_MOD_REPLACE, doing), doing); });
+}
+
+int LdapSession::sendChange(const std::string& dn, LDAPMod** mods, int op,
+                            const std::string& doing) {
+  clearDiagnostic(ld_.get());
+  int id = 0;
+  const int rc = op == LDAP_MOD_ADD
+                     ? ldap_add_ext(ld_.get(), dn.c_str(), mods, nullptr, nullptr, &id)
+                     : ldap_modify_ext(ld_.get(), dn.c_str(), mods, nullptr, nullptr, &id);
+  if (rc != LDAP_SUCCESS) fail(rc, doing);
+  return id;
+}
+
+void LdapSession::replaceAndRead(const std::string& dn,
+                                 const std::vector<AttributeValues>& attributes,
+                                 std::optional<Entry>& read) {
+  Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
+  const std::string doing = "modify " + dn;
+  int change = 0;
+  int reader = 0;
+  read.reset();
+  connection_.writeAndRead([&] { change = sendChange(dn, mods.get(), LDAP_MOD_REPLACE, doing); },
+                           [&] { reader = sendRead(dn); }, [&] { await(change, doing); },
+                           [&] {
+                             auto entries = entriesOf(await(reader, reading(dn)).message.get());
+                             if (!entries.empty()) read = std::move(entries.front());
+                           });
 }
 
 }  // namespace kestrine

@@ -33,6 +33,8 @@ class LdapSession : public DirectorySession, private DirectoryLink {
                             const std::vector<std::string>& attributes) override;
   void add(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
   void replace(const std::string& dn, const std::vector<AttributeValues>& attributes) override;
+  void replaceAndRead(const std::string& dn, const std::vector<AttributeValues>& attributes,
+                      std::optional<Entry>& read) override;
 
  private:
   struct Unbind {
@@ -47,7 +49,21 @@ class LdapSession : public DirectorySession, private DirectoryLink {
   void configure(LDAP* ld);
   void bind(LDAP* ld);
   void pin();
+  // Fails with the server's text on the handle, or with `diagnostic`.
   [[noreturn]] void fail(int rc, const std::string& doing);
+  [[noreturn]] void fail(int rc, const std::string& doing, const std::string& diagnostic);
+  // Waits for the whole answer to request `id`, sent for `doing`; throws on
+  // the server's refusal, a lost connection or no answer in time.
+  struct Answer;
+  Answer await(int id, const std::string& doing);
+  // Requests sent on the open connection, by their message ids.
+  int sendSearch(const std::string& base, int scope, const std::string& filter,
+                 const std::vector<std::string>& attributes, int sizeLimit,
+                 const std::string& doing);
+  int sendRead(const std::string& dn);
+  // An add (LDAP_MOD_ADD) or a modify (LDAP_MOD_REPLACE) of `dn`.
+  int sendChange(const std::string& dn, LDAPMod** mods, int op, const std::string& doing);
+  std::vector<Entry> entriesOf(LDAPMessage* answer);
   // One search on the open connection.
   std::vector<Entry> find(const std::string& base, int scope, const std::string& filter,
                           const std::vector<std::string>& attributes, int sizeLimit,

@@ -139,6 +139,44 @@ TEST_F(DirectoryConnectionTest, ConnectionIdleTooLongIsProbedBeforeAWrite) {
                                          "open", "write d"));
 }
 
+// A change and a read sent together: the change's answer decides the call;
+// a connection lost on the read's way alone is replaced before the next
+// request. A change lost is not sent again, its read not awaited.
+TEST_F(DirectoryConnectionTest, ChangeAndReadInOneFlightAnswerForTheChange) {
+  const auto answer = [&](const std::string& what, const std::string& how) {
+    link.log.push_back(what);
+    if (how == "refused") throw DirectoryError(19, what);
+    if (how == "lost") throw ConnectionLost(-1, what);
+  };
+  struct Case {
+    std::string change, read;      // "" for an answer that is no failure
+    std::vector<std::string> log;  // after the change was awaited
+  } const cases[] = {{"", "", {"await read"}},
+                     {"", "lost", {"await read", "close", "open"}},
+                     {"refused", "", {"await read"}},
+                     {"refused", "lost", {"await read", "close", "open"}},
+                     {"lost", "", {"close", "open"}}};
+  for (const Case& c : cases) {
+    connected();
+    std::string failed;
+    try {
+      connection.writeAndRead(
+          [&] { link.request("send change"); }, [&] { link.request("send read"); },
+          [&] { answer("await change", c.change); }, [&] { answer("await read", c.read); });
+    } catch (const ConnectionLost&) {
+      failed = "lost";
+    } catch (const DirectoryError&) {
+      failed = "refused";
+    }
+    EXPECT_EQ(failed, c.change) << c.read;
+    write("next");
+    std::vector<std::string> log = {"send change", "send read", "await change"};
+    log.insert(log.end(), c.log.begin(), c.log.end());
+    log.push_back("write next");
+    EXPECT_EQ(logFromHere(), log) << c.change << "/" << c.read;
+  }
+}
+
 TEST_F(DirectoryConnectionTest, ServerThatCannotBeReachedIsNotTriedAgainForThirtySeconds) {
   link.server = FakeLink::Server::refusing;
   EXPECT_THROW(write("a"), ConnectionLost);

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
+#include <tuple>
+#include <utility>
+
+#include "platform/directory_link.h"
 
 namespace kestrine {
 namespace {
@@ -35,10 +40,22 @@ class RecordingSession : public DirectorySession {
       entry.attributes[attributeKey(attribute.name)] = attribute.values;
     }
   }
+  // Fails as `refuse` and `lose` say, by the attributes' names.
   void replace(const std::string& dn, const std::vector<AttributeValues>& attributes) override {
     std::string names;
     for (const auto& attribute : attributes) names += " " + attribute.name;
-    calls.push_back("replace " + dn + names);
+    calls.push_back("replace " + dn + names + (std::exchange(withRead, false) ? " +read" : ""));
+    if (refuse.count(names)) throw DirectoryError(19, "refused:" + names);
+    if (lose.count(names)) throw ConnectionLost(-1, "lost:" + names);
+  }
+  // The read is answered unless the connection is lost.
+  void replaceAndRead(const std::string& dn, const std::vector<AttributeValues>& attributes,
+                      std::optional<Entry>& read) override {
+    withRead = true;
+    std::string names;
+    for (const auto& attribute : attributes) names += " " + attribute.name;
+    if (!lose.count(names)) read = Entry{dn, {{"objectsid", {"S-" + dn}}}};
+    replace(dn, attributes);
   }
 
   std::map<std::string, Entry> entries{
@@ -46,6 +63,9 @@ class RecordingSession : public DirectorySession {
       {"dc=example,dc=test", {"DC=example,DC=test", {{"objectclass", {"top", "domainDNS"}}}}}};
   std::vector<Entry> found;
   std::vector<std::string> calls;
+  std::set<std::string> refuse;
+  std::set<std::string> lose;
+  bool withRead = false;
 };
 
 class SessionDirectoryTest : public ::testing::Test {
@@ -96,7 +116,7 @@ TEST_F(SessionDirectoryTest, KnownUnitIsNotAddedAgainAndHeldValuesGoOutOnce) {
   EXPECT_THAT(session->calls,
               ElementsAre("read DC=example,DC=test", "add OU=Sales,DC=example,DC=test objectClass",
                           "add cn=A,DC=example,DC=test objectClass sn",
-                          "replace cn=A,DC=example,DC=test scriptPath"));
+                          "replace cn=A,DC=example,DC=test scriptPath +read"));
 }
 
 TEST_F(SessionDirectoryTest, PasswordOnlyForAnAccountInTheDirectory) {
@@ -104,7 +124,48 @@ TEST_F(SessionDirectoryTest, PasswordOnlyForAnAccountInTheDirectory) {
   EXPECT_THROW(user->SetPassword("x"), DirectoryError);
   user->SetInfo();
   user->SetPassword("x");
-  EXPECT_EQ(session->calls.back(), "replace cn=A,DC=example,DC=test unicodePwd");
+  EXPECT_EQ(session->calls.back(), "replace cn=A,DC=example,DC=test unicodePwd +read");
+}
+
+// The password takes the values held for SetInfo along in one modify, which
+// also reads the new entry back. A refused modify says not for which value:
+// the password goes alone, the rest stays held for SetInfo, as without it.
+// One whose connection was lost is never sent again.
+TEST_F(SessionDirectoryTest, PasswordTakesTheHeldValuesAlongInOneFlight) {
+  const std::string r = "replace cn=A,DC=example,DC=test";
+  const std::string both = " unicodePwd scriptPath userAccountControl";
+  const std::string flight = r + both + " +read";
+  struct Case {
+    std::set<std::string> refuse, lose;
+    bool passwordSet;
+    std::vector<std::string> calls;  // after the add
+  } const cases[] = {
+      {{}, {}, true, {flight}},
+      {{both, " unicodePwd"}, {}, false, {flight, r + " unicodePwd", r + " scriptPath"}},
+      {{both}, {}, true, {flight, r + " unicodePwd", r + " scriptPath userAccountControl"}},
+      {{}, {both}, false, {flight, r + " scriptPath +read"}},
+  };
+  for (const Case& c : cases) {
+    auto caseSession = std::make_shared<RecordingSession>();
+    std::tie(caseSession->refuse, caseSession->lose) = std::tie(c.refuse, c.lose);
+    auto user =
+        SessionDirectory(caseSession).Bind("LDAP://DC=example,DC=test")->Create("User", "cn=A");
+    user->SetInfo();
+    caseSession->calls.clear();
+    user->Put("ScriptPath", std::string("x.cmd"));
+    user->Put("userAccountControl", std::int16_t{512});
+    bool passwordSet = true;
+    try {
+      user->SetPassword("Pa55word!");
+    } catch (const DirectoryError&) {
+      passwordSet = false;
+      user->Forget("userAccountControl");  // as the account step does
+    }
+    user->SetInfo();
+    EXPECT_EQ(passwordSet, c.passwordSet) << c.calls.back();
+    EXPECT_EQ(caseSession->calls, c.calls);
+    EXPECT_EQ(user->Get("objectSid"), "S-cn=A,DC=example,DC=test");
+  }
 }
 
 TEST_F(SessionDirectoryTest, AccountsAreFoundByAnEscapedLogonName) {
