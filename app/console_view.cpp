@@ -19,6 +19,10 @@ void ConsoleView::messageBox(const std::string& prompt, int, const std::string& 
                prompt.c_str());
 }
 
+void ConsoleView::summaryBox(const RunSummary& summary) {
+  messageBox(summary.details, 0, kApplicationTitle);
+}
+
 void ConsoleView::endProgram() {
   std::fflush(out_);
   std::exit(0);

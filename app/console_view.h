@@ -22,6 +22,8 @@ class ConsoleView : public RunView {
   void setCompleteText(const std::string& text) override { completeText_ = text; }
   void showComplete() override;
   void messageBox(const std::string& prompt, int buttons, const std::string& title) override;
+  // Every line, as a message.
+  void summaryBox(const RunSummary& summary) override;
   [[noreturn]] void endProgram() override;
 
  private:

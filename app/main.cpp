@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   kestrine::CallThread calls(kestrine::answerDesktop);
   kestrine::PlatformServices services(calls);
   kestrine::Forms forms(services.directory, services.serviceObjects);
+  calls.tellWaitsTo([&forms](const std::string& text) { forms.view().showNotice(text); });
   startUp(forms);
   return QApplication::exec();
 }

@@ -16,6 +16,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   kestrine::CallThread calls(kestrine::win32::answerDesktop);
   kestrine::PlatformServices services(calls);
   kestrine::win32::Forms forms(services.directory, services.serviceObjects);
+  calls.tellWaitsTo([&forms](const std::string& text) { forms.view().showNotice(text); });
   // Form1 has run its load handling by the time it exists; it opens centred
   // with the focus in FilePath.
   forms.form1().show();

@@ -53,6 +53,7 @@ class InstantServices : public ServiceObjects, public FileSystem, public Shell {
   bool FolderExists(const std::string&) override { return true; }
   void CreateFolder(const std::string&) override {}
   bool CreateFolderFor(const std::string&, const std::string&) override { return true; }
+  void WriteTextFile(const std::string&, std::string_view) override {}
   GrantResult grantFullControl(const std::string&, const std::string&, bool) override { return {}; }
   std::vector<std::string> grantees(const std::string&) override { return {}; }
 

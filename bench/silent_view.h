@@ -22,6 +22,9 @@ class SilentView : public RunView {
   void messageBox(const std::string& prompt, int, const std::string&) override {
     std::printf("%s\n", prompt.c_str());
   }
+  void summaryBox(const RunSummary& summary) override {
+    std::printf("%s\n", summary.details.c_str());
+  }
   void endProgram() override {}
 
  private:

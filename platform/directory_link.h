@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "platform/directory.h"
 
 namespace kestrine {
@@ -33,6 +35,9 @@ class DirectoryLink {
   virtual bool closedByPeer() = 0;
   // A request that changes nothing and that every server answers.
   virtual void probe() = 0;
+  // The server's name as the administrator knows it ("dc1.example.com"),
+  // once a connection has been opened; "" when it has none to tell.
+  virtual std::string serverName() const { return {}; }
 };
 
 }  // namespace kestrine

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/platform_error.h"
@@ -84,6 +85,12 @@ class FileSystem {
   // in the same request. False, and nothing changed, when something of that
   // name is there already.
   virtual bool CreateFolderFor(const std::string& path, const std::string& accountSid) = 0;
+  // Replaces the file at the path, or creates it, with the text: UTF-8 with a
+  // byte-order mark, each "\n" written as this platform's line end. It holds
+  // passwords: on Linux only its owner may read it, from the moment it
+  // exists. The file is whole or not there: an earlier one stays as it was
+  // when writing fails. A link at the path is replaced, never followed.
+  virtual void WriteTextFile(const std::string& path, std::string_view text) = 0;
 };
 
 }  // namespace kestrine

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <string>
+#include <thread>
 
 namespace kestrine {
 
@@ -12,7 +15,19 @@ class NetworkWait {
   virtual ~NetworkWait() = default;
   // Runs `call` to its end and rethrows what it threw.
   virtual void run(const std::function<void()>& call) = 0;
+  // Lets `time` pass before `server` ("dc1.example.com") is asked again,
+  // as run() waits for a call; one that can tells the administrator so
+  // meanwhile (waitingText()).
+  virtual void waitFor(const std::string& server, std::chrono::steady_clock::duration time) {
+    static_cast<void>(server);
+    run([time] { std::this_thread::sleep_for(time); });
+  }
 };
+
+// What the progress window says while the run waits for a server.
+inline std::string waitingText(const std::string& server) {
+  return "Waiting for " + server + " to answer...";
+}
 
 // Runs `call` through `wait`, or on this thread without one.
 inline void runOn(NetworkWait* wait, const std::function<void()>& call) {

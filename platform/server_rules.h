@@ -15,11 +15,15 @@ struct ConnectionSettings {
   // The longest wait for the server: to connect, to bind, for each request.
   std::chrono::seconds timeout{30};
   // A server that did not answer in time, or to which no new connection could
-  // be opened, is not asked again for this long: its calls fail at once.
+  // be opened, is not asked again for this long.
   std::chrono::seconds retryAfter{30};
   // A directory connection unused for longer is checked with a request that
   // changes nothing before a change is sent on it.
   std::chrono::seconds idleCheckAfter{60};
+  // Until a server has gone this long without an answer, counted from its
+  // first unanswered request, a call waits for the end of its hold and asks
+  // it again; after that, its calls fail at once while it is held.
+  std::chrono::seconds giveUpAfter{120};
 };
 
 // Which server a reason names.
@@ -45,10 +49,14 @@ enum class Reply {
 // The rules every server is held to, one object per server. A try whose
 // connection was lost is made once more, on a new connection, when the call
 // may be repeated; a try that got no answer is not, and the server then counts
-// as unreachable for `retryAfter`: no call is made to it meanwhile, and the
-// first one after that tries again. So a server that stops answering costs one
-// timeout per `retryAfter`, not one per call. The tries run through the
-// NetworkWait, if there is one.
+// as unreachable for `retryAfter`. A call meanwhile first waits for that hold
+// to end, the windows answering and the administrator told whom the run waits
+// for, and then asks once: a server that pauses costs a pause. Once the
+// server has gone `giveUpAfter` without an answer, its calls fail at once
+// while it is held, and the first one after each hold asks it again: a
+// server that has stopped costs one timeout per `retryAfter`, not one per
+// call. An answer makes it a server like any other again. The tries and the
+// waits run through the NetworkWait, if there is one.
 class ServerRules {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -57,19 +65,32 @@ class ServerRules {
                        Clock clock = &std::chrono::steady_clock::now);
 
   const ConnectionSettings& settings() const { return settings_; }
-  // Whether the server counts as unreachable: no call is to be made now.
+  // The server's name as the administrator knows it ("dc1.example.com"), for
+  // the text shown while a call waits for it; its role until named.
+  void name(std::string server) { name_ = std::move(server); }
+  // Whether calls are to fail at once now: the server is held, and has gone
+  // `giveUpAfter` without an answer.
   bool held() const;
-  // Counts the server as unreachable for `retryAfter` from now.
+  // Counts the server as unreachable for `retryAfter` from now; the first time
+  // since it last answered starts the count towards `giveUpAfter`, from the
+  // start of the call in hand.
   void hold();
   // Makes a call by its tries under these rules and returns the last try's
-  // reply; whatever a try throws ends the call.
+  // reply; whatever a try throws ends the call. While the server is held and
+  // not given up, the hold is waited out first.
   Reply call(bool repeatable, const std::function<Reply()>& attempt);
 
  private:
   ConnectionSettings settings_;
   NetworkWait* wait_;
   Clock clock_;
+  std::string name_;
   std::optional<std::chrono::steady_clock::time_point> heldUntil_;
+  // When the first request went out that has had no answer since.
+  std::optional<std::chrono::steady_clock::time_point> unansweredSince_;
+  // It had gone `giveUpAfter` without an answer when it was last held.
+  bool givenUp_ = false;
+  std::optional<std::chrono::steady_clock::time_point> callStarted_;
 };
 
 }  // namespace kestrine

@@ -2,6 +2,7 @@
 #include "provision/provisioning.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace kestrine {
 
@@ -47,6 +48,17 @@ std::string Provisioning::otherAccountGranted(const std::string& folder) {
   return {};
 }
 
+bool Provisioning::worthABox(const Failure& failure) {
+  switch (failure.kind) {
+    case FailureKind::kServerGivenUp:
+      return false;  // the box of the step that waited for the server told it
+    case FailureKind::kSignIn:
+      return !std::exchange(signInFailureShown_, true);
+    default:
+      return true;
+  }
+}
+
 void Provisioning::CreateFolders() {
   GuardedSteps step(&state_.record.failures);
   RecordOutcome& outcome = state_.record;
@@ -61,6 +73,7 @@ void Provisioning::CreateFolders() {
   // \\server\home$\jdoe. is jdoe's folder to Windows: someone else's. Such a
   // name gets no folder step at all, on every platform.
   if (const std::string windows = asWindowsReadsIt(folder); windows != folder) {
+    outcome.folderNameRefused = true;
     outcome.failures.push_back({"create the home folder", EINVAL,
                                 "the logon name ends in a blank or a dot, which Windows drops: " +
                                     folder + " would be " + windows + ", another folder"});
@@ -94,7 +107,7 @@ void Provisioning::CreateFolders() {
       outcome.folderFound = true;
     });
     const int error = step.errorNumber();
-    if (error != 0) {
+    if (error != 0 && worthABox(step.lastFailure())) {
       step("tell that the folder cannot be created",
            [&] { view_.messageBox("Cannot create: " + folder, 0, ""); });
     }

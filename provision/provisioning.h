@@ -39,10 +39,14 @@ class Provisioning {
   // list grants anything to; "" when none.
   std::string otherAccountGranted(const std::string& folder);
   void tellPermissionsFailed();
+  // Whether a folder step's failure gets a box of its own: one cause that
+  // strikes record after record gets one box, at its first record.
+  bool worthABox(const Failure& failure);
 
   RunState& state_;
   Directory& directory_;
   RunView& view_;
+  bool signInFailureShown_ = false;
 };
 
 // \\server\share$\logon: the home folder of an account.

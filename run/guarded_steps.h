@@ -14,6 +14,7 @@ struct Failure {
   std::string step;
   int code = 0;
   std::string reason;
+  FailureKind kind = FailureKind::kOther;
 };
 
 // Failure handling by guarded steps: a step that fails is abandoned, whatever it
@@ -32,7 +33,7 @@ class GuardedSteps {
       step();
       return true;
     } catch (const PlatformError& e) {
-      fail(what, e.code(), e.what());
+      fail(what, e.code(), e.what(), e.kind());
     } catch (const std::exception& e) {
       fail(what, -1, e.what());
     }
@@ -48,7 +49,8 @@ class GuardedSteps {
   }
 
  private:
-  void fail(std::string_view what, int code, std::string reason);
+  void fail(std::string_view what, int code, std::string reason,
+            FailureKind kind = FailureKind::kOther);
 
   std::vector<Failure>* sink_;
   int errorNumber_ = 0;

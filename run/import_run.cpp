@@ -1,5 +1,7 @@
 #include "run/import_run.h"
 
+#include <algorithm>
+#include <exception>
 #include <optional>
 
 #include "platform/directory_link.h"
@@ -140,6 +142,8 @@ void ImportRun::takeColumns(const std::optional<std::string>& unit) {
   takeColumn(fields, kFileServer, state_.fileServer);
   takeColumn(fields, kShareBase, state_.shareBase);
   takeColumn(fields, kLogonScript, state_.logonScript);
+  takeColumn(fields, kOrganizationalUnit, state_.unitName);
+  state_.columnsTaken = std::max(state_.columnsTaken, std::min(fields.size(), kColumnsUsed));
   wipe(state_.fields);
 }
 
@@ -149,8 +153,23 @@ void ImportRun::showProgress(GuardedSteps& step, const std::string& text) {
 }
 
 void ImportRun::showFailureSummary() {
-  const std::string summary = report_.summary();
-  if (!summary.empty()) view_.messageBox(summary, 0, kApplicationTitle);
+  RunSummary summary;
+  summary.text = report_.summary();
+  if (summary.text.empty()) return;
+  summary.details = report_.details();
+  summary.savable = report_.savableCount();
+  summary.savePath = failedRecordsPath(state_.csvPath);
+  summary.save = [this](const std::string& path) { return saveFailedRecords(path); };
+  view_.summaryBox(summary);
+}
+
+std::string ImportRun::saveFailedRecords(const std::string& path) {
+  try {
+    bound(state_.fileSystem, "fileSystem").WriteTextFile(path, report_.failedRecords());
+    return {};
+  } catch (const std::exception& e) {
+    return "Cannot save the failed records: " + path + "\r\n" + e.what();
+  }
 }
 
 void ImportRun::endForUnreadableFile(const Failure& failure) {

@@ -46,6 +46,9 @@ class ImportRun {
   void takeColumns(const std::optional<std::string>& unit);
   void showProgress(GuardedSteps& step, const std::string& text);
   void showFailureSummary();
+  // Writes the failed records where the administrator chose; what to tell
+  // when that failed.
+  std::string saveFailedRecords(const std::string& path);
   void endForUnreadableFile(const Failure& failure);
 
   RunView& view_;

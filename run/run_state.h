@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,23 +27,26 @@ struct RecordOutcome {
   bool passwordSet = false;
   bool accountCompleted = false;  // the second commit was accepted
   AccountOrigin account = AccountOrigin::kNotCreated;
-  bool accountDisabled = false;  // an existing account of the record's, found disabled
-  std::string accountHolder;     // kForeign: the DN of the object that holds the logon name
-  std::string accountPath;       // kCreated, kExisted: LDAP://<the record's own DN>
-  std::string accountSid;        // ... its objectSid as text, once read
-  bool folderFound = false;      // the home folder was there before the creation step
-  bool folderPresent = false;    // the home folder was there after the creation step
-  bool permissionRan = false;    // a permission grant ran for this record
-  bool permissionsSet = false;   // ... and ended with 0
+  bool accountDisabled = false;    // an existing account of the record's, found disabled
+  std::string accountHolder;       // kForeign: the DN of the object that holds the logon name
+  std::string accountPath;         // kCreated, kExisted: LDAP://<the record's own DN>
+  std::string accountSid;          // ... its objectSid as text, once read
+  bool folderFound = false;        // the home folder was there before the creation step
+  bool folderPresent = false;      // the home folder was there after the creation step
+  bool permissionRan = false;      // a permission grant ran for this record
+  bool permissionsSet = false;     // ... and ended with 0
+  bool folderNameRefused = false;  // the logon name can have no home folder of its own
   std::vector<Failure> failures;
 
   // Only the record's own account gets a home folder.
   bool ownsAccount() const {
     return account == AccountOrigin::kCreated || account == AccountOrigin::kExisted;
   }
+  // Given its password and enabled: an account that a user can sign in to.
+  bool accountUsable() const { return passwordSet && accountCompleted; }
   bool folderDone() const { return folderPresent && permissionsSet; }
   bool provisioned() const {
-    return account == AccountOrigin::kCreated && passwordSet && accountCompleted && folderDone();
+    return account == AccountOrigin::kCreated && accountUsable() && folderDone();
   }
   bool alreadyExisted() const { return account == AccountOrigin::kExisted && folderDone(); }
   // A new account that got a folder someone had before: its access list was
@@ -84,6 +88,11 @@ struct RunState {
   int recordCount = 0;
 
   RecordOutcome record;
+  // Column 5 as the last record that had it wrote it, and the most columns
+  // (up to ten) that a record of the run had: what a failed record is saved
+  // with, so that the saved line does what the record did.
+  std::string unitName;
+  std::size_t columnsTaken = 0;
 };
 
 }  // namespace kestrine

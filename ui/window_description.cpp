@@ -174,6 +174,20 @@ const WindowDescription kLoading{"Loading", "Working...", 5910,  1005,
 const WindowDescription kComplete{"Complete", "Dialog Caption", 5895, 1230, "complete", false,
                                   false,      kCompleteControls};
 
+const SummaryBoxDescription kSummaryBox{
+    "Show details",
+    "Hide details",
+    "Save failed records...",
+    "OK",
+    "Save failed records",
+    "CSV files",
+    "*.csv",
+    100,
+    100,
+    16,
+    11,
+};
+
 int twipsToPixels(int twips) {
   return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
 }

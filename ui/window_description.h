@@ -2,8 +2,8 @@
 
 // The three windows as data: every control's place and size in twips, its
 // font, colour, text and tab index, and each window's caption, size, picture
-// and taskbar presence. The Qt and the Win32 windows are both built from this
-// one description, so the two cannot drift apart. No toolkit in here.
+// and taskbar presence; and the run's summary box. The Qt and the Win32 windows are both built from
+// this one description, so the two cannot drift apart. No toolkit in here.
 
 #include <span>
 #include <string_view>
@@ -91,6 +91,35 @@ struct WindowDescription {
 extern const WindowDescription kForm1;
 extern const WindowDescription kLoading;
 extern const WindowDescription kComplete;
+
+// The box that ends a run with records to tell about, under the application's
+// title, in front of the progress window. Its first lines as a message box
+// shows them (wrapped at `textColumns` average characters); below them a row
+// of buttons: `showDetails` and `save` (offered only when there are failed
+// records to save) on the left, `ok` on the right, the default, which closes
+// the box, as Escape does. `showDetails` opens every line below the buttons
+// in a read-only text that takes the focus, to select (Ctrl+A) and copy
+// (Ctrl+C): `detailsColumns` average characters wide and `detailsLines` lines
+// high, less where the screen is smaller, scrolled beyond; the button then
+// reads `hideDetails` and closes them again. `save` asks where with the
+// platform's save dialog (`saveTitle`; files of type `saveFilter`,
+// `savePattern`), which asks before it replaces a file; a failure is told in
+// a message box in front of the summary, which stays open.
+struct SummaryBoxDescription {
+  const char* showDetails;
+  const char* hideDetails;
+  const char* save;
+  const char* ok;
+  const char* saveTitle;
+  const char* saveFilter;
+  const char* savePattern;
+  int textColumns;
+  int detailsColumns;
+  int detailsLines;
+  int margin;  // pixels around and between its parts
+};
+
+extern const SummaryBoxDescription kSummaryBox;
 
 // The control of that name; the description holds every name the windows use,
 // so a missing one is a programming error and aborts.

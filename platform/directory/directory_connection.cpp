@@ -6,7 +6,9 @@ namespace kestrine {
 
 DirectoryConnection::DirectoryConnection(DirectoryLink& link, ConnectionSettings settings,
                                          NetworkWait* wait, Clock clock)
-    : link_(link), rules_(settings, wait, clock), clock_(std::move(clock)) {}
+    : link_(link), rules_(settings, wait, clock), clock_(std::move(clock)) {
+  rules_.name(kDomainControllerRole);
+}
 
 void DirectoryConnection::read(const std::function<void()>& request) {
   call(false, request);
@@ -82,13 +84,16 @@ void DirectoryConnection::call(bool change, const std::function<void()>& request
 void DirectoryConnection::openNew() {
   try {
     link_.open();
-  } catch (const DirectoryError&) {
+  } catch (const ConnectionLost&) {
     heldFailure_ = std::current_exception();
     rules_.hold();
     throw;
   }
+  // A bind refused, or one that could not start (no ticket), is no reason to
+  // wait for the server: the next call tries again.
   open_ = true;
   lastAnswer_ = clock_();
+  if (std::string name = link_.serverName(); !name.empty()) rules_.name(std::move(name));
 }
 
 Reply DirectoryConnection::send(const std::function<void()>& request, std::exception_ptr& failure) {

@@ -17,8 +17,10 @@ namespace kestrine {
 // beforehand is replaced first, so an idle drop costs no request. A read
 // whose connection is lost on the way runs once more on a new one; a write
 // does not, as whether the server applied it is unknown. A request that gets
-// no answer in time is not sent again, and when that happens, or no new
-// connection can be opened, requests fail at once for `retryAfter`.
+// no answer in time is not sent again; when that happens, or no new
+// connection can be opened, the server is held (see ServerRules): the next
+// request waits for the hold to end, or once the server has been given up,
+// fails at once with the reason.
 class DirectoryConnection {
  public:
   using Clock = ServerRules::Clock;

@@ -12,8 +12,8 @@ namespace {
 
 // Linux reads slashes at the start of a path as one (the file list writes
 // //users.csv for a file at the root), so only \\server\... names a
-// network path to read from.
-bool isNetworkPathToRead(const std::string& path) {
+// network path to read from or write to.
+bool isNetworkPath(const std::string& path) {
   return path.starts_with("\\\\");
 }
 
@@ -24,7 +24,7 @@ std::shared_ptr<FileServer> newFileServer(ConnectionSettings settings, NetworkWa
 }
 
 std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path) {
-  if (isNetworkPathToRead(path)) {
+  if (isNetworkPath(path)) {
     throw FileError(ENOTSUP, "reading a file from a network path is not supported; copy it here");
   }
   return local_.OpenTextFile(path);
@@ -37,6 +37,14 @@ bool HostFileSystem::FolderExists(const std::string& path) {
   } catch (const PlatformError&) {
     return false;  // a folder that cannot be reached is not there for us
   }
+}
+
+void HostFileSystem::WriteTextFile(const std::string& path, std::string_view text) {
+  if (isNetworkPath(path)) {
+    throw FileError(ENOTSUP,
+                    "writing a file to a network path is not supported; choose a folder here");
+  }
+  local_.WriteTextFile(path, text);
 }
 
 void HostFileSystem::CreateFolder(const std::string& path) {

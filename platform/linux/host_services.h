@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/file_server.h"
@@ -28,6 +29,7 @@ class HostFileSystem : public FileSystem {
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
   bool CreateFolderFor(const std::string& path, const std::string& accountSid) override;
+  void WriteTextFile(const std::string& path, std::string_view text) override;
 
  private:
   LocalFileSystem local_;
@@ -40,6 +42,9 @@ class HostFileSystem : public FileSystem {
 class HostServiceObjects : public ServiceObjects {
  public:
   explicit HostServiceObjects(NetworkWait* wait = nullptr) : server_(newFileServer({}, wait)) {}
+  // With other settings than the program's: for tests.
+  explicit HostServiceObjects(ConnectionSettings settings, NetworkWait* wait = nullptr)
+      : server_(newFileServer(settings, wait)) {}
 
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;

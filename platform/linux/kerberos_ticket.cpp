@@ -75,6 +75,16 @@ KerberosTicket callersTicket() {
   return ticket;
 }
 
+std::string refusedAsExpired(const KerberosTicket& ticket) {
+  if (ticket.principal.empty() || !ticket.expires) {
+    return "the domain refused the Kerberos ticket as expired; run kinit";
+  }
+  return "the domain refused the Kerberos ticket of " + ticket.principal +
+         " as expired (it runs until " +
+         localTime(std::chrono::system_clock::to_time_t(*ticket.expires)) +
+         " by this computer's clock); run kinit " + ticket.principal;
+}
+
 bool namesAnAddress(const std::string& host) {
   in6_addr address;
   return inet_pton(AF_INET, host.c_str(), &address) == 1 ||

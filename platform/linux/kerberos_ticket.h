@@ -32,6 +32,13 @@ struct KerberosTicket {
 
 KerberosTicket callersTicket();
 
+// Why a ticket that has not run out by this computer's clock was refused as
+// expired by the domain's Kerberos service (its clock, or its rule for a
+// ticket about to end): "the domain refused the Kerberos ticket of
+// admin@EXAMPLE.COM as expired (it runs until 14:02 by this computer's
+// clock); run kinit admin@EXAMPLE.COM".
+std::string refusedAsExpired(const KerberosTicket& ticket);
+
 inline constexpr const char* kServerByAddress =
     "a file server must be named by its host name for Kerberos, not by its address (column 7)";
 

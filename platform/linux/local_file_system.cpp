@@ -19,13 +19,14 @@ namespace {
   throw FileError(error, doing + ": " + std::strerror(error));
 }
 
-// The caller's step names the file; the error says why it cannot be read.
-[[noreturn]] void cannotOpen(int error) {
+// The caller's step names the file; the error says why it cannot be read or
+// written.
+[[noreturn]] void failWithReason(int error) {
   throw FileError(error, std::strerror(error));
 }
 
 void requireRegularFile(const struct stat& info) {
-  if (S_ISDIR(info.st_mode)) cannotOpen(EISDIR);
+  if (S_ISDIR(info.st_mode)) failWithReason(EISDIR);
   if (!S_ISREG(info.st_mode)) throw FileError(EINVAL, "not a regular file");
 }
 
@@ -70,6 +71,18 @@ class FileSource : public ByteSource {
   off_t offset_ = 0;  // bytes read from the file
 };
 
+// Every byte, or the reason why not.
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      failWithReason(errno);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<TextStream> LocalFileSystem::OpenTextFile(const std::string& path) {
@@ -78,15 +91,15 @@ std::unique_ptr<TextStream> LocalFileSystem::OpenTextFile(const std::string& pat
   // O_NONBLOCK until then, cover a file swapped in between.
   requireWholePath(path);
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) cannotOpen(errno);
+  if (::stat(path.c_str(), &info) != 0) failWithReason(errno);
   requireRegularFile(info);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) cannotOpen(errno);
+  if (fd < 0) failWithReason(errno);
   auto source = std::make_unique<FileSource>(fd, path);  // closes the file from here on
-  if (::fstat(fd, &info) != 0) cannotOpen(errno);
+  if (::fstat(fd, &info) != 0) failWithReason(errno);
   requireRegularFile(info);
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) cannotOpen(errno);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) failWithReason(errno);
   return std::make_unique<LineReader>(std::move(source), std::make_unique<TextDecoder>(), path);
 }
 
@@ -105,6 +118,29 @@ bool LocalFileSystem::CreateFolderFor(const std::string& path, const std::string
   throw FileError(ENOTSUP, "create " + path +
                                ": a folder on this machine gets no Windows access list; a home "
                                "folder is \\\\server\\share\\name");
+}
+
+// mkstemp makes the file with mode 0600 from its first moment; once written
+// whole it takes the path's place in one step (rename replaces a link rather
+// than following it), so the path never names a half-written file.
+void LocalFileSystem::WriteTextFile(const std::string& path, std::string_view text) {
+  requireWholePath(path);
+  std::string temporary = path + ".XXXXXX";
+  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) failWithReason(errno);
+  try {
+    writeAll(fd, "\xEF\xBB\xBF");  // UTF-8's byte-order mark
+    writeAll(fd, text);
+    if (::fsync(fd) != 0) failWithReason(errno);
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) failWithReason(errno);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) failWithReason(errno);
+  } catch (const FileError&) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temporary.c_str());
+    throw;
+  }
 }
 
 }  // namespace kestrine

@@ -1,5 +1,6 @@
 #include "platform/threads/call_thread.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -34,6 +35,25 @@ void CallThread::run(const std::function<void()>& call) {
   }
   call_ = nullptr;
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
+void CallThread::waitFor(const std::string& server, std::chrono::steady_clock::duration time) {
+  // Only the run's thread may touch the windows.
+  if (std::this_thread::get_id() == thread_.get_id()) return std::this_thread::sleep_for(time);
+  struct Told {
+    const Notice& notice;
+    ~Told() {
+      if (notice) notice("");
+    }
+  } told{notice_};
+  if (notice_) notice_(waitingText(server));
+  const auto until = std::chrono::steady_clock::now() + time;
+  for (auto now = std::chrono::steady_clock::now(); now < until;
+       now = std::chrono::steady_clock::now()) {
+    pump_();
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(interval_, until - now));
+  }
 }
 
 void CallThread::serve() {

@@ -5,6 +5,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/network_wait.h"
@@ -18,19 +19,29 @@ namespace kestrine {
 // the call.
 class CallThread : public NetworkWait {
  public:
+  // Shows a text in place of the progress text; "" shows the progress text
+  // again.
+  using Notice = std::function<void(const std::string& text)>;
+
   explicit CallThread(std::function<void()> pump,
                       std::chrono::milliseconds interval = std::chrono::milliseconds(50));
   ~CallThread() override;
   CallThread(const CallThread&) = delete;
   CallThread& operator=(const CallThread&) = delete;
 
+  // Where a wait for a server is told, once the windows exist.
+  void tellWaitsTo(Notice notice) { notice_ = std::move(notice); }
+
   void run(const std::function<void()>& call) override;
+  // Pumps on the calling thread, the notice showing waitingText(server).
+  void waitFor(const std::string& server, std::chrono::steady_clock::duration time) override;
 
  private:
   void serve();
 
   std::function<void()> pump_;
   std::chrono::milliseconds interval_;
+  Notice notice_;
   std::mutex mutex_;
   std::condition_variable changed_;
   const std::function<void()>* call_ = nullptr;  // the call handed over, until it has ended

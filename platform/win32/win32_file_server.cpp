@@ -247,15 +247,19 @@ unsigned long Win32FileServer::call(const std::string& path, const std::string& 
   const std::string name = serverOf(path);
   Server* server = nullptr;
   if (!name.empty()) {
-    server =
-        &servers_.try_emplace(name, Server{ServerRules(settings_, wait_), 0, {}}).first->second;
+    const auto [known, added] =
+        servers_.try_emplace(name, Server{ServerRules(settings_, wait_), 0, {}});
+    server = &known->second;
+    if (added) server->rules.name(path.substr(2, path.find('\\', 2) - 2));
     if (server->rules.held()) {
       const std::string reason = doing + ": " + server->heldWhy;
-      if (asErrno) throw FileError(errnoForWindowsError(server->heldError), reason);
-      throw PlatformError(static_cast<int>(server->heldError), reason);
+      if (asErrno) {
+        throw FileError(errnoForWindowsError(server->heldError), reason,
+                        FailureKind::kServerGivenUp);
+      }
+      throw PlatformError(static_cast<int>(server->heldError), reason, FailureKind::kServerGivenUp);
     }
   }
-  const auto deadline = std::chrono::steady_clock::now() + settings_.timeout;
   struct Disarm {
     IoDeadline& deadline;
     ~Disarm() { deadline.disarm(); }
@@ -265,7 +269,8 @@ unsigned long Win32FileServer::call(const std::string& path, const std::string& 
   int tries = 0;
   const auto once = [&] {
     // On the thread that makes the call: its I/O is what the deadline cancels.
-    if (tries == 0) deadline_.arm(deadline);
+    // From the first try on: the call may have waited for the server's hold.
+    if (tries == 0) deadline_.arm(std::chrono::steady_clock::now() + settings_.timeout);
     error = attempt();
     // Whatever a call cut short at its deadline reports, it went unanswered.
     if (error != ERROR_SUCCESS && deadline_.overdue()) error = ERROR_SEM_TIMEOUT;
@@ -284,8 +289,12 @@ unsigned long Win32FileServer::call(const std::string& path, const std::string& 
                         "); not asked again for " + std::to_string(settings_.retryAfter.count()) +
                         " s";
     }
+    // One that went unanswered long enough to be given up: the call that
+    // first waited for it told it.
+    givenUp_ = server->rules.held();
   } else {
     runOn(wait_, [&] { once(); });
+    givenUp_ = false;
   }
   if (firstError) *firstError = first;
   return error;
@@ -297,8 +306,10 @@ void Win32FileServer::fail(unsigned long error, const std::string& doing, bool a
                              (code == ETIMEDOUT ? noAnswerReason(settings_, kFileServerRole)
                                                 : windowsErrorText(error) + " (Windows error " +
                                                       std::to_string(error) + ")");
-  if (asErrno) throw FileError(code, reason);
-  throw PlatformError(static_cast<int>(error), reason);
+  const FailureKind kind =
+      code == ETIMEDOUT && givenUp_ ? FailureKind::kServerGivenUp : FailureKind::kOther;
+  if (asErrno) throw FileError(code, reason, kind);
+  throw PlatformError(static_cast<int>(error), reason, kind);
 }
 
 bool Win32FileServer::isFolder(const std::string& path) {

@@ -94,6 +94,8 @@ class Win32FileServer : public FileServer {
     std::string accountSid;
   };
   std::optional<Created> created_;
+  // Whether the last call's server has been given up (ServerRules::held()).
+  bool givenUp_ = false;
 };
 
 }  // namespace kestrine

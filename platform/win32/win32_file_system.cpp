@@ -24,7 +24,8 @@ namespace {
   throw FileError(errnoForWindowsError(error), doing + ": " + windowsErrorText(error));
 }
 
-// The caller's step names the file; the error says why it cannot be read.
+// The caller's step names the file; the error says why it cannot be read
+// or written.
 [[noreturn]] void cannotOpen(DWORD error) {
   throw FileError(errnoForWindowsError(error), windowsErrorText(error));
 }
@@ -145,6 +146,41 @@ void appendWide(std::string& out, std::wstring_view wide, std::optional<BadByte>
   std::string utf8 = toUtf8(wide);
   appendCodePageText(out, utf8, bad);
   wipe(utf8);
+}
+
+// Writes the bytes under a name of their own beside the path, then moves
+// that file in the path's place in one step (a link there is replaced, not
+// followed), so the path never names a half-written file. The error, or
+// ERROR_SUCCESS.
+DWORD replaceFile(const std::wstring& path, std::string_view bytes) {
+  std::wstring temporary;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD error = ERROR_FILE_EXISTS;
+  for (unsigned attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+    temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(attempt) + L".tmp";
+    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  }
+  if (error != ERROR_SUCCESS) return error;
+  while (!bytes.empty() && error == ERROR_SUCCESS) {
+    DWORD written = 0;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
+      bytes.remove_prefix(written);
+    } else {
+      error = GetLastError();
+    }
+  }
+  if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
+  CloseHandle(file);
+  if (error == ERROR_SUCCESS && !MoveFileExW(temporary.c_str(), path.c_str(),
+                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
+  }
+  if (error != ERROR_SUCCESS) DeleteFileW(temporary.c_str());
+  return error;
 }
 
 }  // namespace
@@ -300,6 +336,26 @@ bool Win32FileSystem::FolderExists(const std::string& path) {
   } catch (const PlatformError&) {
     return false;  // a folder that cannot be reached is not there for us
   }
+}
+
+// UTF-8 with its mark and CR LF line ends, as Windows editors write text. The
+// copy with CR LF is made without growing, and wiped: it holds passwords.
+void Win32FileSystem::WriteTextFile(const std::string& path, std::string_view text) {
+  if (!wholePath(path)) throw FileError(EINVAL, windowsErrorText(ERROR_INVALID_NAME));
+  const std::wstring wide = toWide(path);
+  if (namesDevice(wide)) notRegularFile(EINVAL);
+  std::string bytes;
+  WipeOnExit wipeBytes(bytes);
+  bytes.reserve(3 + text.size() +
+                static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+  bytes += "\xEF\xBB\xBF";
+  for (const char c : text) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  DWORD error = ERROR_SUCCESS;
+  runOn(wait_, [&] { error = replaceFile(wide, bytes); });
+  if (error != ERROR_SUCCESS) cannotOpen(error);
 }
 
 }  // namespace kestrine

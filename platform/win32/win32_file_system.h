@@ -56,6 +56,7 @@ class Win32FileSystem : public FileSystem {
   bool CreateFolderFor(const std::string& path, const std::string& accountSid) override {
     return server_->createFolder(path, accountSid);
   }
+  void WriteTextFile(const std::string& path, std::string_view text) override;
 
  private:
   NetworkWait* wait_;

@@ -306,6 +306,16 @@ void WldapSession::open() {
     if (rc == LDAP_TIMEOUT) noAnswer(rc, bound);
     if (leavesConnectionUnusable(static_cast<int>(rc)))
       throw ConnectionLost(static_cast<int>(rc), bound + ": " + errorText(rc));
+    if (rc == LDAP_INVALID_CREDENTIALS) {
+      throw DirectoryError(
+          static_cast<int>(rc),
+          bound + ": the domain refused " +
+              (negotiate ? "the credentials of this Windows logon (" + errorText(rc) +
+                               "); log off and on again, or have the account "
+                               "checked (locked out, password expired)"
+                         : "the credentials (" + errorText(rc) + ")"),
+          FailureKind::kSignIn);
+    }
     throw DirectoryError(static_cast<int>(rc), bound + ": " + errorText(rc));
   }
   // What the security context agreed to, not what was asked: every password

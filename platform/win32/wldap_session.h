@@ -71,7 +71,7 @@ class WldapSession : public DirectorySession, private DirectoryLink {
   void probe() override;
 
   std::unique_ptr<ldap, Unbind> connect(const std::wstring& server);
-  std::string serverName() const;
+  std::string serverName() const override;
   // Throws NoAnswer; the next open() asks the locator afresh.
   [[noreturn]] void noAnswer(unsigned long rc, const std::string& doing);
   [[noreturn]] void fail(unsigned long rc, const std::string& doing,

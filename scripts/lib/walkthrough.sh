@@ -2,7 +2,8 @@
 # would, and keeps a screenshot of every window that appears.
 # shellcheck shell=bash
 
-KESTRINE_X_PACKAGES=(xvfb xdotool)
+# xclip reads the clipboard back.
+KESTRINE_X_PACKAGES=(xvfb xdotool xclip)
 
 # Starts Xvfb on a free display; sets DISPLAY and XVFB_PID.
 start_xvfb() {
@@ -53,9 +54,12 @@ wait_for_window() {
 # (after ANSWER_DELAY seconds, as an administrator who looks away; default 0),
 # and presses Done in the completion window. Screenshots:
 # SHOT_DIR/NN-<window>.png. Fails unless the program ends by itself with exit
-# status 0.
+# status 0. A caller may define answer_box to answer a box itself: it gets
+# the box's number in the run (from 1) and its window, and returns 0 when it
+# has answered it; BOXES_SEEN counts the boxes.
 keyboard_import() {
   local pid=$1 csv=$2 shots=$3 answer_delay=${4:-0} n=1 loading_shot=0 i
+  BOXES_SEEN=0
   local screenshot=$KESTRINE_BUILD/tests/ui/x-screenshot
   mkdir -p "$shots"
   # A caller may define window_seen to look at each window when it is shot.
@@ -74,7 +78,8 @@ keyboard_import() {
   xdotool key shift+Tab
   xdotool key space
 
-  for ((i = 0; i < 1200; i++)); do
+  # Long enough for a server that has stopped, which costs about 2.5 minutes.
+  for ((i = 0; i < 3000; i++)); do
     kill -0 "$pid" 2>/dev/null || { echo "Kestrine ended before its completion window" >&2; return 1; }
     if [[ -n $(visible_window 'Dialog Caption') ]]; then
       sleep 0.3
@@ -93,7 +98,10 @@ keyboard_import() {
       if [[ -n ${KESTRINE_FOCUS_BOXES:-} ]]; then
         xdotool windowfocus --sync "$box" 2>/dev/null || true
       fi
-      xdotool key Return
+      BOXES_SEEN=$((BOXES_SEEN + 1))
+      if ! declare -F answer_box >/dev/null || ! answer_box "$BOXES_SEEN" "$box"; then
+        xdotool key Return
+      fi
       # One Return per box: wait for this one to go, which under Wine takes
       # a moment, before looking for the next.
       local gone

@@ -101,9 +101,9 @@ void FakeDirectory::failIfListed(const std::string& entry) {
       throw ConnectionLost(-1, "no answer: " + entry);
     }
   }
-  for (const auto& [prefix, code] : failures_) {
+  for (const auto& [prefix, code, kind] : failures_) {
     if (entry.compare(0, prefix.size(), prefix) == 0) {
-      throw DirectoryError(code, "refused: " + entry);
+      throw DirectoryError(code, "refused: " + entry, kind);
     }
   }
 }
@@ -194,7 +194,9 @@ bool FakeFileSystem::FolderExists(const std::string& path) {
 void FakeFileSystem::CreateFolder(const std::string& path) {
   log_.add("CreateFolder " + path);
   if (const auto refused = refusedFolders.find(path); refused != refusedFolders.end()) {
-    throw FileError(refused->second, "create " + path + ": refused");
+    const auto kind = refusalKinds.find(path);
+    throw FileError(refused->second, "create " + path + ": refused",
+                    kind != refusalKinds.end() ? kind->second : FailureKind::kOther);
   }
   if (!folders.insert(path).second) throw FileError(EEXIST, "create " + path + ": exists");
 }
@@ -202,9 +204,19 @@ void FakeFileSystem::CreateFolder(const std::string& path) {
 bool FakeFileSystem::CreateFolderFor(const std::string& path, const std::string& accountSid) {
   log_.add("CreateFolder " + path + " for " + accountSid);
   if (const auto refused = refusedFolders.find(path); refused != refusedFolders.end()) {
-    throw FileError(refused->second, "create " + path + ": refused");
+    const auto kind = refusalKinds.find(path);
+    throw FileError(refused->second, "create " + path + ": refused",
+                    kind != refusalKinds.end() ? kind->second : FailureKind::kOther);
   }
   return !files.count(path) && folders.insert(path).second;
+}
+
+void FakeFileSystem::WriteTextFile(const std::string& path, std::string_view text) {
+  log_.add("WriteTextFile " + path);
+  if (const auto refused = refusedWrites.find(path); refused != refusedWrites.end()) {
+    throw FileError(refused->second, "refused");
+  }
+  written[path] = text;
 }
 
 GrantResult FakeFileSystem::grantFullControl(const std::string& folder,

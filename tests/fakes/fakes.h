@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/directory.h"
@@ -43,8 +44,8 @@ class FakeDirectory : public Directory {
   SidHolder sidHolder(const std::string& sid) override;
 
   // The next operations whose log text starts with `prefix` fail with `code`.
-  void failWhen(std::string prefix, int code = 53) {
-    failures_.emplace_back(std::move(prefix), code);
+  void failWhen(std::string prefix, int code = 53, FailureKind kind = FailureKind::kOther) {
+    failures_.push_back({std::move(prefix), code, kind});
   }
   // ... fail as a server that does not answer does: with ConnectionLost.
   void loseConnectionWhen(std::string prefix) { lostWhen_.push_back(std::move(prefix)); }
@@ -58,7 +59,12 @@ class FakeDirectory : public Directory {
 
  private:
   CallLog& log_;
-  std::vector<std::pair<std::string, int>> failures_;
+  struct Refusal {
+    std::string prefix;
+    int code;
+    FailureKind kind;
+  };
+  std::vector<Refusal> failures_;
   std::vector<std::string> lostWhen_;
   friend class FakeObject;
 };
@@ -80,11 +86,21 @@ class RecordingView : public RunView {
   void messageBox(const std::string& prompt, int buttons, const std::string& title) override {
     log_.add("message " + std::to_string(buttons) + " [" + title + "] " + prompt);
   }
+  // Logged as the message box it is, with its first lines; kept whole, and
+  // its failed records saved to `saveAs` when that is set.
+  void summaryBox(const RunSummary& box) override {
+    messageBox(box.text, 0, "Kestrine");
+    summary = box;
+    if (!saveAs.empty()) saveResult = box.save(saveAs);
+  }
   void endProgram() override { log_.add("end"); }
 
   std::string filePath;
   std::string loadingText;
   std::string completeText;
+  RunSummary summary;
+  std::string saveAs;
+  std::string saveResult;
 
  private:
   CallLog& log_;
@@ -93,7 +109,7 @@ class RecordingView : public RunView {
 // Files and folders held in memory, and a shell that records its grants.
 // Logged as
 //   OpenTextFile <path> | Close | FolderExists <path> | CreateFolder <path> |
-//   CreateFolder <path> for <account's SID> |
+//   CreateFolder <path> for <account's SID> | WriteTextFile <path> |
 //   grant <folder> <account's SID> [Administrators own] | grantees <folder>
 // A stream can be made to fail after some lines, a folder creation or a grant
 // with a code of choice.
@@ -105,6 +121,7 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
   bool CreateFolderFor(const std::string& path, const std::string& accountSid) override;
+  void WriteTextFile(const std::string& path, std::string_view text) override;
   GrantResult grantFullControl(const std::string& folder, const std::string& accountSid,
                                bool administratorsOwn) override;
   std::vector<std::string> grantees(const std::string& folder) override;
@@ -114,8 +131,11 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
   std::map<std::string, std::vector<std::string>> files;  // path -> lines
   std::set<std::string> folders;
   std::map<std::string, int> refusedFolders;                   // path -> errno of CreateFolder
+  std::map<std::string, FailureKind> refusalKinds;             // ... and its kind, if not kOther
   std::map<std::string, int> grantCodes;                       // folder -> exit code of its grant
   std::map<std::string, std::vector<std::string>> granteesOf;  // folder -> its access list's SIDs
+  std::map<std::string, std::string> written;                  // path -> text of WriteTextFile
+  std::map<std::string, int> refusedWrites;                    // path -> errno of WriteTextFile
   int failReadAfterLines = -1;                                 // -1: never
   std::set<std::size_t> overlongLines;  // lines (from 1) read as longer than 1 MiB
   std::function<std::unique_ptr<TextStream>(const std::string&)> openStream;  // in place of files

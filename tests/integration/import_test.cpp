@@ -97,6 +97,8 @@ TEST_F(ImportTest, RefusedPasswordLeavesTheAccountDisabledAndReported) {
   EXPECT_TRUE(std::stoi(first(entry, "userAccountControl")) & kDisabled);
   EXPECT_EQ(first(entry, "scriptPath"), "scripts\\wk.cmd");
   EXPECT_FALSE(sandbox->passwordWorks(account("wk"), "abc"));
+  // Its home folder is made all the same, ready for it once it is enabled.
+  EXPECT_TRUE(std::filesystem::is_directory(sandbox->shareDir() + "/" + account("wk")));
 }
 
 TEST_F(ImportTest, NamesWithDistinguishedNameCharactersLandWhereTheyShould) {
@@ -153,7 +155,8 @@ TEST_F(ImportTest, Cp1252FileUnderAUtf8LocaleImportsOnlyWhatIsText) {
                                line("mu", "Max Muller", sales, "M\xFCller!x1")});
   const std::string refused = ": check the record: column ";
   const std::string remedy =
-      "; save the file as UTF-8, or start Kestrine with the file's character set (LC_ALL=...)";
+      "; save the file as UTF-8, or start Kestrine with the file's character set (LC_ALL=...); "
+      "not among the failed records to save: mend it in the original file";
   EXPECT_EQ(outcome.messages,
             std::vector<std::string>{"message 0 [Kestrine] " + account("zo") + refused +
                                      "1 is not text in UTF-8 (byte 0xEB)" + remedy + "\n" +

@@ -93,7 +93,9 @@ TEST_F(ImportRunTest, OverlongLineIsOneFailedRecordAndReadingGoesOn) {
   runWith({kFull, "ignored", "kroe,Kim Roe,Kim,Roe,Pa55word!,Sales,example.test,fs1,home,x.cmd"});
   EXPECT_EQ(entries("Create User").size(), 2u);
   EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 1 failed.");
-  EXPECT_THAT(entries("message"), ElementsAre("message 0 [Kestrine] line 2: longer than 1 MiB"));
+  EXPECT_THAT(entries("message"),
+              ElementsAre("message 0 [Kestrine] line 2: longer than 1 MiB; not among the failed "
+                          "records to save: mend it in the original file"));
 }
 
 TEST_F(ImportRunTest, MissingFileSystemObjectIsAnUnopenableFile) {
@@ -257,7 +259,7 @@ std::string numberedRecord(int i) {
   return "u" + n + ",User " + n + ",F,L,Pa55word!,Sales,example.test,fs1,home,logon.cmd";
 }
 
-TEST_F(ImportRunTest, FailureSummaryListsTwentyRecordsAndCountsTheRest) {
+TEST_F(ImportRunTest, FailureSummaryListsTwentyRecordsAndHoldsEveryOneInItsDetails) {
   directory.failWhen("SetPassword", 19);
   std::vector<std::string> lines;
   for (int i = 0; i < 23; ++i) lines.push_back(numberedRecord(i));
@@ -267,7 +269,110 @@ TEST_F(ImportRunTest, FailureSummaryListsTwentyRecordsAndCountsTheRest) {
   EXPECT_EQ(std::count(messages[0].begin(), messages[0].end(), '\n'), 20);
   EXPECT_THAT(messages[0], HasSubstr("u0: set the password: refused: SetPassword cn=User 0"));
   EXPECT_THAT(messages[0], ::testing::EndsWith("\n... and 3 more"));
+  const std::string& details = view.summary.details;
+  EXPECT_EQ(std::count(details.begin(), details.end(), '\n'), 22);
+  EXPECT_THAT(details,
+              ::testing::EndsWith(
+                  "u22: set the password: refused: SetPassword cn=User "
+                  "22,OU=Sales,DC=example,DC=test; the account was made but stays disabled: "
+                  "delete it before importing the record again (an import never changes an "
+                  "account that exists)"));
   EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 23 failed.");
+}
+
+// The failed records, saved for a second run: each as the run used it, in
+// file order, with what a short record carried over, and only the columns
+// that some record had (a unit that no record named stays unnamed). A record
+// refused before it was read as text is not among them, and a later short
+// record takes nothing from it. Each summary line says what a second import
+// of its record does.
+TEST(FailedRecordsTest, AreSavedAsTheRunUsedThemAndSayWhatASecondImportDoes) {
+  const std::string kim = "kroe,Kim Roe,Kim,Roe,Pa55word!,Sales,example.test,fs1,home,logon.cmd";
+  struct Case {
+    std::vector<std::string> lines;
+    std::string failWhen;  // the directory refuses this operation
+    std::string saved;
+    std::string lastLine;  // the summary's details end with it
+  };
+  const Case cases[] = {
+      {{kFull},
+       "SetPassword",
+       kFull + "\n",
+       "the account was made but stays disabled: delete it before importing the record again (an "
+       "import never changes an account that exists)"},
+      {{kFull, "kroe,Kim Roe", kim},
+       "Create User cn=Kim Roe",
+       "kroe,Kim Roe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd\n" + kim + "\n",
+       "(create the account cn=Kim Roe: refused: Create User cn=Kim Roe)"},
+      {{"kroe,Kim Roe", kFull + ",extra,columns"},
+       "Create User",
+       "kroe,Kim Roe\n" + kFull + "\n",
+       "(create the account cn=John Doe: refused: Create User cn=John Doe)"},
+      {{kFull, "evil,E\x01vil,E,V,Secret!,Other,x,y,z,w", "vicou,Eve,E,V,Secret!,Sa\xFFles,x,y,z,w",
+        "kroe,Kim Roe"},
+       "Create User cn=Kim Roe",
+       "kroe,Kim Roe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd\n",
+       "(create the account cn=Kim Roe: refused: Create User cn=Kim Roe)"},
+      {{"jdoe." + kFull.substr(4)},
+       "",
+       "jdoe." + kFull.substr(4) + "\n",
+       "no home folder can be made for this logon name: delete the account before importing the "
+       "record with another one (an import never changes an account that exists)"},
+      {{kFull,
+        "ab\x01"
+        "c,Abc"},
+       "",
+       "",
+       "ab\xE2\x90\x81"
+       "c: check the record: column 0 holds a control character (U+0001); not "
+       "among the failed records to save: mend it in the original file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines.back());
+    CallLog log;
+    FakeDirectory directory{log};
+    RecordingView view{log, "/data/users.csv"};
+    FakeFileSystem files{log};
+    if (!c.failWhen.empty()) directory.failWhen(c.failWhen);
+    files.files["/data/users.csv"] = c.lines;
+    view.saveAs = "/data/users-failed.csv";
+    ImportRun run{view, directory, files};
+    run.run();
+    EXPECT_EQ(run.report().failedRecords(), c.saved);
+    EXPECT_EQ(view.summary.savable,
+              static_cast<std::size_t>(std::count(c.saved.begin(), c.saved.end(), '\n')));
+    EXPECT_EQ(view.summary.savePath, "/data/users-failed.csv");
+    EXPECT_EQ(view.saveResult, "");
+    EXPECT_EQ(files.written["/data/users-failed.csv"], c.saved);
+    EXPECT_THAT(view.summary.details, ::testing::EndsWith(c.lastLine));
+  }
+}
+
+// The box's first lines cut a long reason short, never what a second import
+// does; a file that cannot be written is told.
+TEST_F(ImportRunTest, ARecordWithoutItsFolderIsSavedAndItsLineSaysAnImportDoesTheFolderOnly) {
+  const std::string server(300, 's');
+  std::string record = kFull;
+  record.replace(record.find("fs1"), 3, server);
+  files.refusedFolders["\\\\" + server + "\\home$\\jdoe"] = EHOSTUNREACH;
+  files.refusedWrites["/full/users-failed.csv"] = ENOSPC;
+  view.saveAs = "/full/users-failed.csv";
+  runWith({record});
+  const std::string secondImport =
+      "; the account is there: importing the record again does its home folder only, and counts "
+      "it as already existing";
+  EXPECT_THAT(view.summary.text, ::testing::EndsWith("ss..." + secondImport));
+  EXPECT_THAT(view.summary.details,
+              ::testing::EndsWith(server + "\\home$\\jdoe: refused" + secondImport));
+  EXPECT_EQ(run.report().failedRecords(), record + "\n");
+  EXPECT_EQ(view.saveResult, "Cannot save the failed records: /full/users-failed.csv\r\nrefused");
+}
+
+TEST(FailedRecordsTest, AreOfferedBesideTheFileUnderItsNameWithoutItsExtension) {
+  EXPECT_EQ(failedRecordsPath("users.csv"), "users-failed.csv");
+  EXPECT_EQ(failedRecordsPath("//users.CSV"), "//users-failed.csv");
+  EXPECT_EQ(failedRecordsPath("C:\\x.y\\list"), "C:\\x.y\\list-failed.csv");
+  EXPECT_EQ(failedRecordsPath("/home/a.b/.users"), "/home/a.b/.users-failed.csv");
 }
 
 TEST_F(ImportRunTest, LogonNameOfAnotherAccountLeavesItsFolderAloneAndSaysWhose) {
@@ -345,8 +450,10 @@ TEST_F(ImportRunTest, RefusedRecordsWriteNothingAndCarryNothingOver) {
   EXPECT_EQ(entries("Bind LDAP://OU=Sales ,DC=example,DC=test").size(), 2u);
   EXPECT_THAT(entries("message"),
               ElementsAre("message 0 [Kestrine] vic\xE2\x90\x80tim: check the record: column 0 "
-                          "holds a control character (U+0000)\nvicou: name the unit: "
-                          "\"Sa\\FFles\" is not UTF-8 text"));
+                          "holds a control character (U+0000); not among the failed records to "
+                          "save: mend it in the original file\nvicou: name the unit: "
+                          "\"Sa\\FFles\" is not UTF-8 text; not among the failed records to "
+                          "save: mend it in the original file"));
   EXPECT_EQ(view.completeText, "2 Users and Folders were added successfully! 2 failed.");
 }
 
@@ -377,8 +484,58 @@ TEST_F(ImportRunTest, RecordWithoutItsHomeFolderIsToldThenCountedAsFailed) {
   EXPECT_THAT(entries("message"),
               ElementsAre("message 0 [] Cannot create: \\\\fs1\\home$\\jdoe",
                           "message 0 [Kestrine] jdoe: create the home folder: create "
-                          "\\\\fs1\\home$\\jdoe: refused"));
+                          "\\\\fs1\\home$\\jdoe: refused; the account is there: importing "
+                          "the record again does its home folder only, and counts it as "
+                          "already existing"));
   EXPECT_EQ(view.completeText, "1 Users and Folders were added successfully! 1 failed.");
+}
+
+// A file server given up after the wait of its first record's folder step,
+// then a sign-in that fails for every folder: a box for the first record of
+// each cause, and the sign-in's reason once in the summary.
+TEST_F(ImportRunTest, ACauseThatStrikesRecordAfterRecordIsToldOnce) {
+  const std::string home = "\\\\fs1\\home$\\";
+  std::vector<std::string> lines;
+  for (const std::string name : {"r1", "r2", "r3", "r4", "r5"}) {
+    lines.push_back(name + ",R " + name + ",R,S,Pa55word!,Sales,example.test,fs1,home,x");
+  }
+  files.refusedFolders = {{home + "r1", ETIMEDOUT},
+                          {home + "r2", ETIMEDOUT},
+                          {home + "r3", EACCES},
+                          {home + "r4", EACCES}};
+  files.refusalKinds = {{home + "r2", FailureKind::kServerGivenUp},
+                        {home + "r3", FailureKind::kSignIn},
+                        {home + "r4", FailureKind::kSignIn}};
+  runWith(lines);
+  const std::string again =
+      "; the account is there: importing the record again does its home folder only, and "
+      "counts it as already existing";
+  EXPECT_THAT(
+      entries("message"),
+      ElementsAre("message 0 [] Cannot create: " + home + "r1",
+                  "message 0 [] Cannot create: " + home + "r3",
+                  "message 0 [Kestrine] create the home folder: create " + home +
+                      "r3: refused\nr1: create the home folder: create " + home + "r1: refused" +
+                      again + "\nr2: create the home folder: create " + home + "r2: refused" +
+                      again + "\nr3: create the home folder: cannot sign in (see above)" + again +
+                      "\nr4: create the home folder: cannot sign in (see above)" + again));
+  EXPECT_EQ(view.completeText, "1 Users and Folders were added successfully! 4 failed.");
+
+  // A bind of the rootDSE that cannot sign in tells it once, in its own line.
+  log.entries.clear();
+  CallLog bindLog;
+  FakeDirectory refusing(bindLog);
+  refusing.failWhen("Bind LDAP://rootDSE", 82, FailureKind::kSignIn);
+  RecordingView bindView(bindLog);
+  ImportRun bindRun(bindView, refusing, files);
+  bindRun.run();
+  EXPECT_EQ(bindRun.report().summary(),
+            "bind the directory (rootDSE): refused: Bind LDAP://rootDSE\n"
+            "r1: not attempted: cannot sign in (see above)\n"
+            "r2: not attempted: cannot sign in (see above)\n"
+            "r3: not attempted: cannot sign in (see above)\n"
+            "r4: not attempted: cannot sign in (see above)\n"
+            "r5: not attempted: cannot sign in (see above)");
 }
 
 TEST_F(ImportRunTest, NoSummaryWhenEveryRecordSucceeded) {

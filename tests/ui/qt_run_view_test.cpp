@@ -4,11 +4,16 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
+#include <chrono>
 #include <memory>
+#include <string>
+#include <utility>
 
+#include "platform/threads/call_thread.h"
 #include "tests/fakes/fakes.h"
 #include "tests/ui/message_box_answerer.h"
 #include "ui/qt/complete.h"
+#include "ui/qt/desktop_pump.h"
 #include "ui/qt/form1.h"
 #include "ui/qt/forms.h"
 #include "ui/qt/loading.h"
@@ -80,6 +85,41 @@ class QtRunViewTest : public QObject {
     QCOMPARE(forms.complete().lblComplete()->text(),
              QStringLiteral("1 Users and Folders were added successfully!"));
     QVERIFY(forms.loading().lblStep()->text().isEmpty());
+  }
+
+  // A folder step that waits for its server's hold says so, and then the
+  // progress text is back.
+  void waitForAServerIsShownInPlaceOfTheProgressText() {
+    using namespace std::chrono_literals;
+    testing::CallLog log;
+    testing::FakeDirectory directory(log);
+    CallThread calls(answerDesktop);
+    struct WaitingShare : testing::FakeFileSystem {
+      using FakeFileSystem::FakeFileSystem;
+      bool FolderExists(const std::string& path) override {
+        if (wait) std::exchange(wait, nullptr)->waitFor("fs1.example.test", 200ms);
+        return FakeFileSystem::FolderExists(path);
+      }
+      NetworkWait* wait = nullptr;
+    } files(log);
+    files.files["users.csv"] = {
+        "jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd"};
+    Forms forms(directory, files);
+    calls.tellWaitsTo([&forms](const std::string& text) { forms.view().showNotice(text); });
+    files.wait = &calls;
+    forms.form1().FilePath()->setText("users.csv");
+    WindowRecorder recorder;
+    forms.form1().Command1()->click();
+    QStringList painted;  // each text once in a row
+    for (const QString& entry : recorder.entries) {
+      if (painted.isEmpty() || painted.back() != entry) painted << entry;
+    }
+    const auto waiting = painted.indexOf("paint Waiting for fs1.example.test to answer...");
+    QVERIFY(waiting > 0);
+    QCOMPARE(painted.mid(waiting - 1, 3),
+             QStringList({"paint Adding User: John Doe",
+                          "paint Waiting for fs1.example.test to answer...",
+                          "paint Adding User: John Doe"}));
   }
 
   void messageBoxesOfferOkAloneWithoutIcon() {

@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include <windows.h>
+
 #include "app/console_view.h"
 #include "platform/win32/win32_directory.h"
 #include "platform/win32/win32_services.h"
@@ -40,5 +42,8 @@ int main(int argc, char** argv) {
   kestrine::ImportRun run(view, directory, services);
   run.run();
   std::fflush(stdout);
-  return run.report().failedCount() == 0 ? 0 : 1;
+  // Ended as the program ends (endProcess): a bind given up on may still
+  // hold its thread inside wldap32, which the exit handlers would race.
+  TerminateProcess(GetCurrentProcess(), run.report().failedCount() == 0 ? 0 : 1);
+  return 1;
 }

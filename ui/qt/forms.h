@@ -26,6 +26,7 @@ class Forms {
   Form1& form1();
   Loading& loading();
   Complete& complete();
+  QtRunView& view() { return view_; }
 
  private:
   QtRunView view_;

@@ -2,8 +2,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 
 #include "run/import_run.h"
 #include "ui/qt/complete.h"
@@ -12,6 +10,7 @@
 #include "ui/qt/forms.h"
 #include "ui/qt/loading.h"
 #include "ui/qt/program_end.h"
+#include "ui/qt/summary_box.h"
 #include "ui/qt/window_conventions.h"
 
 namespace kestrine {
@@ -46,6 +45,17 @@ void QtRunView::repaintLoading() {
   answerDesktop();
 }
 
+void QtRunView::showNotice(const std::string& text) {
+  if (!text.empty()) {
+    if (!progressText_) progressText_ = forms_.loading().lblLoading()->text().toStdString();
+    setLoadingText(text);
+  } else if (progressText_) {
+    setLoadingText(*progressText_);
+    progressText_.reset();
+  }
+  repaintLoading();
+}
+
 void QtRunView::setCompleteText(const std::string& text) {
   forms_.complete().lblComplete()->setText(QString::fromStdString(text));
 }
@@ -54,16 +64,14 @@ void QtRunView::showComplete() {
   showActivated(&forms_.complete());
 }
 
-// The run's boxes all pass buttons 0, and the interface carries no answer back,
-// so every box offers OK alone.
 void QtRunView::messageBox(const std::string& prompt, int, const std::string& title) {
-  QMessageBox box;
-  box.setWindowTitle(QString::fromStdString(title.empty() ? kApplicationTitle : title));
-  box.setIcon(QMessageBox::NoIcon);
-  box.setTextFormat(Qt::PlainText);
-  box.setText(QString::fromStdString(prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-  box.setStandardButtons(QMessageBox::Ok);
-  box.button(QMessageBox::Ok)->setIcon(QIcon());
+  showMessageBox(nullptr, prompt, title);
+}
+
+// In front of the progress window, which is shown while the run goes on.
+void QtRunView::summaryBox(const RunSummary& summary) {
+  Loading& loading = forms_.loading();
+  SummaryBox box(summary, loading.isVisible() ? &loading : nullptr);
   box.exec();
 }
 

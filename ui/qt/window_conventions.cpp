@@ -1,8 +1,12 @@
 #include "ui/qt/window_conventions.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
 #include <QWidget>
+
+#include "run/import_run.h"
 
 namespace kestrine {
 
@@ -88,6 +92,19 @@ void showActivated(QWidget* window) {
   window->show();
   window->raise();
   window->activateWindow();
+}
+
+// The run's boxes all pass buttons 0, and the interface carries no answer back,
+// so every box offers OK alone.
+void showMessageBox(QWidget* owner, const std::string& prompt, const std::string& title) {
+  QMessageBox box(owner);
+  box.setWindowTitle(QString::fromStdString(title.empty() ? kApplicationTitle : title));
+  box.setIcon(QMessageBox::NoIcon);
+  box.setTextFormat(Qt::PlainText);
+  box.setText(QString::fromStdString(prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  box.setStandardButtons(QMessageBox::Ok);
+  box.button(QMessageBox::Ok)->setIcon(QIcon());
+  box.exec();
 }
 
 void paintNow(QWidget* widget) {

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <string>
 
 #include "ui/window_description.h"
 
@@ -43,6 +44,10 @@ void setTextColour(QWidget* widget, const QColor& colour);
 // Shows a top-level window and gives it the keyboard focus; without a window
 // manager the focus would otherwise stay where the pointer is.
 void showActivated(QWidget* window);
+
+// A modal box with OK alone and no icon, in front of `owner` (without one, of
+// the whole application); an empty title shows the application's title.
+void showMessageBox(QWidget* owner, const std::string& prompt, const std::string& title);
 
 // Paints `widget` at once, even on a window shown a moment ago that the event
 // loop has not yet heard is on screen.

@@ -26,6 +26,7 @@ class Forms {
   Form1& form1();
   Loading& loading();
   Complete& complete();
+  Win32RunView& view() { return view_; }
 
  private:
   Win32RunView view_;

@@ -10,6 +10,7 @@
 #include "ui/win32/forms.h"
 #include "ui/win32/loading.h"
 #include "ui/win32/program_end.h"
+#include "ui/win32/summary_box.h"
 
 namespace kestrine::win32 {
 
@@ -59,6 +60,17 @@ void Win32RunView::repaintLoading() {
   answerDesktop();
 }
 
+void Win32RunView::showNotice(const std::string& text) {
+  if (!text.empty()) {
+    if (!progressText_) progressText_ = toUtf8(windowText(forms_.loading().lblLoading()));
+    setLoadingText(text);
+  } else if (progressText_) {
+    setLoadingText(*progressText_);
+    progressText_.reset();
+  }
+  repaintLoading();
+}
+
 void Win32RunView::setCompleteText(const std::string& text) {
   SetWindowTextW(forms_.complete().lblComplete(), toWide(text).c_str());
 }
@@ -82,6 +94,12 @@ void Win32RunView::messageBox(const std::string& prompt, int, const std::string&
   }
   MessageBoxW(owner, toWide(prompt).c_str(),
               toWide(title.empty() ? kApplicationTitle : title).c_str(), style);
+}
+
+// Owned by the progress window, as the message boxes are.
+void Win32RunView::summaryBox(const RunSummary& summary) {
+  HWND owner = forms_.loading().hwnd();
+  showSummaryBox(IsWindowVisible(owner) ? owner : nullptr, summary);
 }
 
 void Win32RunView::endProgram() {

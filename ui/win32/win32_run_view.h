@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "run/run_view.h"
@@ -22,10 +23,16 @@ class Win32RunView : public RunView {
   void setCompleteText(const std::string& text) override;
   void showComplete() override;
   void messageBox(const std::string& prompt, int buttons, const std::string& title) override;
+  void summaryBox(const RunSummary& summary) override;
   [[noreturn]] void endProgram() override;
+
+  // Shows a text in place of the progress text, drawn at once; "" shows the
+  // progress text again. A server call's wait tells the administrator so.
+  void showNotice(const std::string& text);
 
  private:
   Forms& forms_;
+  std::optional<std::string> progressText_;  // while a notice is shown
 };
 
 }  // namespace kestrine::win32

@@ -111,6 +111,11 @@ void LdapSession::Unbind::operator()(LDAP* ld) const {
 
 void LdapSession::open() {
   close();
+  // Without a ticket GSSAPI could only fail, and in words no one reads
+  // ("Unspecified GSS failure").
+  if (const std::string problem = callersTicket().problem; !problem.empty()) {
+    throw DirectoryError(LDAP_LOCAL_ERROR, "bind to the domain: " + problem, FailureKind::kSignIn);
+  }
   std::vector<LdapServer> servers = configuredServers();
   if (pinned_) {
     servers.erase(std::remove(servers.begin(), servers.end(), *pinned_), servers.end());
@@ -181,13 +186,19 @@ void LdapSession::bind(LDAP* ld) {
     throw DirectoryError(rc, doing + ": " + kNoGssapiModule);
   }
   if (rc != LDAP_SUCCESS) {
-    const std::string ticket = callersTicket().problem;
+    const std::string reason = errorText(ld, rc);
+    const KerberosTicket ticket = callersTicket();
+    std::string problem = ticket.problem;
+    // GSSAPI's words for the Kerberos error KRB5KRB_AP_ERR_TKT_EXPIRED.
+    if (problem.empty() && reason.find("(Ticket expired)") != std::string::npos) {
+      problem = refusedAsExpired(ticket);
+    }
     const std::string byAddress =
         namesAnAddress(server_.host)
             ? " (Kerberos needs the server's host name in ldap.conf, not its address)"
             : "";
-    throw DirectoryError(rc,
-                         doing + ": " + (ticket.empty() ? errorText(ld, rc) + byAddress : ticket));
+    throw DirectoryError(rc, doing + ": " + (problem.empty() ? reason + byAddress : problem),
+                         problem.empty() ? FailureKind::kOther : FailureKind::kSignIn);
   }
   ber_len_t strength = 0;
   if (ldap_get_option(ld, LDAP_OPT_X_SASL_SSF, &strength) != LDAP_OPT_SUCCESS ||

@@ -45,6 +45,7 @@ class LdapSession : public DirectorySession, private DirectoryLink {
   void close() override;
   bool closedByPeer() override;
   void probe() override;
+  std::string serverName() const override { return pinned_ ? pinned_->host : server_.host; }
 
   void configure(LDAP* ld);
   void bind(LDAP* ld);

@@ -60,11 +60,18 @@ Outcome outcomeOf(const std::string& doing, const ConnectionSettings& settings) 
         return {Reply::kAnswered, fileError(ECONNREFUSED, e.what())};
     }
   } catch (const smb::SignInError& e) {
-    // A KDC that did not answer holds the sign-in, and so the file server.
-    if (e.failure() == smb::SignInFailure::kTimedOut) {
-      return {Reply::kNoAnswer, fileError(ETIMEDOUT, e.what())};
+    switch (e.failure()) {
+      case smb::SignInFailure::kTimedOut:
+        // A KDC that did not answer holds the sign-in, and so the file server.
+        return {Reply::kNoAnswer, fileError(ETIMEDOUT, e.what())};
+      case smb::SignInFailure::kNoTicket:
+      case smb::SignInFailure::kTicketExpired:
+        // The caller's ticket: the same for every server and every record.
+        return {Reply::kAnswered,
+                std::make_exception_ptr(FileError(EACCES, e.what(), FailureKind::kSignIn))};
+      default:
+        return {Reply::kAnswered, fileError(EACCES, e.what())};
     }
-    return {Reply::kAnswered, fileError(EACCES, e.what())};
   } catch (const smb::ObjectChanged& e) {
     return {Reply::kAnswered, std::make_exception_ptr(FileError(ELOOP, e.what()))};
   } catch (const smb::ReplyRefused& e) {
@@ -127,31 +134,45 @@ template <class Operation>
 auto SmbFileServer::call(const std::string& doing, const SharePath& path, Operation operation) {
   const std::string what = doing + " " + path.unc();
   if (namesAnAddress(path.server)) throw FileError(EINVAL, what + ": " + kServerByAddress);
-  ServerRules& rules =
-      servers_.try_emplace(foldedCase(path.server), settings_, wait_).first->second;
-  if (rules.held())
-    throw FileError(ETIMEDOUT, what + ": " + heldReason(settings_, kFileServerRole));
-  // One wait for the whole operation, its repeat included.
-  const smb::Deadline deadline = smb::Clock::now() + settings_.timeout;
+  const auto [known, added] = servers_.try_emplace(foldedCase(path.server), settings_, wait_);
+  ServerRules& rules = known->second;
+  if (added) rules.name(path.server);
+  if (rules.held()) {
+    throw FileError(ETIMEDOUT, what + ": " + heldReason(settings_, kFileServerRole),
+                    FailureKind::kServerGivenUp);
+  }
+  // One wait for the whole operation, its repeat included, from its first
+  // try on: the call may have waited for the server's hold first.
+  smb::Deadline deadline{};
   using Result = decltype(operation(deadline, false));
   std::optional<Result> result;
-  std::exception_ptr first;
   std::exception_ptr last;
+  Reply lastReply = Reply::kAnswered;
   int tries = 0;
   rules.call(true, [&] {
+    if (tries == 0) deadline = smb::Clock::now() + settings_.timeout;
     try {
       result.emplace(operation(deadline, tries++ > 0));
       last = nullptr;
+      lastReply = Reply::kAnswered;
       return Reply::kAnswered;
     } catch (...) {
       const Outcome outcome = outcomeOf(what, settings_);
       // Whatever the connection's state, the next try opens a new one.
       if (outcome.reply != Reply::kAnswered) client_->drop(path.server);
       last = outcome.failure;
-      if (!first) first = last;
+      lastReply = outcome.reply;
       return outcome.reply;
     }
   });
+  if (last && lastReply == Reply::kNoAnswer && rules.held()) {
+    // Given up on by now: the call that first waited for it told it.
+    try {
+      std::rethrow_exception(last);
+    } catch (const FileError& e) {
+      throw FileError(e.code(), e.what(), FailureKind::kServerGivenUp);
+    }
+  }
   if (last) std::rethrow_exception(last);
   return std::move(*result);
 }

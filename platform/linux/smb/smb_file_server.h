@@ -17,11 +17,14 @@ namespace kestrine {
 // client: one signed (and, where the server can, sealed) session per server
 // for the whole run, signed in with the caller's Kerberos ticket; no server
 // named by its address, which Kerberos cannot serve. Each server is held to
-// the rules of every server (ServerRules): one wait of at most the settings'
-// timeout per call, its connect, name lookup and sign-in included; a call
-// that lost its connection made once more on a new one; a server that did
-// not answer left alone for `retryAfter`. Failures are FileErrors with an
-// errno and what was being done, the path and what the server said.
+// the rules of every server (ServerRules), by its name: one wait of at most
+// the settings' timeout per call, its connect, name lookup and sign-in
+// included, counted once any wait for the server's hold is over; a call that
+// lost its connection made once more on a new one; a server that did not
+// answer waited for, and once given up, left alone for `retryAfter`.
+// Failures are FileErrors with an errno and what was being done, the path
+// and what the server said; kServerGivenUp for a call on a server given up,
+// kSignIn for the caller's Kerberos ticket (none, expired, refused as such).
 class SmbFileServer : public FileServer {
  public:
   // Without a wait, the client is called on the caller's thread.

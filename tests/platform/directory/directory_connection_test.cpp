@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
+#include <string>
 
 namespace kestrine {
 namespace {
@@ -32,6 +34,7 @@ class FakeLink : public DirectoryLink {
   }
   bool closedByPeer() override { return closed; }
   void probe() override { request("probe"); }
+  std::string serverName() const override { return connected ? "dc1.example.test" : ""; }
 
   void request(const std::string& what) {
     if (!connected) throw std::logic_error(what + " sent without a connection");
@@ -61,6 +64,20 @@ class FakeLink : public DirectoryLink {
   }
 };
 
+// Waits for a server's hold by moving the link's clock.
+class FakeWait : public NetworkWait {
+ public:
+  explicit FakeWait(FakeLink& link) : link_(link) {}
+  void run(const std::function<void()>& call) override { call(); }
+  void waitFor(const std::string& server, std::chrono::steady_clock::duration time) override {
+    link_.log.push_back("wait " + std::to_string(time / 1s) + " s for " + server);
+    link_.now += time;
+  }
+
+ private:
+  FakeLink& link_;
+};
+
 class DirectoryConnectionTest : public ::testing::Test {
  protected:
   void read(const std::string& what) {
@@ -82,7 +99,8 @@ class DirectoryConnectionTest : public ::testing::Test {
   }
 
   FakeLink link;
-  DirectoryConnection connection{link, ConnectionSettings{}, nullptr, [this] { return link.now; }};
+  FakeWait wait{link};
+  DirectoryConnection connection{link, ConnectionSettings{}, &wait, [this] { return link.now; }};
 };
 
 TEST_F(DirectoryConnectionTest, OneConnectionServesEveryRequestWhileItWorks) {
@@ -177,22 +195,14 @@ TEST_F(DirectoryConnectionTest, ChangeAndReadInOneFlightAnswerForTheChange) {
   }
 }
 
-TEST_F(DirectoryConnectionTest, ServerThatCannotBeReachedIsNotTriedAgainForThirtySeconds) {
+TEST_F(DirectoryConnectionTest, ServerThatCannotBeReachedIsAskedAgainWhenItsHoldEnds) {
   link.server = FakeLink::Server::refusing;
   EXPECT_THROW(write("a"), ConnectionLost);
   link.now += 29s;
   link.server = FakeLink::Server::up;
-  for (const char* what : {"b", "c"}) {
-    try {
-      read(what);
-      ADD_FAILURE() << "no failure";
-    } catch (const ConnectionLost& e) {
-      EXPECT_STREQ(e.what(), "connect: refused");  // the reason, not a new try
-    }
-  }
-  link.now += 1s;
-  write("d");
-  EXPECT_THAT(logFromHere(), ElementsAre("open", "open", "write d"));
+  read("b");  // waits out the hold's last second, under the server's role: never connected
+  EXPECT_THAT(logFromHere(),
+              ElementsAre("open", "wait 1 s for the domain controller", "open", "read b"));
 
   // A connection that worked again starts afresh: a loss is followed by a try.
   link.lostOnTheWay = 1;
@@ -212,10 +222,21 @@ TEST_F(DirectoryConnectionTest, ReadWhoseNewConnectionFailsReportsWhyAndHolds) {
     EXPECT_STREQ(e.what(), "connect: refused");
   }
   EXPECT_THROW(write("b"), ConnectionLost);
-  EXPECT_THAT(logFromHere(), ElementsAre("read a", "close", "open"));
+  EXPECT_THAT(logFromHere(),
+              ElementsAre("read a", "close", "open", "wait 30 s for dc1.example.test", "open"));
 }
 
-TEST_F(DirectoryConnectionTest, FrozenServerCostsOneTimeoutPerRetryPeriodNotOnePerRecord) {
+TEST_F(DirectoryConnectionTest, PausedServerCostsThePause) {
+  connected();
+  link.server = FakeLink::Server::frozen;
+  EXPECT_THROW(read("unit"), NoAnswer);
+  link.server = FakeLink::Server::up;  // 10 s later, say
+  write("account");
+  EXPECT_THAT(logFromHere(), ElementsAre("read unit", "close", "wait 30 s for dc1.example.test",
+                                         "open", "write account"));
+}
+
+TEST_F(DirectoryConnectionTest, StoppedServerIsGivenUpAfterTwoMinutesThenCostsOneTimeoutPerHold) {
   connected();
   link.server = FakeLink::Server::frozen;
   const auto frozenAt = link.now;
@@ -231,16 +252,22 @@ TEST_F(DirectoryConnectionTest, FrozenServerCostsOneTimeoutPerRetryPeriodNotOneP
     }
   }
   EXPECT_EQ(failed, 120);
-  // The read waits once and is not sent again; then the hold.
-  EXPECT_EQ(link.now - frozenAt, 30s);
-  EXPECT_THAT(logFromHere(), ElementsAre("read unit", "close"));
-  EXPECT_EQ(reason, "the domain controller did not answer within 30 s; not asked again for 30 s");
+  // The read's timeout, then each hold waited out and the server asked again,
+  // until it has gone two minutes without an answer; then the rest at once.
+  EXPECT_EQ(link.now - frozenAt, 150s);
+  EXPECT_THAT(logFromHere(), ElementsAre("read unit", "close", "wait 30 s for dc1.example.test",
+                                         "open", "wait 30 s for dc1.example.test", "open"));
+  EXPECT_EQ(reason, "bind: no answer");
 
-  // Back again: the first request after the hold finds it.
-  link.server = FakeLink::Server::up;
+  // As ever after each hold, the next request asks; an answer ends it all.
   link.now += 30s;
+  link.server = FakeLink::Server::up;
   write("account");
-  EXPECT_THAT(logFromHere(), ElementsAre("open", "write account"));
+  link.server = FakeLink::Server::frozen;
+  EXPECT_THROW(read("unit"), NoAnswer);
+  EXPECT_THROW(read("unit"), NoAnswer);  // patient again
+  EXPECT_THAT(logFromHere(), ElementsAre("open", "write account", "read unit", "close",
+                                         "wait 30 s for dc1.example.test", "open"));
 }
 
 TEST(NoAnswerReasonTest, NamesTheServerAndTheTimesInSeconds) {

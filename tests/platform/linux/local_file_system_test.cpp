@@ -191,6 +191,41 @@ TEST_F(LocalFileSystemTest, PathWithNulByteIsRefusedNotCutShort) {
 
 // A byte that is no character, or that ISO 8859 holds a C1 control character
 // for, shows as U+FFFD and is told with where it stands.
+// Failed records hold passwords: the file is its owner's alone from its first
+// moment, whatever the umask or the file it replaces; it is whole or not
+// there, and a link at the path is replaced, never followed.
+TEST_F(LocalFileSystemTest, WrittenTextIsTheOwnersAloneWholeAndReadsBackAsWritten) {
+  const auto contents = [](const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  const std::string path = dir + "/failed.csv";
+  const std::string elsewhere = dir + "/elsewhere";
+  std::ofstream(elsewhere) << "keep";
+  fs::create_symlink(elsewhere, path);
+  const mode_t umaskBefore = ::umask(0);
+  files.WriteTextFile(path, "jdoe,J\xC3\xBCrgen,,,Pa55word!\nkroe,Kim\n");
+  ::umask(umaskBefore);
+
+  struct stat info {};
+  ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_EQ(contents(elsewhere), "keep");
+  EXPECT_EQ(contents(path), "\xEF\xBB\xBFjdoe,J\xC3\xBCrgen,,,Pa55word!\nkroe,Kim\n");
+  auto stream = files.OpenTextFile(path);
+  EXPECT_EQ(stream->ReadLine(), "jdoe,J\xC3\xBCrgen,,,Pa55word!");
+  EXPECT_EQ(stream->ReadLine(), "kroe,Kim");
+
+  // Where it cannot be written, nothing is, and nothing is left behind.
+  EXPECT_THROW(files.WriteTextFile(dir + "/missing/failed.csv", "x"), FileError);
+  EXPECT_THROW(files.WriteTextFile(dir, "x"), FileError);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+  for (const auto& entry : fs::directory_iterator(fs::path(dir).parent_path())) {
+    EXPECT_FALSE(entry.path().string().starts_with(dir + ".")) << entry.path();
+  }
+}
+
 TEST(TextDecoder, DecodesCodePagesStrictly) {
   const auto decoded = [](const char* charset, std::string_view bytes) {
     std::optional<BadByte> bad;

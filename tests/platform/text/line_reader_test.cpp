@@ -314,9 +314,12 @@ Lines importOf(const std::string& bytes) {
 TEST(CharacterSets, LinesThroughTheReaderAndTheRecordRule) {
   ASSERT_EQ(SystemCodePage().name(), kWindows ? "code page 1252" : "UTF-8");
   const std::string tail = ",Sales,example.test,fs1,home,x.cmd";
-  const std::string remedy = kWindows ? "; save the file as UTF-8"
-                                      : "; save the file as UTF-8, or start Kestrine with the "
-                                        "file's character set (LC_ALL=...)";
+  const std::string notSaved =
+      "; not among the failed records to save: mend it in the original file";
+  const std::string remedy = (kWindows ? "; save the file as UTF-8"
+                                       : "; save the file as UTF-8, or start Kestrine with the "
+                                         "file's character set (LC_ALL=...)") +
+                             notSaved;
   const std::string utf8Zoe = "xzoe,Zo\xC3\xAB Ansi,Zo\xC3\xAB,M\xC3\xBCller,P\xC3\xA4ss!x1" + tail;
   const std::string zoe = "Zo\xC3\xAB Ansi M\xC3\xBCller P\xC3\xA4ss!x1";
   const std::string cp1252Max = "xmax,Max M\xFCller,Max,M\xFCller,M\xE4x!x1" + tail;
@@ -341,7 +344,9 @@ TEST(CharacterSets, LinesThroughTheReaderAndTheRecordRule) {
        {"Amy Ascii Ascii Pass!x1", "Kim Roe M\xC3\xBCller P\xC3\xA4ss!x1", zoe, max + remedy},
        {"Amy Ascii Ascii Pass!x1", "Kim Roe M\xC3\xBCller M\xC3\xA4x!x1",
         "Max M\xC3\xBCller M\xC3\xBCller M\xC3\xA4x!x1", zoe}},
-      {"\xEF\xBB\xBF" + utf8Zoe + "\n" + cp1252Max, {zoe, max + "; save the file as UTF-8"}, {}},
+      {"\xEF\xBB\xBF" + utf8Zoe + "\n" + cp1252Max,
+       {zoe, max + "; save the file as UTF-8" + notSaved},
+       {}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(importOf(c.bytes), kWindows && !c.onWindows.empty() ? c.onWindows : c.onLinux)
