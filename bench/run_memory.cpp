@@ -37,6 +37,7 @@ class InstantDirectory : public Directory {
     return std::make_shared<InstantObject>();
   }
   std::string accountDn(const std::string&) override { return {}; }
+  SidHolder sidHolder(const std::string&) override { return {}; }
 };
 
 // The CSV file from the disk; folders and grants that succeed at once.
@@ -51,8 +52,10 @@ class InstantServices : public ServiceObjects, public FileSystem, public Shell {
   }
   bool FolderExists(const std::string&) override { return true; }
   void CreateFolder(const std::string&) override {}
+  bool CreateFolderFor(const std::string&, const std::string&) override { return true; }
   void WriteTextFile(const std::string&, std::string_view) override {}
   GrantResult grantFullControl(const std::string&, const std::string&, bool) override { return {}; }
+  std::vector<std::string> grantees(const std::string&) override { return {}; }
 
  private:
   LocalFileSystem files_;

@@ -63,6 +63,15 @@ class Directory {
   // The distinguished name of the account whose sAMAccountName is
   // `logonName`, or "" when the domain has none.
   virtual std::string accountDn(const std::string& logonName) = 0;
+
+  // What the domain holds under a SID ("S-1-5-21-..."): a user or computer
+  // account (with its logon name), an object of another kind (a group), or
+  // nothing (a former account's, or another domain's).
+  struct SidHolder {
+    enum Kind { kNothing, kAccount, kOther } kind = kNothing;
+    std::string logonName;  // of an account
+  };
+  virtual SidHolder sidHolder(const std::string& sid) = 0;
 };
 
 // The object a reference holds; a failure, not a crash, when it holds none.

@@ -89,13 +89,23 @@ class FileServer {
   // folder; fails when the server could not tell. What it reads of the
   // folder may answer the list() that follows.
   virtual bool isFolder(const std::string& path) = 0;
-  // Creates the last element of the path only, never a parent or a share;
-  // fails when the folder exists, its parent cannot be reached, or access is
-  // denied.
-  virtual void createFolder(const std::string& path) = 0;
+  // Creates the last element of the path only, never a parent or a share.
+  // With an account's SID, the folder gets in the same request the access
+  // list that setFullControl gives a folder, so that a new folder needs no
+  // grant after; with "" the one it inherits. False, and nothing changed,
+  // when something of that name is there already; fails when its parent
+  // cannot be reached or access is denied.
+  virtual bool createFolder(const std::string& path, const std::string& accountSid) = 0;
   // True when the folder is one that the last call created: it is empty.
   virtual bool createdJustNow(const std::string& folder) const = 0;
+  // True when, besides, it was created with full control for this account.
+  virtual bool createdGrantingTo(const std::string& folder,
+                                 const std::string& accountSid) const = 0;
   virtual Listing list(const std::string& folder) = 0;
+  // The SIDs ("S-1-...") to which the access list of what the path names
+  // (itself, never what it may point at) allows anything, each once, in the
+  // list's order.
+  virtual std::vector<std::string> grantees(const std::string& path) = 0;
   // Replaces the whole access list of what the path names, itself and never
   // what it may point at, by full control for BUILTIN\Administrators and for
   // the account, inherited by everything created below a folder; nothing

@@ -80,6 +80,11 @@ class FileSystem {
   // fails when the folder exists, its parent cannot be reached, or access is
   // denied.
   virtual void CreateFolder(const std::string& path) = 0;
+  // As CreateFolder, with full control for BUILTIN\Administrators and the
+  // account (its SID) as the folder's protected access list from the start,
+  // in the same request. False, and nothing changed, when something of that
+  // name is there already.
+  virtual bool CreateFolderFor(const std::string& path, const std::string& accountSid) = 0;
   // Replaces the file at the path, or creates it, with the text: UTF-8 with a
   // byte-order mark, each "\n" written as this platform's line end. It holds
   // passwords: on Linux only its owner may read it, from the moment it

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrine {
 
@@ -22,6 +23,9 @@ class Shell {
   virtual ~Shell() = default;
   virtual GrantResult grantFullControl(const std::string& folder, const std::string& accountSid,
                                        bool administratorsOwn) = 0;
+  // The SIDs ("S-1-...") that the folder's own access list allows anything
+  // to, each once: whose it may be before it is taken over.
+  virtual std::vector<std::string> grantees(const std::string& folder) = 0;
 };
 
 }  // namespace kestrine

@@ -21,18 +21,31 @@ std::string homeFolderPath(const std::string& fileServer, const std::string& sha
   return "\\\\" + fileServer + "\\" + shareBase + "$\\" + accountName;
 }
 
-GrantResult Provisioning::grantToOwnAccount(Shell& shell, const std::string& folder) {
+GrantResult Provisioning::readAccountSid() {
   RecordOutcome& outcome = state_.record;
+  if (!outcome.accountSid.empty()) return {};
   try {
-    if (outcome.accountSid.empty()) {
-      outcome.accountSid = sidText(directory_.Bind(outcome.accountPath)->Get("objectSid"));
-    }
+    outcome.accountSid = sidText(directory_.Bind(outcome.accountPath)->Get("objectSid"));
   } catch (const PlatformError& e) {
     // As cacls fails for a name it cannot map.
     return {e.code() != 0 ? e.code() : kNoSuchObject,
             std::string("read the account's SID: ") + e.what()};
   }
-  return shell.grantFullControl(folder, outcome.accountSid, outcome.folderPredatesAccount());
+  return {};
+}
+
+std::string Provisioning::otherAccountGranted(const std::string& folder) {
+  const std::string& own = state_.record.accountSid;
+  for (const std::string& sid : bound(state_.shell, "shell").grantees(folder)) {
+    // Built-in and well-known SIDs (Administrators, SYSTEM, CREATOR OWNER,
+    // Everyone) are no one's account; a domain's begin with S-1-5-21-.
+    if (sid == own || !sid.starts_with("S-1-5-21-")) continue;
+    const Directory::SidHolder holder = directory_.sidHolder(sid);
+    if (holder.kind == Directory::SidHolder::kOther) continue;  // a group
+    if (holder.kind == Directory::SidHolder::kNothing) return sid;
+    return holder.logonName.empty() ? sid : holder.logonName;
+  }
+  return {};
 }
 
 bool Provisioning::worthABox(const Failure& failure) {
@@ -67,14 +80,32 @@ void Provisioning::CreateFolders() {
     return;
   }
 
+  // The grant names the account by its SID, which the folder gets in its
+  // creation request already.
+  const GrantResult sidRead = readAccountSid();
+  const bool sidKnown = sidRead.exitCode == 0;
+  // A new account's folder is created without asking first whether it is
+  // there: the creation tells, in the same round trip.
+  const bool askFirst = outcome.account != AccountOrigin::kCreated || !sidKnown;
+
   // A test that fails instead of answering enters its branch.
   bool missing = true;
-  step("look for the home folder",
-       [&] { missing = !bound(state_.fileSystem, "fileSystem").FolderExists(folder); });
-  outcome.folderFound = !missing;
+  if (askFirst) {
+    step("look for the home folder",
+         [&] { missing = !bound(state_.fileSystem, "fileSystem").FolderExists(folder); });
+    outcome.folderFound = !missing;
+  }
   if (missing) {
-    step("create the home folder",
-         [&] { bound(state_.fileSystem, "fileSystem").CreateFolder(folder); });
+    step("create the home folder", [&] {
+      FileSystem& files = bound(state_.fileSystem, "fileSystem");
+      if (!sidKnown) return files.CreateFolder(folder);
+      if (files.CreateFolderFor(folder, outcome.accountSid)) return;
+      // The name was taken: a folder there goes on as one that was found.
+      if (!files.FolderExists(folder)) {
+        throw FileError(EEXIST, "create " + folder + ": the name is taken by what is no folder");
+      }
+      outcome.folderFound = true;
+    });
     const int error = step.errorNumber();
     if (error != 0 && worthABox(step.lastFailure())) {
       step("tell that the folder cannot be created",
@@ -92,9 +123,32 @@ void Provisioning::CreateFolders() {
   outcome.folderPresent = answered && present;
   if (!present) return;
 
+  // A folder there before its new account may be someone else's: a link to
+  // another user's folder, or a former user's. It is taken over only when
+  // its access list grants no other account.
+  if (outcome.folderPredatesAccount() && sidKnown) {
+    std::string other;
+    const bool read =
+        step("read the home folder's access list", [&] { other = otherAccountGranted(folder); });
+    if (!read) return;  // what could not be looked at is not taken over
+    if (!other.empty()) {
+      state_.permResult = EACCES;
+      outcome.permissionRan = true;
+      outcome.permissionsSet = false;
+      // The summary line is the reason alone.
+      outcome.failures.push_back(
+          {"", EACCES, folder + " already grants " + other + "; move it away and run again"});
+      tellPermissionsFailed();
+      return;
+    }
+  }
+
   GrantResult grant;
   step("set the permissions", [&] {
-    grant = grantToOwnAccount(bound(state_.shell, "shell"), folder);
+    Shell& shell = bound(state_.shell, "shell");
+    grant = sidKnown ? shell.grantFullControl(folder, outcome.accountSid,
+                                              outcome.folderPredatesAccount())
+                     : sidRead;
     state_.permResult = grant.exitCode;
     outcome.permissionRan = true;
   });
@@ -104,10 +158,15 @@ void Provisioning::CreateFolders() {
   outcome.permissionsSet = state_.permResult == 0;
   if (outcome.permissionsSet) return;
   outcome.failures.push_back({"set the permissions", state_.permResult, grant.reason});
+  tellPermissionsFailed();
+}
+
+void Provisioning::tellPermissionsFailed() {
+  GuardedSteps step(&state_.record.failures);
   step("tell that the permissions failed", [&] {
-    view_.messageBox(
-        "Error assigning permissions for user " + state_.accountName + " to home folder " + folder,
-        0, "");
+    view_.messageBox("Error assigning permissions for user " + state_.accountName +
+                         " to home folder " + state_.homeFolder,
+                     0, "");
   });
 }
 

@@ -29,10 +29,16 @@ class Provisioning {
   // After a first commit that failed: whether the account at the record's own
   // DN is the record's (a re-run), or whom the logon name belongs to.
   void identifyExistingAccount(const std::string& ownPath);
-  // Grants by the SID of the entry at the record's own DN, never by one found
-  // by logon name: a duplicate that replication has not yet resolved could
-  // share the name.
-  GrantResult grantToOwnAccount(Shell& shell, const std::string& folder);
+  // The SID of the entry at the record's own DN, unless the account step
+  // read it already: the grant never goes to one found by logon name, which
+  // a duplicate that replication has not yet resolved could share. Its
+  // failure is the grant's, as for a name cacls cannot map.
+  GrantResult readAccountSid();
+  // The logon name (or, unknown to the domain, the SID) of a user or
+  // computer account other than the record's own that the folder's access
+  // list grants anything to; "" when none.
+  std::string otherAccountGranted(const std::string& folder);
+  void tellPermissionsFailed();
   // Whether a folder step's failure gets a box of its own: one cause that
   // strikes record after record gets one box, at its first record.
   bool worthABox(const Failure& failure);

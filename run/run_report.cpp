@@ -97,8 +97,10 @@ void RunReport::countRecord() {
 }
 
 std::string RunReport::told(const Failure& failure) {
-  if (failure.kind != FailureKind::kSignIn) return failure.step + ": " + failure.reason;
-  if (!std::exchange(signInTold_, true)) signInFailure_ = failure.step + ": " + failure.reason;
+  // A failure without a step is its own sentence.
+  std::string said = failure.step.empty() ? failure.reason : failure.step + ": " + failure.reason;
+  if (failure.kind != FailureKind::kSignIn) return said;
+  if (!std::exchange(signInTold_, true)) signInFailure_ = std::move(said);
   return failure.step + ": " + kCannotSignIn;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "platform/directory.h"
 #include "platform/text/path_names.h"
@@ -28,6 +29,45 @@ std::string filterValue(std::string_view value) {
     } else {
       escaped += c;
     }
+  }
+  return escaped;
+}
+
+std::string objectSidValue(const std::string& sid) {
+  const auto refused = [&] {
+    return DirectoryError(kInvalidSyntax, "\"" + sid + "\" is not a security identifier");
+  };
+  if (sid.rfind("S-1-", 0) != 0) throw refused();
+  std::vector<std::uint64_t> parts;
+  for (std::size_t at = 4; at <= sid.size();) {
+    const std::size_t end = std::min(sid.find('-', at), sid.size());
+    const std::string_view digits(sid.data() + at, end - at);
+    if (digits.empty() || digits.size() > 15 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos) {
+      throw refused();
+    }
+    parts.push_back(std::stoull(std::string(digits)));
+    at = end + 1;
+  }
+  // The authority, then 1 to 15 sub-authorities of 32 bits.
+  if (parts.size() < 2 || parts.size() > 16 || parts[0] >= (std::uint64_t{1} << 48))
+    throw refused();
+  std::string value{'\x01', static_cast<char>(parts.size() - 1)};
+  for (int shift = 40; shift >= 0; shift -= 8) value += static_cast<char>(parts[0] >> shift & 0xFF);
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    if (parts[i] > 0xFFFFFFFFu) throw refused();
+    for (int shift = 0; shift < 32; shift += 8)
+      value += static_cast<char>(parts[i] >> shift & 0xFF);
+  }
+  return value;
+}
+
+std::string binaryFilterValue(std::string_view value) {
+  std::string escaped;
+  for (const char c : value) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "\\%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+    escaped += hex;
   }
   return escaped;
 }

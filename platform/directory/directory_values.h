@@ -27,6 +27,13 @@ std::string unicodePwdValue(const std::string& password);
 // A binary objectSid as text, "S-1-5-21-..."; fails for malformed bytes.
 std::string sidText(const std::string& objectSid);
 
+// A SID written as text ("S-1-5-21-...") as the binary objectSid; fails for
+// any other text.
+std::string objectSidValue(const std::string& sid);
+
+// Every byte of a binary value escaped for an LDAP search filter.
+std::string binaryFilterValue(std::string_view value);
+
 // The value escaped for an LDAP search filter (RFC 4515).
 std::string filterValue(std::string_view value);
 

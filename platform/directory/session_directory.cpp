@@ -220,4 +220,25 @@ std::string SessionDirectory::accountDn(const std::string& logonName) {
   return entries.empty() ? std::string() : entries.front().dn;
 }
 
+Directory::SidHolder SessionDirectory::sidHolder(const std::string& sid) {
+  const std::string namingContext = Bind("LDAP://rootDSE")->Get("defaultNamingContext");
+  const std::string filter = "(objectSid=" + binaryFilterValue(objectSidValue(sid)) + ")";
+  const auto entries =
+      session_->search(namingContext, filter, {"sAMAccountName", "sAMAccountType"});
+  if (entries.empty()) return {};
+  const auto value = [&](const char* name) {
+    const auto found = entries.front().attributes.find(attributeKey(name));
+    return found == entries.front().attributes.end() || found->second.empty()
+               ? std::string()
+               : found->second.front();
+  };
+  // SAM_USER_OBJECT 0x30000000, SAM_MACHINE_ACCOUNT 0x30000001, SAM_TRUST_ACCOUNT
+  // 0x30000002 ([MS-SAMR] 2.2.1.9): accounts that sign in.
+  const std::string type = value("sAMAccountType");
+  const bool account = !type.empty() && type.find_first_not_of("0123456789") == std::string::npos &&
+                       type.size() < 12 && std::stoull(type) >> 28 == 3;
+  if (!account) return {SidHolder::kOther, {}};
+  return {SidHolder::kAccount, value("sAMAccountName")};
+}
+
 }  // namespace kestrine

@@ -20,6 +20,8 @@ class SessionDirectory : public Directory {
 
   std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;
   std::string accountDn(const std::string& logonName) override;
+  // One search of the domain by objectSid.
+  SidHolder sidHolder(const std::string& sid) override;
 
  private:
   std::shared_ptr<DirectorySession> session_;

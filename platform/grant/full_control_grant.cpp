@@ -144,6 +144,8 @@ bool Walk::liesElsewhere(const FileServer::Entry& entry, const FileServer::Listi
 
 GrantResult FullControlGrant::grantFullControl(const std::string& folder, const std::string& sid,
                                                bool administratorsOwn) {
+  // Made with this very access list a moment ago: nothing is left to set.
+  if (server_->createdGrantingTo(folder, sid)) return {};
   const bool empty = server_->createdJustNow(folder);
   // A home folder that is itself a junction or link is refused here, by the
   // check on the set's own handle, and nothing below it is looked at.

@@ -28,6 +28,9 @@ class FullControlGrant : public Shell {
 
   GrantResult grantFullControl(const std::string& folder, const std::string& accountSid,
                                bool administratorsOwn) override;
+  std::vector<std::string> grantees(const std::string& folder) override {
+    return server_->grantees(folder);
+  }
 
  private:
   std::shared_ptr<FileServer> server_;

@@ -3,8 +3,8 @@
 #include <cerrno>
 
 #include "platform/grant/full_control_grant.h"
-#include "platform/linux/smb/smb_context.h"
-#include "platform/linux/smb/unc_path.h"
+#include "platform/linux/smb/share_path.h"
+#include "platform/linux/smb/smb_file_server.h"
 
 namespace kestrine {
 
@@ -20,7 +20,7 @@ bool isNetworkPath(const std::string& path) {
 }  // namespace
 
 std::shared_ptr<FileServer> newFileServer(ConnectionSettings settings, NetworkWait* wait) {
-  return std::make_shared<SmbContext>(settings, wait);
+  return std::make_shared<SmbFileServer>(settings, wait);
 }
 
 std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path) {
@@ -31,7 +31,7 @@ std::unique_ptr<TextStream> HostFileSystem::OpenTextFile(const std::string& path
 }
 
 bool HostFileSystem::FolderExists(const std::string& path) {
-  if (!isUncPath(path)) return local_.FolderExists(path);
+  if (!smb::isUncPath(path)) return local_.FolderExists(path);
   try {
     return server_->isFolder(path);
   } catch (const PlatformError&) {
@@ -48,8 +48,15 @@ void HostFileSystem::WriteTextFile(const std::string& path, std::string_view tex
 }
 
 void HostFileSystem::CreateFolder(const std::string& path) {
-  if (!isUncPath(path)) return local_.CreateFolder(path);
-  server_->createFolder(path);
+  if (!smb::isUncPath(path)) return local_.CreateFolder(path);
+  if (!server_->createFolder(path, "")) {
+    throw FileError(EEXIST, "create " + path + ": the name exists already");
+  }
+}
+
+bool HostFileSystem::CreateFolderFor(const std::string& path, const std::string& accountSid) {
+  if (!smb::isUncPath(path)) return local_.CreateFolderFor(path, accountSid);
+  return server_->createFolder(path, accountSid);
 }
 
 std::shared_ptr<Shell> HostServiceObjects::createShell() {

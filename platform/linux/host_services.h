@@ -28,6 +28,7 @@ class HostFileSystem : public FileSystem {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+  bool CreateFolderFor(const std::string& path, const std::string& accountSid) override;
   void WriteTextFile(const std::string& path, std::string_view text) override;
 
  private:

@@ -114,6 +114,12 @@ void LocalFileSystem::CreateFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0777) != 0) failWith(errno, "create " + path);
 }
 
+bool LocalFileSystem::CreateFolderFor(const std::string& path, const std::string&) {
+  throw FileError(ENOTSUP, "create " + path +
+                               ": a folder on this machine gets no Windows access list; a home "
+                               "folder is \\\\server\\share\\name");
+}
+
 // mkstemp makes the file with mode 0600 from its first moment; once written
 // whole it takes the path's place in one step (rename replaces a link rather
 // than following it), so the path never names a half-written file.

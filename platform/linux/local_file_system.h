@@ -17,6 +17,8 @@ class LocalFileSystem : public FileSystem {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+  // A folder on this machine has no Windows access list to give it: refused.
+  bool CreateFolderFor(const std::string& path, const std::string& accountSid) override;
   void WriteTextFile(const std::string& path, std::string_view text) override;
 };
 

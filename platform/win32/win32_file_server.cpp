@@ -5,8 +5,10 @@
 #endif
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <sstream>
@@ -208,6 +210,34 @@ bool unreachable(DWORD error) {
          error == ERROR_HOST_UNREACHABLE || error == ERROR_CONNECTION_REFUSED;
 }
 
+// The SIDs that the object's own access list allows anything to, each
+// once; the Windows error of the first call that failed.
+DWORD granteesHere(const std::wstring& path, std::vector<std::string>& sids) {
+  sids.clear();
+  const OwnedHandle handle(openItself(path, READ_CONTROL));
+  if (handle.get() == INVALID_HANDLE_VALUE) return GetLastError();
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = GetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) return error;
+  const LocalMemory owned(descriptor);
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return GetLastError();
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &text)) {
+      return GetLastError();
+    }
+    const std::unique_ptr<wchar_t, LocalFreer> ownedText(text);
+    std::string sid = toUtf8(text);
+    if (std::find(sids.begin(), sids.end(), sid) == sids.end()) sids.push_back(std::move(sid));
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 unsigned long Win32FileServer::call(const std::string& path, const std::string& doing, bool asErrno,
@@ -297,24 +327,30 @@ bool Win32FileServer::isFolder(const std::string& path) {
   fail(error, "look up " + path, true);
 }
 
-void Win32FileServer::createFolder(const std::string& path) {
+bool Win32FileServer::createFolder(const std::string& path, const std::string& accountSid) {
   created_.reset();
   if (!wholePath(path)) {
     fileFailure(ERROR_INVALID_NAME, "create " + path.substr(0, path.find('\0')));
   }
+  LocalMemory descriptor;
+  if (!accountSid.empty()) descriptor = fullControlDescriptor(accountSid, true);
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
   const std::wstring wide = toWide(path);
   DWORD first = ERROR_SUCCESS;
   DWORD error = call(
       path, "create " + path, true,
       [&]() -> DWORD {
-        return CreateDirectoryW(wide.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+        return CreateDirectoryW(wide.c_str(), descriptor ? &attributes : nullptr) ? ERROR_SUCCESS
+                                                                                  : GetLastError();
       },
       &first);
   // A lost try may have made the folder: "exists" on the second cannot tell
   // ours from one that was there before, so the first failure stands.
   if (error == ERROR_ALREADY_EXISTS && first != ERROR_SUCCESS) error = first;
+  if (error == ERROR_ALREADY_EXISTS) return false;
   if (error != ERROR_SUCCESS) fail(error, "create " + path, true);
-  created_ = path;
+  created_ = Created{path, accountSid};
+  return true;
 }
 
 FileServer::Listing Win32FileServer::list(const std::string& folder) {
@@ -324,6 +360,15 @@ FileServer::Listing Win32FileServer::list(const std::string& folder) {
       call(folder, "list " + folder, false, [&] { return listHere(extended, listing); });
   if (error != ERROR_SUCCESS) fail(error, "list " + folder, false);
   return listing;
+}
+
+std::vector<std::string> Win32FileServer::grantees(const std::string& path) {
+  const std::wstring extended = extendedPath(path);
+  const std::string doing = "read the access list of " + path;
+  std::vector<std::string> sids;
+  const DWORD error = call(path, doing, false, [&] { return granteesHere(extended, sids); });
+  if (error != ERROR_SUCCESS) fail(error, doing, false);
+  return sids;
 }
 
 void Win32FileServer::setFullControl(const std::string& path, const FullControl& grant) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/file_server.h"
 #include "platform/network_wait.h"
@@ -49,13 +50,19 @@ class Win32FileServer : public FileServer {
       : wait_(wait), settings_(settings) {}
 
   bool isFolder(const std::string& path) override;
-  void createFolder(const std::string& path) override;
+  // CreateDirectoryW, with the protected access list for the account in its
+  // SECURITY_ATTRIBUTES when given: one call.
+  bool createFolder(const std::string& path, const std::string& accountSid) override;
   // True when the last folder created is this one and nothing else was
   // looked for or created since: it is empty.
   bool createdJustNow(const std::string& folder) const override {
-    return created_ && *created_ == folder;
+    return created_ && created_->path == folder;
+  }
+  bool createdGrantingTo(const std::string& folder, const std::string& accountSid) const override {
+    return !accountSid.empty() && createdJustNow(folder) && created_->accountSid == accountSid;
   }
   Listing list(const std::string& folder) override;
+  std::vector<std::string> grantees(const std::string& path) override;
   // The security descriptor is set on the object's own handle, checked
   // first (requireListedObject), with a call that does not pass anything on
   // to what lies below.
@@ -82,7 +89,11 @@ class Win32FileServer : public FileServer {
   ConnectionSettings settings_;
   std::map<std::string, Server> servers_;  // by name in lower case
   IoDeadline deadline_;
-  std::optional<std::string> created_;
+  struct Created {
+    std::string path;
+    std::string accountSid;
+  };
+  std::optional<Created> created_;
   // Whether the last call's server has been given up (ServerRules::held()).
   bool givenUp_ = false;
 };

@@ -324,6 +324,12 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& pat
                                       path);
 }
 
+void Win32FileSystem::CreateFolder(const std::string& path) {
+  if (!server_->createFolder(path, "")) {
+    throw FileError(EEXIST, "create " + path + ": " + windowsErrorText(ERROR_ALREADY_EXISTS));
+  }
+}
+
 bool Win32FileSystem::FolderExists(const std::string& path) {
   try {
     return server_->isFolder(path);

@@ -52,7 +52,10 @@ class Win32FileSystem : public FileSystem {
 
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
-  void CreateFolder(const std::string& path) override { server_->createFolder(path); }
+  void CreateFolder(const std::string& path) override;
+  bool CreateFolderFor(const std::string& path, const std::string& accountSid) override {
+    return server_->createFolder(path, accountSid);
+  }
   void WriteTextFile(const std::string& path, std::string_view text) override;
 
  private:

@@ -12,9 +12,13 @@ KESTRINE_WINDOWS_BUILD=$KESTRINE_ROOT/build-windows
 # dependencies, desktop-file-utils, appstream and lintian for checking it,
 # debootstrap for the minimal system it is installed into.
 KESTRINE_BUILD_PACKAGES=(g++ cmake make pkg-config libldap-dev libsasl2-dev libkrb5-dev
-  libsasl2-modules-gssapi-mit libsmbclient-dev libgtest-dev libgmock-dev qt6-base-dev
+  libsasl2-modules-gssapi-mit libssl-dev libgtest-dev libgmock-dev qt6-base-dev
   libxcb1-dev fonts-dejavu-core python3 icoutils dpkg-dev desktop-file-utils appstream
   lintian debootstrap)
+
+# The libFuzzer target of the SMB2/3 client's reply parsing: clang with its
+# fuzzer runtime.
+KESTRINE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 # What the Windows build (mingw-w64, windres for the resources) and its tests
 # under Wine need; googletest brings the sources that the cross build compiles,

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <variant>
 
+#include "platform/directory/directory_values.h"
 #include "platform/directory/dn.h"
 #include "platform/directory_link.h"
 
@@ -132,6 +133,20 @@ std::string FakeDirectory::accountDn(const std::string& logonName) {
   return {};
 }
 
+Directory::SidHolder FakeDirectory::sidHolder(const std::string& sid) {
+  log_.add("find SID " + sid);
+  failIfListed("find SID " + sid);
+  for (const auto& [dn, values] : objects) {
+    const auto objectSid = values.find("objectSid");
+    if (objectSid == values.end() || sidText(objectSid->second) != sid) continue;
+    const std::string& type = values.at("objectClass");
+    if (type != "User" && type != "Computer") return {SidHolder::kOther, {}};
+    const auto name = values.find("sAMAccountName");
+    return {SidHolder::kAccount, name == values.end() ? std::string() : name->second};
+  }
+  return {};
+}
+
 namespace {
 
 class FakeStream : public TextStream {
@@ -186,6 +201,16 @@ void FakeFileSystem::CreateFolder(const std::string& path) {
   if (!folders.insert(path).second) throw FileError(EEXIST, "create " + path + ": exists");
 }
 
+bool FakeFileSystem::CreateFolderFor(const std::string& path, const std::string& accountSid) {
+  log_.add("CreateFolder " + path + " for " + accountSid);
+  if (const auto refused = refusedFolders.find(path); refused != refusedFolders.end()) {
+    const auto kind = refusalKinds.find(path);
+    throw FileError(refused->second, "create " + path + ": refused",
+                    kind != refusalKinds.end() ? kind->second : FailureKind::kOther);
+  }
+  return !files.count(path) && folders.insert(path).second;
+}
+
 void FakeFileSystem::WriteTextFile(const std::string& path, std::string_view text) {
   log_.add("WriteTextFile " + path);
   if (const auto refused = refusedWrites.find(path); refused != refusedWrites.end()) {
@@ -201,6 +226,12 @@ GrantResult FakeFileSystem::grantFullControl(const std::string& folder,
   const auto code = grantCodes.find(folder);
   if (code == grantCodes.end() || code->second == 0) return {};
   return {code->second, "refused"};
+}
+
+std::vector<std::string> FakeFileSystem::grantees(const std::string& folder) {
+  log_.add("grantees " + folder);
+  const auto found = granteesOf.find(folder);
+  return found == granteesOf.end() ? std::vector<std::string>{} : found->second;
 }
 
 std::shared_ptr<Shell> FakeFileSystem::createShell() {

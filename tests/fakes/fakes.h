@@ -30,7 +30,8 @@ std::string fakeSidText(std::uint32_t n);
 
 // A directory held in memory. Operations are logged as
 //   Bind <path> | Get <name> | Create <class> <rdn> | Put <name>=<value> |
-//   Forget <name> | SetInfo <dn> | SetPassword <dn> | find account <logon>
+//   Forget <name> | SetInfo <dn> | SetPassword <dn> | find account <logon> |
+//   find SID <sid>
 // and any of them can be made to fail by the start of its log text.
 class FakeDirectory : public Directory {
  public:
@@ -38,6 +39,9 @@ class FakeDirectory : public Directory {
 
   std::shared_ptr<DirectoryObject> Bind(const std::string& path) override;
   std::string accountDn(const std::string& logonName) override;
+  // By the objects' objectSid: a User or Computer is an account, named by
+  // its sAMAccountName.
+  SidHolder sidHolder(const std::string& sid) override;
 
   // The next operations whose log text starts with `prefix` fail with `code`.
   void failWhen(std::string prefix, int code = 53, FailureKind kind = FailureKind::kOther) {
@@ -105,7 +109,8 @@ class RecordingView : public RunView {
 // Files and folders held in memory, and a shell that records its grants.
 // Logged as
 //   OpenTextFile <path> | Close | FolderExists <path> | CreateFolder <path> |
-//   WriteTextFile <path> | grant <folder> <account's SID> [Administrators own]
+//   CreateFolder <path> for <account's SID> | WriteTextFile <path> |
+//   grant <folder> <account's SID> [Administrators own] | grantees <folder>
 // A stream can be made to fail after some lines, a folder creation or a grant
 // with a code of choice.
 class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
@@ -115,21 +120,24 @@ class FakeFileSystem : public FileSystem, public Shell, public ServiceObjects {
   std::unique_ptr<TextStream> OpenTextFile(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   void CreateFolder(const std::string& path) override;
+  bool CreateFolderFor(const std::string& path, const std::string& accountSid) override;
   void WriteTextFile(const std::string& path, std::string_view text) override;
   GrantResult grantFullControl(const std::string& folder, const std::string& accountSid,
                                bool administratorsOwn) override;
+  std::vector<std::string> grantees(const std::string& folder) override;
   std::shared_ptr<Shell> createShell() override;
   std::shared_ptr<FileSystem> createFileSystem() override;
 
   std::map<std::string, std::vector<std::string>> files;  // path -> lines
   std::set<std::string> folders;
-  std::map<std::string, int> refusedFolders;        // path -> errno of CreateFolder
-  std::map<std::string, FailureKind> refusalKinds;  // ... and its kind, if not kOther
-  std::map<std::string, int> grantCodes;            // folder -> exit code of its grant
-  std::map<std::string, std::string> written;       // path -> text of WriteTextFile
-  std::map<std::string, int> refusedWrites;         // path -> errno of WriteTextFile
-  int failReadAfterLines = -1;                      // -1: never
-  std::set<std::size_t> overlongLines;              // lines (from 1) read as longer than 1 MiB
+  std::map<std::string, int> refusedFolders;                   // path -> errno of CreateFolder
+  std::map<std::string, FailureKind> refusalKinds;             // ... and its kind, if not kOther
+  std::map<std::string, int> grantCodes;                       // folder -> exit code of its grant
+  std::map<std::string, std::vector<std::string>> granteesOf;  // folder -> its access list's SIDs
+  std::map<std::string, std::string> written;                  // path -> text of WriteTextFile
+  std::map<std::string, int> refusedWrites;                    // path -> errno of WriteTextFile
+  int failReadAfterLines = -1;                                 // -1: never
+  std::set<std::size_t> overlongLines;  // lines (from 1) read as longer than 1 MiB
   std::function<std::unique_ptr<TextStream>(const std::string&)> openStream;  // in place of files
   bool failCreation = false;
   bool failShellCreation = false;

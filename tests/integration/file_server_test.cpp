@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -20,15 +21,18 @@
 #include "platform/directory/directory_values.h"
 #include "platform/grant/full_control_grant.h"
 #include "platform/linux/host_services.h"
-#include "platform/linux/smb/smb_permissions.h"
 #include "tests/integration/import_fixture.h"
+#include "tests/integration/tcp_relay.h"
 
 namespace kestrine::testing {
 namespace {
 
 using ::testing::AllOf;
+using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
+
+constexpr const char* kAdministrators = "S-1-5-32-544";
 
 std::string readLink(const std::string& path) {
   std::error_code error;
@@ -102,18 +106,18 @@ class FileServer : public ImportFixture {
 TEST_F(FileServer, CallAfterADroppedConnectionConnectsAfresh) {
   const auto server = newFileServer();
   const std::string descriptor = this->descriptor(folder());
-  // libsmbclient notices a dropped connection only when a call on it fails;
-  // each kind of call is made right after a drop (the listing first, as the
-  // folder question keeps what it read for the next one).
+  // A dropped connection shows only when a call on it fails; each kind of
+  // call is made right after a drop (the listing first, as the folder
+  // question keeps what it read for the next one).
   const std::vector<std::pair<const char*, std::function<void()>>> calls = {
       {"list", [&] { EXPECT_EQ(server->list(folder()).entries.size(), 1u); }},
       {"is a folder", [&] { EXPECT_TRUE(server->isFolder(folder())); }},
       {"read", [&] { EXPECT_EQ(this->descriptor(folder()), descriptor); }},
       {"set",
        [&] {
-         server->setFullControl(folder(), {kAdministratorsSid, true});
+         server->setFullControl(folder(), {kAdministrators, true});
        }},
-      {"create", [&] { server->createFolder(folder("made")); }},
+      {"create", [&] { EXPECT_TRUE(server->createFolder(folder("made"), kAdministrators)); }},
   };
   for (const auto& [name, call] : calls) {
     SCOPED_TRACE(name);
@@ -131,7 +135,7 @@ TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
   EXPECT_FALSE(server->isFolder(folder("nothing")));
   EXPECT_FALSE(server->isFolder(folder("notes.txt")));
   ASSERT_TRUE(server->isFolder(folder()));
-  server->setFullControl(folder(), {kAdministratorsSid, true});
+  server->setFullControl(folder(), {kAdministrators, true});
   std::filesystem::remove_all(local);  // from here only what was read says "there"
   EXPECT_TRUE(server->isFolder(folder()));
   EXPECT_EQ(server->list(folder()).entries.size(), 1u);
@@ -141,12 +145,11 @@ TEST_F(FileServer, FolderQuestionKeepsWhatItReadForTheRecordOnly) {
 
 TEST_F(FileServer, CallsAfterAServerRestartConnectAfresh) {
   const auto server = newFileServer();
-  server->setFullControl(folder(), {kAdministratorsSid, true});
+  server->setFullControl(folder(), {kAdministrators, true});
   const std::string descriptor = this->descriptor(folder());
   sandboxDomain("restart");
-  // The access list goes over a second connection (to IPC$) as well.
   EXPECT_EQ(this->descriptor(folder()), descriptor);
-  EXPECT_NO_THROW(server->setFullControl(folder(), {kAdministratorsSid, true}));
+  EXPECT_NO_THROW(server->setFullControl(folder(), {kAdministrators, true}));
   EXPECT_EQ(server->list(folder()).entries.size(), 1u);
 }
 
@@ -167,43 +170,27 @@ TEST_F(FileServer, ServerThatStopsAnsweringFailsTheCallWithAPlainReason) {
   }
   const auto waited = std::chrono::steady_clock::now() - started;
   for (const pid_t pid : stopped) kill(pid, SIGCONT);
-  // One wait, not one for each request libsmbclient makes.
+  // One wait, not one for each request the call makes.
   EXPECT_LT(waited, std::chrono::seconds(3));
   // Answering again, the server is asked again once its hold of 2 s is over.
   EXPECT_NO_THROW(server->list(folder()));
   EXPECT_GE(std::chrono::steady_clock::now() - started, waited + std::chrono::milliseconds(1900));
 }
 
-TEST_F(FileServer, ConnectionsAreSignedAndSealed) {
+// Access lists go over the share's own connection: no IPC$ or LSA service
+// is needed, and none is used.
+TEST_F(FileServer, ConnectionsAreSignedAndSealedAndNeedNoIpc) {
   const auto server = newFileServer();
-  server->list(folder());                                        // over home$
-  server->setFullControl(folder(), {kAdministratorsSid, true});  // and IPC$ for the access list
+  sandboxDomain("ipc off");
+  const struct On {
+    ~On() { sandboxDomain("ipc on"); }
+  } on;
+  server->list(folder());
+  server->setFullControl(folder(), {kAdministrators, true});
   // A line for each share in use, its encryption and signing "-" where none.
   const std::string shares = sandboxDomain("smbstatus -S");
-  EXPECT_THAT(shares, AllOf(HasSubstr("\nhome$ "), HasSubstr("\nIPC$ "), Not(HasSubstr(" - "))));
-}
-
-// libsmbclient marks the share's connection after a refused IPC$ or LSA step
-// and fails every later access list on it without a reason; a new connection
-// tries again.
-TEST_F(FileServer, RefusedAccessListConnectionSaysWhyAndIsTriedAgain) {
-  const auto server = newFileServer();
-  server->list(folder());  // a connection to the share, none to IPC$ yet
-  {
-    sandboxDomain("ipc off");
-    const struct On {
-      ~On() { sandboxDomain("ipc on"); }
-    } on;
-    try {
-      server->setFullControl(folder(), {kAdministratorsSid, true});
-      ADD_FAILURE() << "set without IPC$";
-    } catch (const FileError& e) {
-      EXPECT_THAT(e.what(), HasSubstr(": the file server refused the connection through which "
-                                      "access lists are read and set (its IPC$ share or LSA "
-                                      "service): Operation not supported"));
-    }
-  }
-  EXPECT_NO_THROW(server->setFullControl(folder(), {kAdministratorsSid, true}));
+  EXPECT_THAT(shares,
+              AllOf(HasSubstr("\nhome$ "), Not(HasSubstr("\nIPC$ ")), Not(HasSubstr(" - "))));
 }
 
 TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
@@ -213,7 +200,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
   const auto server = newFileServer();
   EXPECT_THROW(server->isFolder(cut), FileError);
   EXPECT_THROW(server->list(cut), FileError);
-  EXPECT_THROW(server->createFolder(cut + "\\sub"), FileError);
+  EXPECT_THROW(server->createFolder(cut + "\\sub", ""), FileError);
   try {
     server->setFullControl(cut, {"S-1-1-0", true});
     ADD_FAILURE() << "sent";
@@ -223,7 +210,7 @@ TEST_F(FileServer, NameWithAControlCharacterNeverReachesTheServer) {
                 HasSubstr("set the access list of " + folder() + "\xE2\x90\x80x: the name"));
   }
   FullControlGrant shell(newFileServer());
-  EXPECT_EQ(shell.grantFullControl(cut, kAdministratorsSid, false).exitCode, EINVAL);
+  EXPECT_EQ(shell.grantFullControl(cut, kAdministrators, false).exitCode, EINVAL);
   EXPECT_EQ(descriptor(folder()), before);
   EXPECT_FALSE(std::filesystem::exists(local + "/sub"));
 }
@@ -260,8 +247,8 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   // The links of sub and of the home folder, and the depth limit.
   EXPECT_EQ(result.exitCode, ELOOP) << result.reason;
   EXPECT_THAT(result.reason, HasSubstr("(and 2 more below " + folder() + ")"));
-  const std::vector<std::string> granted = {std::string(kAdministratorsSid) + ":0/3/0x001f01ff",
-                                            sid + ":0/3/0x001f01ff"};
+  const std::vector<std::string> granted = {std::string(kAdministrators) + ":0/0x3/0x001f01ff",
+                                            sid + ":0/0x3/0x001f01ff"};
   EXPECT_EQ(accessEntries(folder("sub")), granted);
   EXPECT_EQ(accessEntries(folder(levels)), granted);  // 64 levels below
   // A folder there before its account: the Administrators own all of it.
@@ -269,6 +256,63 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   for (const auto& [path, before] : untouched) EXPECT_EQ(descriptor(path), before) << path;
   std::ifstream kept(local + "/notes.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
+}
+
+// A home share reached through a DFS link (homedfs$\home leads to home$):
+// the folder is made, with its access list, and granted at the link's target.
+TEST_F(FileServer, FolderBehindADfsLinkIsMadeAndGrantedAtItsTarget) {
+  const std::string name = account("dfs");
+  const std::string viaLink = "\\\\" + sandbox->server() + "\\homedfs$\\home\\" + name;
+  const auto server = newFileServer();
+  ASSERT_TRUE(server->createFolder(viaLink, kAdministrators));
+  const std::string target = sandbox->shareDir() + "/" + name;
+  ASSERT_TRUE(std::filesystem::is_directory(target));
+  std::ofstream(target + "/notes.txt") << "kept\n";
+  const std::string sid = sidText(
+      first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
+
+  FullControlGrant shell(newFileServer());
+  EXPECT_EQ(shell.grantFullControl(viaLink, sid, false).exitCode, 0);
+  const std::string atTarget = homeFolder("dfs");
+  const std::string suffix = ":0/0x0/0x001f01ff";
+  EXPECT_EQ(accessEntries(atTarget + "\\notes.txt"),
+            (std::vector<std::string>{kAdministrators + suffix, sid + suffix}));
+  EXPECT_THAT(controlFlags(atTarget), Contains("PD"));
+}
+
+// Replies altered on the way, through a relay in front of the sandbox's
+// file server: each is refused, the call fails saying so, nothing crashes.
+TEST_F(FileServer, AlteredRepliesAreRefusedWithAReason) {
+  using Action = ReplyTamper::Action;
+  const struct {
+    const char* what;
+    ReplyTamper tamper;
+  } cases[] = {
+      // The sign-in's last reply is the first signed one.
+      {"a wrong signature", {.action = Action::kFlipSignature, .command = 1}},
+      {"a plain reply on an encrypted session",
+       {.action = Action::kPlainError, .encrypted = true, .errorCommand = 3}},  // TREE_CONNECT
+      {"a truncated reply", {.action = Action::kTruncate, .command = 0, .offset = 70}},
+      // NEGOTIATE's SecurityBufferLength.
+      {"a length past the message",
+       {.action = Action::kPatch, .command = 0, .offset = 122, .width = 2, .value = 0xFFFF}},
+  };
+  TcpRelay relay(sandbox->relayAddress(), 445, sandbox->address(), 445);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    relay.tamper(c.tamper);
+    const std::string path = "\\\\" + sandbox->relayServer() + "\\home$\\" + account("tampered");
+    try {
+      newFileServer()->createFolder(path, kAdministrators);
+      ADD_FAILURE() << "believed";
+    } catch (const FileError& e) {
+      RecordProperty(c.what, e.what());  // in the XML report
+      EXPECT_EQ(e.code(), EPROTO) << e.what();
+      EXPECT_THAT(e.what(), HasSubstr("create " + path + ": ")) << e.what();
+    }
+    EXPECT_EQ(relay.tampered(), &c - cases + 1);
+    std::filesystem::remove_all(sandbox->shareDir() + "/" + account("tampered"));
+  }
 }
 
 }  // namespace

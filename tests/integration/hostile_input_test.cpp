@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "platform/linux/ldap/ldap_directory.h"
-#include "platform/linux/smb/smb_permissions.h"
 #include "tests/integration/import_fixture.h"
 
 namespace kestrine::testing {
@@ -24,8 +23,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr const char* kRefused = "0 Users and Folders were added successfully! 1 failed.";
-// Users may read: an entry the victim chose, which any grant would remove.
-constexpr const char* kUsersMayRead = ",ACL:S-1-5-32-545:0/3/1179817";
 
 std::vector<std::string> columnsOf(const std::string& line) {
   std::vector<std::string> columns;
@@ -60,10 +57,9 @@ class HostileInput : public ImportFixture {
     std::ofstream(home / "notes.txt") << "the victim's\n";
     std::ofstream(home / "sub" / "deep.txt") << "the victim's too\n";
     const std::string sid = sidText(first(sandbox->read(userDn("Victim User")), "objectSid"));
-    const UncPath folder = *parseUncPath(homeFolder("vi"));
-    smb.setSecurityDescriptor(folder, fullControlDescriptor(sid, true) + kUsersMayRead);
-    smb.setSecurityDescriptor(folder.child("sub"),
-                              fullControlDescriptor(sid, true) + kUsersMayRead);
+    // Users may read: an entry the victim chose, which any grant would remove.
+    setAccessList(homeFolder("vi"), {"S-1-5-32-544", sid}, true);
+    setAccessList(homeFolder("vi") + "\\sub", {"S-1-5-32-544", sid}, true);
     before = snapshot();
   }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/smb/smb_context.h"
+#include "platform/linux/smb/smb_file_server.h"
 #include "tests/integration/sandbox.h"
 
 namespace kestrine::testing {
@@ -43,15 +43,25 @@ class ImportFixture : public ::testing::Test {
                    const std::string& password = "Pa55word!x") const;
 
   std::string homeFolder(const std::string& name) const;
-  // The security descriptor of a file or folder on the share, as `smb` reads it.
-  std::string descriptor(const std::string& path) {
-    return smb.securityDescriptor(*parseUncPath(path));
-  }
-  // The access entries of a file or folder on the share, as SID:type/flags/mask.
+  // The security descriptor of a file or folder on the share, as `smb` reads
+  // it: "CONTROL:0x9404,OWNER:S-...,GROUP:S-...,ACL:S-...:0/0x3/0x001f01ff,...".
+  std::string descriptor(const std::string& path);
+  // The access entries of a file or folder on the share as smbcacls (Samba's
+  // own client) reads them, SID:type/flags/mask: "S-1-5-32-544:0/0x3/0x001f01ff".
   std::vector<std::string> accessEntries(const std::string& path);
+  // The flags of smbcacls's CONTROL line: "PD" for a protected DACL ("DP"
+  // only says that there is one).
+  std::vector<std::string> controlFlags(const std::string& path);
+  // The same, as smbcacls prints it whole.
+  std::string smbcacls(const std::string& path, const std::string& options = "--numeric");
   // Full control for BUILTIN\Administrators and the account `name` (a common
-  // name in the first unit), with these inheritance flags.
+  // name in the first unit), with these inheritance flags ("0x3", "0x0").
   std::vector<std::string> fullControlFor(const std::string& name, const char* flags);
+  // Replaces the access list of a file or folder on the share by full control
+  // for each SID, inherited below (OI|CI), and read access for BUILTIN\Users
+  // when asked, protected, as a client of the tests' own.
+  void setAccessList(const std::string& path, const std::vector<std::string>& fullControl,
+                     bool usersMayRead = false);
 
   // Everything an import could change about a home folder: the descriptor of
   // every file and folder in it, by path below it, and every file's content.
@@ -60,7 +70,7 @@ class ImportFixture : public ::testing::Test {
   static std::unique_ptr<Sandbox> sandbox;
   // A client of the share of the tests' own, which arranges and reads access
   // lists; the run and the file server tests use newFileServer().
-  SmbContext smb;
+  SmbFileServer smb;
   std::string tag;
   std::filesystem::path directory;
   std::vector<std::string> units;

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "platform/directory/dn.h"
-#include "platform/linux/smb/smb_context.h"
-#include "platform/linux/smb/smb_permissions.h"
 #include "platform/linux/text_decoder.h"
 #include "run/import_run.h"
 #include "tests/fakes/fakes.h"
@@ -19,6 +18,7 @@
 namespace kestrine::testing {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -178,28 +178,54 @@ TEST_F(ImportTest, NewHomeFolderGetsExactlyTheTwoInheritableEntries) {
   EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
   EXPECT_THAT(outcome.messages, IsEmpty());
   EXPECT_TRUE(std::filesystem::is_directory(sandbox->shareDir() + "/" + account("hf")));
-  EXPECT_EQ(accessEntries(homeFolder("hf")), fullControlFor("Home Folder", "3"));
+  EXPECT_EQ(accessEntries(homeFolder("hf")), fullControlFor("Home Folder", "0x3"));
+  // Protected: nothing the share's root gives its folders reaches it.
+  EXPECT_THAT(controlFlags(homeFolder("hf")), Contains("PD"));
 }
 
-// A former user's folder, say: the new account gets it, and the summary says so.
+// A hostile user makes home$\acnew beforehand as a link to acvictim's folder
+// (Samba follows links inside a share and shows them as plain folders): the
+// import of the new account acnew must not take that folder over.
+TEST_F(ImportTest, FolderThatGrantsAnotherAccountIsLeftAloneAndNamed) {
+  const auto sales = unit("Sales");
+  ASSERT_EQ(import({line("acvictim", "Ac Victim", sales)}).completeText,
+            "1 Users and Folders were added successfully!");
+  const std::string victim = homeFolder("acvictim");
+  const auto before = accessEntries(victim);
+  std::filesystem::create_directory_symlink(account("acvictim"),
+                                            sandbox->shareDir() + "/" + account("acnew"));
+
+  const auto outcome = import({line("acnew", "Ac New", sales)});
+  EXPECT_EQ(outcome.completeText, "0 Users and Folders were added successfully! 1 failed.");
+  EXPECT_THAT(outcome.messages, Contains(HasSubstr(account("acnew") + ": " + homeFolder("acnew") +
+                                                   " already grants " + account("acvictim") +
+                                                   "; move it away and run again")));
+  EXPECT_EQ(accessEntries(victim), before);
+}
+
+// A folder an administrator made ready, granting groups only: the new
+// account gets it, and the summary says so. (One that grants a user account
+// is left alone: FolderThatGrantsAnotherAccountIsLeftAloneAndNamed.)
 TEST_F(ImportTest, ExistingHomeFolderIsReplacedOnEverythingBelowAndNamed) {
   const auto sales = unit("Sales");
   const std::filesystem::path local = sandbox->shareDir() + "/" + account("ex");
   std::filesystem::create_directories(local / "sub");
   std::ofstream(local / "notes.txt") << "kept\n";
   std::ofstream(local / "sub" / "deep.txt") << "kept\n";
+  setAccessList(homeFolder("ex"), {"S-1-5-32-544", "S-1-5-18"}, true);
 
   const auto outcome = import({line("ex", "Ex Isting", sales)});
   EXPECT_EQ(outcome.completeText, "1 Users and Folders were added successfully!");
   EXPECT_THAT(outcome.messages,
               ElementsAre(HasSubstr(
                   account("ex") + ": home folder existed already; its access list was replaced")));
-  const auto folder = fullControlFor("Ex Isting", "3");
-  const auto file = fullControlFor("Ex Isting", "0");
+  const auto folder = fullControlFor("Ex Isting", "0x3");
+  const auto file = fullControlFor("Ex Isting", "0x0");
   EXPECT_EQ(accessEntries(homeFolder("ex")), folder);
   EXPECT_EQ(accessEntries(homeFolder("ex") + "\\sub"), folder);
   EXPECT_EQ(accessEntries(homeFolder("ex") + "\\notes.txt"), file);
   EXPECT_EQ(accessEntries(homeFolder("ex") + "\\sub\\deep.txt"), file);
+  EXPECT_THAT(controlFlags(homeFolder("ex")), Contains("PD"));
   std::ifstream kept(local / "sub" / "deep.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
 }
@@ -257,6 +283,43 @@ TEST_F(ImportTest, UnreachableDirectoryFailsEveryRecordWithTheReason) {
   EXPECT_THAT(outcome.messages[0],
               HasSubstr(account("nd") + ": not attempted: the domain could not be reached"));
   EXPECT_FALSE(std::filesystem::exists(sandbox->shareDir() + "/" + account("nd")));
+}
+
+// A record per file server: the DC (signing mandatory), a share that
+// requires encryption, a server of SMB 2.1 at most and one of 3.1.1 only.
+// Each folder is made, then on a second run granted again, with exactly
+// the two entries, protected.
+TEST_F(ImportTest, HomeFoldersOnEveryKindOfFileServer) {
+  const auto sales = unit("Sales");
+  const struct {
+    const char* name;
+    std::string server;
+    std::string shareBase;
+  } servers[] = {
+      {"sv1", sandbox->server(), "home"},
+      {"sv2", sandbox->server(), "homeenc"},
+      {"sv3", std::getenv("KESTRINE_SANDBOX_SMB21"), "home"},
+      {"sv4", std::getenv("KESTRINE_SANDBOX_SMB311"), "home"},
+  };
+  std::vector<std::string> lines;
+  for (const auto& at : servers) {
+    std::string record = line(at.name, std::string("Server ") + at.name, sales);
+    record.replace(record.find("," + sandbox->server() + ",home,"), sandbox->server().size() + 7,
+                   "," + at.server + "," + at.shareBase + ",");
+    lines.push_back(record);
+  }
+  for (const char* expected : {"4 Users and Folders were added successfully!",
+                               "0 Users and Folders were added successfully! 4 already existed."}) {
+    const auto outcome = import(lines);
+    EXPECT_EQ(outcome.completeText, expected);
+    EXPECT_THAT(outcome.messages, IsEmpty());
+    for (const auto& at : servers) {
+      SCOPED_TRACE(at.server + " " + at.shareBase);
+      EXPECT_EQ(accessEntries(homeFolder(at.name)),
+                fullControlFor(std::string("Server ") + at.name, "0x3"));
+      EXPECT_THAT(controlFlags(homeFolder(at.name)), Contains("PD"));
+    }
+  }
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/linux/ldap/ldap_directory.h"
-#include "platform/linux/smb/smb_permissions.h"
 #include "tests/integration/import_fixture.h"
 
 namespace kestrine::testing {
@@ -20,7 +19,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr const char* kOneFailed = "0 Users and Folders were added successfully! 1 failed.";
-constexpr const char* kUsersMayRead = ",ACL:S-1-5-32-545:0/3/1179817";
 constexpr int kDisabled = 2;
 
 class OwnAccounts : public ImportFixture {
@@ -29,8 +27,7 @@ class OwnAccounts : public ImportFixture {
     return sidText(first(user(unit, commonName), "objectSid"));
   }
   void addUsersMayRead(const std::string& folder, const std::string& sid) {
-    smb.setSecurityDescriptor(*parseUncPath(folder),
-                              fullControlDescriptor(sid, true) + kUsersMayRead);
+    setAccessList(folder, {"S-1-5-32-544", sid}, true);
   }
   // A record for the logon name `logon`, which carries no tag.
   std::string recordFor(const std::string& logon, const std::string& commonName,
@@ -102,11 +99,9 @@ TEST_F(OwnAccounts, SecondRunOfTheSameFileChangesNoAccountAndRepairsItsFolders) 
   // Damage: an entry added, the account's entry gone, a sub-folder the
   // account may not touch.
   addUsersMayRead(homeFolder("r1"), sidOf("Re One", sales));
-  smb.setSecurityDescriptor(*parseUncPath(homeFolder("r2")),
-                            "REVISION:1,ACL:" + std::string(kAdministratorsSid) + ":0/3/2032127");
+  setAccessList(homeFolder("r2"), {"S-1-5-32-544"});
   std::filesystem::create_directory(sandbox->shareDir() + "/" + account("r3") + "/sub");
-  smb.setSecurityDescriptor(*parseUncPath(homeFolder("r3") + "\\sub"),
-                            "REVISION:1,ACL:" + std::string(kAdministratorsSid) + ":0/3/2032127");
+  setAccessList(homeFolder("r3") + "\\sub", {"S-1-5-32-544"});
 
   const auto outcome = import(lines);
   EXPECT_EQ(outcome.completeText,
@@ -115,9 +110,9 @@ TEST_F(OwnAccounts, SecondRunOfTheSameFileChangesNoAccountAndRepairsItsFolders) 
   for (const Entry& before : accountsBefore) {
     EXPECT_EQ(sandbox->read(before.dn).attributes, before.attributes) << before.dn;
   }
-  EXPECT_EQ(accessEntries(homeFolder("r1")), fullControlFor("Re One", "3"));
-  EXPECT_EQ(accessEntries(homeFolder("r2")), fullControlFor("Re Two", "3"));
-  EXPECT_EQ(accessEntries(homeFolder("r3") + "\\sub"), fullControlFor("Re Three", "3"));
+  EXPECT_EQ(accessEntries(homeFolder("r1")), fullControlFor("Re One", "0x3"));
+  EXPECT_EQ(accessEntries(homeFolder("r2")), fullControlFor("Re Two", "0x3"));
+  EXPECT_EQ(accessEntries(homeFolder("r3") + "\\sub"), fullControlFor("Re Three", "0x3"));
 }
 
 TEST_F(OwnAccounts, AccountLeftDisabledByARefusedPasswordStaysSoOnASecondRun) {

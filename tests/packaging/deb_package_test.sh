@@ -46,9 +46,12 @@ description=$(field Description)
   fail "Description wants a short line and a long text: $description"
 depends=$(field Depends)
 # libsasl2-modules-gssapi-mit is loaded at run time, unseen by dpkg-shlibdeps.
-for library in libqt6widgets6 libldap libsmbclient libkrb5 libc6 libsasl2-modules-gssapi-mit; do
+for library in libqt6widgets6 libldap libgssapi-krb5 libkrb5 libssl3 libc6 \
+  libsasl2-modules-gssapi-mit; do
   [[ ", $depends" == *", $library"* ]] || fail "Depends has no $library: $depends"
 done
+# The SMB client is Kestrine's own.
+[[ $depends != *libsmbclient* && $depends != *libwbclient* ]] || fail "Depends on Samba's client: $depends"
 [[ $(field Recommends) == krb5-user ]] || fail "Recommends: $(field Recommends)"
 [[ $(field Suggests) == "smbclient, ldap-utils" ]] || fail "Suggests: $(field Suggests)"
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -284,31 +285,118 @@ TEST(HomeFolderPath, JoinsItsPiecesAsTheyAre) {
   EXPECT_EQ(homeFolderPath("files1", "", "jdoe"), "\\\\files1\\$\\jdoe");
 }
 
-TEST_F(ProvisioningTest, NewFolderIsCreatedThenGranted) {
+// A new account's folder is created with its access list, without asking
+// first whether it is there; a re-run asks first.
+TEST_F(ProvisioningTest, NewFolderIsCreatedWithItsAccessListWithoutAskingFirst) {
   provisioning.CreateFolders();
   EXPECT_EQ(state.homeFolder, kHome);
-  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome,
+  EXPECT_THAT(log.entries, ElementsAre("CreateFolder " + kHome + " for " + fakeSidText(0),
                                        "FolderExists " + kHome, kGrant));
   EXPECT_TRUE(state.record.folderPresent);
+  EXPECT_FALSE(state.record.folderFound);
   EXPECT_TRUE(state.record.permissionsSet);
   EXPECT_THAT(state.record.failures, IsEmpty());
+
+  state.record.account = AccountOrigin::kExisted;
+  files.folders.erase(kHome);
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome,
+                                       "CreateFolder " + kHome + " for " + fakeSidText(0),
+                                       "FolderExists " + kHome, kGrant));
 }
 
-// A folder there before its new account becomes the Administrators' too:
-// whoever made it keeps no owner's right to change its access list back.
+// Found by its creation or by the question, an existing folder is granted
+// without a message; one there before its new account becomes the
+// Administrators' too, so that whoever made it keeps no owner's right to
+// change its access list back. A name that is no folder cannot be created.
 TEST_F(ProvisioningTest, ExistingFolderIsGrantedWithoutCreationOrMessage) {
   files.folders.insert(kHome);
+  const std::string create = "CreateFolder " + kHome + " for " + fakeSidText(0);
   provisioning.CreateFolders();
-  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome,
-                                       kGrant + " Administrators own"));
+  EXPECT_THAT(log.entries, ElementsAre(create, "FolderExists " + kHome, "FolderExists " + kHome,
+                                       "grantees " + kHome, kGrant + " Administrators own"));
+  EXPECT_TRUE(state.record.folderFound);
   EXPECT_TRUE(state.record.permissionsSet);
+
+  state.record = {};
+  state.record.account = AccountOrigin::kExisted;
+  state.record.accountSid = fakeSidText(0);
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries, ElementsAre("FolderExists " + kHome, "FolderExists " + kHome, kGrant));
+  EXPECT_TRUE(state.record.permissionsSet);
+
+  files.folders.erase(kHome);
+  files.files[kHome] = {};
+  state.record = {};
+  state.record.account = AccountOrigin::kCreated;
+  state.record.accountSid = fakeSidText(0);
+  log.entries.clear();
+  provisioning.CreateFolders();
+  EXPECT_THAT(log.entries,
+              ElementsAre(create, "FolderExists " + kHome, "message 0 [] Cannot create: " + kHome,
+                          "FolderExists " + kHome));
+  EXPECT_FALSE(state.record.folderPresent);
+  ASSERT_EQ(state.record.failures.size(), 1u);
+  EXPECT_EQ(state.record.failures[0].code, EEXIST);
+}
+
+// A folder there before its new account is taken over only when it grants
+// no user or computer account but the record's own, and none the domain no
+// longer knows: a link to another user's folder, or a former user's folder,
+// is left as it is and the record fails saying why.
+TEST_F(ProvisioningTest, FolderThereBeforeItsNewAccountIsTakenOverOnlyWithoutAnotherAccount) {
+  const auto add = [&](const std::string& dn, const char* type, std::uint32_t n, const char* name) {
+    directory.objects[dn] = {{"objectClass", type}, {"objectSid", fakeObjectSid(n)}};
+    if (name) directory.objects[dn]["sAMAccountName"] = name;
+  };
+  add("CN=Staff,DC=example,DC=test", "Group", 5, nullptr);
+  add("CN=Victim,DC=example,DC=test", "User", 6, "victim");
+  add("CN=PC1,DC=example,DC=test", "Computer", 7, "PC1$");
+  const struct {
+    std::vector<std::string> grantees;
+    std::string other;  // "" when the folder is taken over
+  } cases[] = {
+      {{"S-1-5-32-544", "S-1-3-0", "S-1-5-18", "S-1-1-0", fakeSidText(0)}, ""},
+      {{fakeSidText(5), "S-1-5-21-1-2-3-513"}, "S-1-5-21-1-2-3-513"},  // a group; one gone
+      {{fakeSidText(5)}, ""},
+      {{"S-1-5-32-544", fakeSidText(6)}, "victim"},
+      {{fakeSidText(7)}, "PC1$"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.grantees.back());
+    files.folders.insert(kHome);
+    files.granteesOf[kHome] = c.grantees;
+    state.record = {};
+    state.record.account = AccountOrigin::kCreated;
+    state.record.accountSid = fakeSidText(0);
+    log.entries.clear();
+    provisioning.CreateFolders();
+    const bool granted = std::find(log.entries.begin(), log.entries.end(),
+                                   kGrant + " Administrators own") != log.entries.end();
+    if (c.other.empty()) {
+      EXPECT_TRUE(granted);
+      EXPECT_TRUE(state.record.permissionsSet);
+      EXPECT_THAT(state.record.failures, IsEmpty());
+      continue;
+    }
+    EXPECT_FALSE(granted);
+    EXPECT_FALSE(state.record.permissionsSet);
+    ASSERT_EQ(state.record.failures.size(), 1u);
+    EXPECT_EQ(state.record.failures[0].step, "");
+    EXPECT_EQ(state.record.failures[0].reason,
+              kHome + " already grants " + c.other + "; move it away and run again");
+    EXPECT_EQ(log.entries.back(),
+              "message 0 [] Error assigning permissions for user jdoe to home folder " + kHome);
+  }
 }
 
 TEST_F(ProvisioningTest, FolderThatCannotBeCreatedIsToldAndGetsNoGrant) {
   files.refusedFolders[kHome] = EACCES;
   provisioning.CreateFolders();
   EXPECT_THAT(log.entries,
-              ElementsAre("FolderExists " + kHome, "CreateFolder " + kHome,
+              ElementsAre("CreateFolder " + kHome + " for " + fakeSidText(0),
                           "message 0 [] Cannot create: " + kHome, "FolderExists " + kHome));
   EXPECT_FALSE(state.record.folderPresent);
   ASSERT_FALSE(state.record.failures.empty());

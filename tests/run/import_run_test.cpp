@@ -144,8 +144,7 @@ TEST_F(ImportRunTest, StepsRunInOrderWithProgressTextsBetweenThem) {
       "pwdLastSet userAccountControl",
       "Get objectSid",
       "lblLoading: Adding User: John Doe",
-      "FolderExists \\\\fs1\\home$\\jdoe",
-      "CreateFolder \\\\fs1\\home$\\jdoe",
+      "CreateFolder \\\\fs1\\home$\\jdoe for S-1-5-21-1-2-3-1000",
       "FolderExists \\\\fs1\\home$\\jdoe",
       "grant \\\\fs1\\home$\\jdoe S-1-5-21-1-2-3-1000",
       "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe",
@@ -226,7 +225,8 @@ TEST_F(ImportRunTest, LabelNamesTheUnitDuringTheAccountStepAndTheUserAfterIt) {
     return label;
   };
   EXPECT_EQ(labelBefore("Create User cn=John Doe"), "lblLoading: Adding OU: Sales");
-  EXPECT_EQ(labelBefore("CreateFolder \\\\fs1\\home$\\jdoe"), "lblLoading: Adding User: John Doe");
+  EXPECT_EQ(labelBefore("CreateFolder \\\\fs1\\home$\\jdoe for S-1-5-21-1-2-3-1000"),
+            "lblLoading: Adding User: John Doe");
   EXPECT_EQ(labelBefore("Close"), "lblLoading: Creating Share: \\\\fs1\\home$\\jdoe");
 }
 
@@ -490,11 +490,6 @@ TEST_F(ImportRunTest, RecordWithoutItsHomeFolderIsToldThenCountedAsFailed) {
   EXPECT_EQ(view.completeText, "1 Users and Folders were added successfully! 1 failed.");
 }
 
-// What a failed record whose account is there says a second import does.
-const std::string kFolderOnly =
-    "; the account is there: importing the record again does its home folder only, and counts it "
-    "as already existing";
-
 // A file server given up after the wait of its first record's folder step,
 // then a sign-in that fails for every folder: a box for the first record of
 // each cause, and the sign-in's reason once in the summary.
@@ -512,17 +507,18 @@ TEST_F(ImportRunTest, ACauseThatStrikesRecordAfterRecordIsToldOnce) {
                         {home + "r3", FailureKind::kSignIn},
                         {home + "r4", FailureKind::kSignIn}};
   runWith(lines);
+  const std::string again =
+      "; the account is there: importing the record again does its home folder only, and "
+      "counts it as already existing";
   EXPECT_THAT(
       entries("message"),
       ElementsAre("message 0 [] Cannot create: " + home + "r1",
                   "message 0 [] Cannot create: " + home + "r3",
                   "message 0 [Kestrine] create the home folder: create " + home +
-                      "r3: refused\n"
-                      "r1: create the home folder: create " +
-                      home + "r1: refused" + kFolderOnly + "\nr2: create the home folder: create " +
-                      home + "r2: refused" + kFolderOnly +
-                      "\nr3: create the home folder: cannot sign in (see above)" + kFolderOnly +
-                      "\nr4: create the home folder: cannot sign in (see above)" + kFolderOnly));
+                      "r3: refused\nr1: create the home folder: create " + home + "r1: refused" +
+                      again + "\nr2: create the home folder: create " + home + "r2: refused" +
+                      again + "\nr3: create the home folder: cannot sign in (see above)" + again +
+                      "\nr4: create the home folder: cannot sign in (see above)" + again));
   EXPECT_EQ(view.completeText, "1 Users and Folders were added successfully! 4 failed.");
 
   // A bind of the rootDSE that cannot sign in tells it once, in its own line.

@@ -351,9 +351,18 @@ class RecordedShare : public FileServer {
       : real_(std::move(real)), top_(std::move(top)) {}
 
   bool isFolder(const std::string& path) override { return real_->isFolder(path); }
-  void createFolder(const std::string& path) override { real_->createFolder(path); }
+  bool createFolder(const std::string& path, const std::string& accountSid) override {
+    return real_->createFolder(path, accountSid);
+  }
   bool createdJustNow(const std::string& folder) const override {
     return real_->createdJustNow(folder);
+  }
+  bool createdGrantingTo(const std::string& folder, const std::string& accountSid) const override {
+    return real_->createdGrantingTo(folder, accountSid);
+  }
+  std::vector<std::string> grantees(const std::string& path) override {
+    calls.push_back("grantees " + below(path));
+    return real_->grantees(path);
   }
   Listing list(const std::string& folder) override {
     calls.push_back("list " + below(folder));
@@ -413,10 +422,18 @@ void checkAccessLists() {
 void checkGrantWalk(const fs::path& root, const fs::path& home) {
   auto server = std::make_shared<Win32FileServer>();
   const std::string fresh = utf8(root / L"fresh");
-  server->createFolder(fresh);
+  CHECK(server->createFolder(fresh, ""));
   auto freshCalls = std::make_shared<RecordedShare>(server, fresh);
   CHECK_EQ(FullControlGrant(freshCalls).grantFullControl(fresh, kAccountSid, false).exitCode, 0);
   CHECK_EQ(freshCalls->calls, Lines{"grant . folder"});
+  CHECK(!server->createFolder(fresh, ""));  // there already: nothing changed
+  // Made with its access list in the same call: the grant has nothing to do.
+  const std::string madeGranted = utf8(root / L"granted");
+  CHECK(server->createFolder(madeGranted, kAccountSid));
+  auto grantedCalls = std::make_shared<RecordedShare>(server, madeGranted);
+  CHECK_EQ(
+      FullControlGrant(grantedCalls).grantFullControl(madeGranted, kAccountSid, false).exitCode, 0);
+  CHECK_EQ(grantedCalls->calls, Lines{});
 
   writeFile(home / L"notes.txt", "x");
   writeFile(home / L"sub" / L"a.txt", "x");

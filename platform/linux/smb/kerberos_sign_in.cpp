@@ -137,6 +137,12 @@ std::string kerberosMessage(krb5_error_code code) {
                                                            ": the domain knows no service " +
                                                            exchange.principal + " (" + cause + ")");
   }
+  // A ticket still valid by this computer's clock that the KDC refused as
+  // expired: its clock, or its rule for a ticket about to end.
+  if (is(KRB5KRB_AP_ERR_TKT_EXPIRED)) {
+    throw SignInError(SignInFailure::kTicketExpired,
+                      exchange.doing + ": " + refusedAsExpired(ticket));
+  }
   if (is(KRB5_KDC_UNREACH) || is(KRB5_REALM_CANT_RESOLVE)) {
     throw SignInError(SignInFailure::kTimedOut,
                       exchange.doing + ": no Kerberos KDC answered (" + cause + ")");

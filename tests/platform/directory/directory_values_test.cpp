@@ -52,6 +52,19 @@ TEST(SidText, ReadsTheBinaryObjectSid) {
   EXPECT_THROW(sidText(""), DirectoryError);
 }
 
+// The way back, for a search by objectSid: every text that is no SID refused.
+TEST(ObjectSidValue, WritesTheBinaryObjectSid) {
+  for (const char* text :
+       {"S-1-5-21-3906237391-502548272-1303214155-1104", "S-1-5-32-544", "S-1-1-0", "S-1-5-18"}) {
+    EXPECT_EQ(sidText(objectSidValue(text)), text);
+  }
+  for (const char* text : {"", "S-1-5", "S-1-5-", "S-1-5--32", "S-1-5-32-4294967296", "S-2-5-18",
+                           "S-1-281474976710656-1", "S-1-5-18)(x=*", "s-1-5-18"}) {
+    EXPECT_THROW(objectSidValue(text), DirectoryError) << text;
+  }
+  EXPECT_EQ(binaryFilterValue(std::string("\x01(", 2)), "\\01\\28");
+}
+
 TEST(FilterValue, EscapesWhatWouldChangeTheFilter) {
   EXPECT_EQ(filterValue("jdoe"), "jdoe");
   EXPECT_EQ(filterValue("*)(objectClass=*"), "\\2a\\29\\28objectClass=\\2a");

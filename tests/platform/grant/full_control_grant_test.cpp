@@ -49,8 +49,16 @@ class FakeShare : public FileServer {
   };
 
   bool isFolder(const std::string&) override { throw std::logic_error("asked by the walk"); }
-  void createFolder(const std::string&) override { throw std::logic_error("asked by the walk"); }
+  bool createFolder(const std::string&, const std::string&) override {
+    throw std::logic_error("asked by the walk");
+  }
   bool createdJustNow(const std::string& folder) const override { return fresh && folder == kTop; }
+  bool createdGrantingTo(const std::string& folder, const std::string& sid) const override {
+    return createdJustNow(folder) && sid == grantedAtCreation;
+  }
+  std::vector<std::string> grantees(const std::string&) override {
+    throw std::logic_error("asked by the walk");
+  }
 
   Listing list(const std::string& path) override {
     if (++lists > 100'000) throw std::logic_error("the walk does not end");
@@ -94,6 +102,7 @@ class FakeShare : public FileServer {
   std::set<std::string> replacedAtSet;  // paths whose object changes after their listing
   std::uint32_t topTag = 0;             // the home folder's own reparse tag
   bool fresh = false;
+  std::string grantedAtCreation;  // the SID a fresh folder was made for, if any
   int lists = 0;
   std::uint64_t nextId = 100;
 
@@ -171,12 +180,19 @@ TEST_F(GrantWalk, SetsTheFolderAndEverythingBelowOnceWithInheritanceOnFoldersOnl
   EXPECT_EQ(share->set[path("notes.txt")][0], std::string("file ") + kSid);
 }
 
+// A folder just created is empty: only itself is set, and nothing at all
+// when it was created with the account's access list already.
 TEST_F(GrantWalk, FolderJustCreatedIsNotListed) {
   share->fresh = true;
   share->chain("home", 3);
   EXPECT_EQ(grant().exitCode, 0);
   EXPECT_EQ(share->lists, 0);
   EXPECT_THAT(share->set, SizeIs(1));
+  share->set.clear();
+  share->grantedAtCreation = kSid;
+  EXPECT_EQ(grant().exitCode, 0);
+  EXPECT_EQ(share->lists, 0);
+  EXPECT_THAT(share->set, SizeIs(0));
 }
 
 // A junction to the share's root and a link to a file, as reparse points; a
