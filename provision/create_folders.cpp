@@ -1,6 +1,7 @@
 #include "platform/directory/directory_values.h"
 #include "provision/provisioning.h"
 
+#include <cctype>
 #include <cerrno>
 #include <utility>
 
@@ -48,15 +49,23 @@ std::string Provisioning::otherAccountGranted(const std::string& folder) {
   return {};
 }
 
-bool Provisioning::worthABox(const Failure& failure) {
+bool Provisioning::worthABox(const Failure& failure, int error) {
   switch (failure.kind) {
     case FailureKind::kServerGivenUp:
       return false;  // the box of the step that waited for the server told it
     case FailureKind::kSignIn:
       return !std::exchange(signInFailureShown_, true);
     default:
-      return true;
+      // A server that does not answer is one cause until it answers again,
+      // however many records' writes it leaves unanswered meanwhile.
+      return error != ETIMEDOUT || unansweredServersShown_.insert(serverKey()).second;
   }
+}
+
+std::string Provisioning::serverKey() const {
+  std::string key = state_.fileServer;
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
 }
 
 void Provisioning::CreateFolders() {
@@ -107,7 +116,8 @@ void Provisioning::CreateFolders() {
       outcome.folderFound = true;
     });
     const int error = step.errorNumber();
-    if (error != 0 && worthABox(step.lastFailure())) {
+    if (error == 0) unansweredServersShown_.erase(serverKey());
+    if (error != 0 && worthABox(step.lastFailure(), error)) {
       step("tell that the folder cannot be created",
            [&] { view_.messageBox("Cannot create: " + folder, 0, ""); });
     }

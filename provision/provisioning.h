@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "platform/directory.h"
@@ -41,12 +42,14 @@ class Provisioning {
   void tellPermissionsFailed();
   // Whether a folder step's failure gets a box of its own: one cause that
   // strikes record after record gets one box, at its first record.
-  bool worthABox(const Failure& failure);
+  bool worthABox(const Failure& failure, int error);
+  std::string serverKey() const;  // the record's file server, as names compare
 
   RunState& state_;
   Directory& directory_;
   RunView& view_;
   bool signInFailureShown_ = false;
+  std::set<std::string> unansweredServersShown_;  // ... until they answer again
 };
 
 // \\server\share$\logon: the home folder of an account.
