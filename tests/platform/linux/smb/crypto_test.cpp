@@ -12,7 +12,7 @@ using test::ascii;
 using test::fromHex;
 
 TEST(SmbCrypto, KnownAnswers) {
-  // RFC 4231 test case 2; RFC 4493 example 2; the GCM specification's test
+  // RFC 4231 test case 2; RFC 4493 example 2; the GCM paper's test
   // case 2 (McGrew and Viega).
   EXPECT_EQ(toHex(hmacSha256(ascii("Jefe"), ascii("what do ya want for nothing?"))),
             "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
