@@ -409,13 +409,20 @@ class SlowShare : public testing::FakeFileSystem {
  public:
   SlowShare(testing::CallLog& log, NetworkWait& wait) : FakeFileSystem(log), wait_(wait) {}
   bool FolderExists(const std::string& path) override {
-    waiting = true;
-    wait_.run([] { Sleep(2000); });
+    slowly();
     return FakeFileSystem::FolderExists(path);
+  }
+  bool CreateFolderFor(const std::string& path, const std::string& accountSid) override {
+    slowly();
+    return FakeFileSystem::CreateFolderFor(path, accountSid);
   }
   std::atomic<bool> waiting = false;
 
  private:
+  void slowly() {
+    waiting = true;
+    wait_.run([] { Sleep(2000); });
+  }
   NetworkWait& wait_;
 };
 
