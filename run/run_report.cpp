@@ -19,8 +19,9 @@ constexpr const char* kExistingFolderReplaced =
 constexpr const char* kNotSaved =
     "; not among the failed records to save: mend it in the original file";
 constexpr const char* kIncompleteAccount =
-    "; the account was made but stays disabled: delete it before importing the record again (an "
-    "import never changes an account that exists)";
+    "; the account was made but stays disabled: delete it and its home folder before importing "
+    "the record again (an import never changes an account that exists, nor takes over a folder "
+    "that grants another)";
 constexpr const char* kNoFolderForName =
     "; no home folder can be made for this logon name: delete the account before importing the "
     "record with another one (an import never changes an account that exists)";

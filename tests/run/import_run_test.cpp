@@ -45,6 +45,10 @@ class ImportRunTest : public ::testing::Test {
 };
 
 const std::string kFull = "jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd";
+const std::string kIncompleteAccount =
+    "the account was made but stays disabled: delete it and its home folder before importing the "
+    "record again (an import never changes an account that exists, nor takes over a folder that "
+    "grants another)";
 
 TEST_F(ImportRunTest, EmptyPathShowsTheMessageAndEndsBeforeAnyDirectoryOrFileWork) {
   view.filePath = "";
@@ -271,12 +275,9 @@ TEST_F(ImportRunTest, FailureSummaryListsTwentyRecordsAndHoldsEveryOneInItsDetai
   EXPECT_THAT(messages[0], ::testing::EndsWith("\n... and 3 more"));
   const std::string& details = view.summary.details;
   EXPECT_EQ(std::count(details.begin(), details.end(), '\n'), 22);
-  EXPECT_THAT(details,
-              ::testing::EndsWith(
-                  "u22: set the password: refused: SetPassword cn=User "
-                  "22,OU=Sales,DC=example,DC=test; the account was made but stays disabled: "
-                  "delete it before importing the record again (an import never changes an "
-                  "account that exists)"));
+  EXPECT_THAT(details, ::testing::EndsWith("u22: set the password: refused: SetPassword cn=User "
+                                           "22,OU=Sales,DC=example,DC=test; " +
+                                           kIncompleteAccount));
   EXPECT_EQ(view.completeText, "0 Users and Folders were added successfully! 23 failed.");
 }
 
@@ -295,11 +296,7 @@ TEST(FailedRecordsTest, AreSavedAsTheRunUsedThemAndSayWhatASecondImportDoes) {
     std::string lastLine;  // the summary's details end with it
   };
   const Case cases[] = {
-      {{kFull},
-       "SetPassword",
-       kFull + "\n",
-       "the account was made but stays disabled: delete it before importing the record again (an "
-       "import never changes an account that exists)"},
+      {{kFull}, "SetPassword", kFull + "\n", kIncompleteAccount},
       {{kFull, "kroe,Kim Roe", kim},
        "Create User cn=Kim Roe",
        "kroe,Kim Roe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd\n" + kim + "\n",
