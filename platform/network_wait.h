@@ -22,6 +22,14 @@ class NetworkWait {
     static_cast<void>(server);
     run([time] { std::this_thread::sleep_for(time); });
   }
+  // Called from within a call that is about to wait for `server` longer than
+  // usual: once `after` has passed, one that can tells the administrator
+  // (waitingText()) until the call ends.
+  virtual void tellIfStillWaiting(const std::string& server,
+                                  std::chrono::steady_clock::duration after) {
+    static_cast<void>(server);
+    static_cast<void>(after);
+  }
 };
 
 // What the progress window says while the run waits for a server.

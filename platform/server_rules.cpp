@@ -13,8 +13,12 @@ std::string seconds(std::chrono::seconds time) {
 
 }  // namespace
 
+std::string noAnswerReason(std::chrono::seconds waited, const char* server) {
+  return std::string(server) + " did not answer within " + seconds(waited);
+}
+
 std::string noAnswerReason(const ConnectionSettings& settings, const char* server) {
-  return std::string(server) + " did not answer within " + seconds(settings.timeout);
+  return noAnswerReason(settings.timeout, server);
 }
 
 std::string heldReason(const ConnectionSettings& settings, const char* server) {
@@ -37,13 +41,26 @@ void ServerRules::hold() {
   givenUp_ = now - *unansweredSince_ >= settings_.giveUpAfter;
 }
 
+std::chrono::seconds ServerRules::writeWait() {
+  if (givenUp_) return settings_.timeout;
+  const auto now = clock_();
+  const auto since = unansweredSince_.value_or(callStarted_.value_or(now));
+  const auto left = std::chrono::ceil<std::chrono::seconds>(since + settings_.giveUpAfter - now);
+  if (left <= settings_.timeout) return settings_.timeout;
+  if (wait_) wait_->tellIfStillWaiting(serverName(), settings_.timeout);
+  return left;
+}
+
+std::string ServerRules::serverName() const {
+  return name_.empty() ? "the server" : name_;
+}
+
 Reply ServerRules::call(bool repeatable, const std::function<Reply()>& attempt) {
   if (heldUntil_ && !givenUp_) {
     const auto left = *heldUntil_ - clock_();
     if (left > decltype(left)::zero()) {
-      const std::string server = name_.empty() ? "the server" : name_;
       if (wait_) {
-        wait_->waitFor(server, left);
+        wait_->waitFor(serverName(), left);
       } else {
         std::this_thread::sleep_for(left);
       }

@@ -34,6 +34,8 @@ inline constexpr const char* kFileServerRole = "the file server";
 // controller did not answer within 30 s".
 std::string noAnswerReason(const ConnectionSettings& settings,
                            const char* server = kDomainControllerRole);
+// The same for a write whose answer was awaited for `waited`.
+std::string noAnswerReason(std::chrono::seconds waited, const char* server);
 // The reason given for a call not made for that: "... did not answer within
 // 30 s; not asked again for 30 s".
 std::string heldReason(const ConnectionSettings& settings,
@@ -79,8 +81,17 @@ class ServerRules {
   // reply; whatever a try throws ends the call. While the server is held and
   // not given up, the hold is waited out first.
   Reply call(bool repeatable, const std::function<Reply()>& attempt);
+  // How long a try of the call in hand awaits the answer to a write it is
+  // about to send, on the same connection: the timeout, or longer while the
+  // server has not gone `giveUpAfter` without an answer (counted as hold()
+  // counts), until then. A write is never sent twice, as the first may have
+  // been applied; its late answer tells what became of it. Past the timeout
+  // the wait names the server to the administrator.
+  std::chrono::seconds writeWait();
 
  private:
+  std::string serverName() const;
+
   ConnectionSettings settings_;
   NetworkWait* wait_;
   Clock clock_;

@@ -16,8 +16,9 @@ namespace kestrine {
 // A request runs on an open connection; one found closed by the server
 // beforehand is replaced first, so an idle drop costs no request. A read
 // whose connection is lost on the way runs once more on a new one; a write
-// does not, as whether the server applied it is unknown. A request that gets
-// no answer in time is not sent again; when that happens, or no new
+// does not, as whether the server applied it is unknown: its answer is
+// awaited longer instead (writeWait()). A request that gets no answer in time
+// is not sent again; when that happens, or no new
 // connection can be opened, the server is held (see ServerRules): the next
 // request waits for the hold to end, or once the server has been given up,
 // fails at once with the reason.
@@ -43,6 +44,8 @@ class DirectoryConnection {
                     const std::function<void()>& awaitRead);
 
   const ConnectionSettings& settings() const { return rules_.settings(); }
+  // Within a write: how long to await its answer (ServerRules::writeWait).
+  std::chrono::seconds writeWait() { return rules_.writeWait(); }
 
  private:
   void call(bool change, const std::function<void()>& request);

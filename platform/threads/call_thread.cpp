@@ -27,14 +27,35 @@ void CallThread::run(const std::function<void()>& call) {
   call_ = &call;
   ended_ = false;
   failure_ = nullptr;
+  lateFrom_.reset();
   changed_.notify_all();
+  bool told = false;
   while (!changed_.wait_for(lock, interval_, [this] { return ended_; })) {
+    std::string late;
+    if (!told && lateFrom_ && std::chrono::steady_clock::now() >= *lateFrom_) late = lateServer_;
     lock.unlock();
+    if (!late.empty() && notice_) {
+      notice_(waitingText(late));
+      told = true;
+    }
     pump_();
     lock.lock();
   }
   call_ = nullptr;
+  lateFrom_.reset();
+  if (told) {
+    lock.unlock();
+    notice_("");
+    lock.lock();
+  }
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
+void CallThread::tellIfStillWaiting(const std::string& server,
+                                    std::chrono::steady_clock::duration after) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lateServer_ = server;
+  lateFrom_ = std::chrono::steady_clock::now() + after;
 }
 
 void CallThread::waitFor(const std::string& server, std::chrono::steady_clock::duration time) {

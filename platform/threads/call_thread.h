@@ -5,6 +5,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -35,6 +36,10 @@ class CallThread : public NetworkWait {
   void run(const std::function<void()>& call) override;
   // Pumps on the calling thread, the notice showing waitingText(server).
   void waitFor(const std::string& server, std::chrono::steady_clock::duration time) override;
+  // From the helper thread: the calling thread's pump shows the notice when
+  // the time comes, and takes it back when the call ends.
+  void tellIfStillWaiting(const std::string& server,
+                          std::chrono::steady_clock::duration after) override;
 
  private:
   void serve();
@@ -47,6 +52,9 @@ class CallThread : public NetworkWait {
   const std::function<void()>* call_ = nullptr;  // the call handed over, until it has ended
   bool ended_ = false;
   std::exception_ptr failure_;
+  // Whom the call in hand waits for, and from when the notice shows it.
+  std::string lateServer_;
+  std::optional<std::chrono::steady_clock::time_point> lateFrom_;
   bool stopping_ = false;
   std::thread thread_;  // last: it starts once the rest is set up
 };

@@ -242,7 +242,7 @@ DWORD granteesHere(const std::wstring& path, std::vector<std::string>& sids) {
 
 unsigned long Win32FileServer::call(const std::string& path, const std::string& doing, bool asErrno,
                                     const std::function<unsigned long()>& attempt,
-                                    unsigned long* firstError) {
+                                    unsigned long* firstError, bool write) {
   created_.reset();
   const std::string name = serverOf(path);
   Server* server = nullptr;
@@ -270,7 +270,10 @@ unsigned long Win32FileServer::call(const std::string& path, const std::string& 
   const auto once = [&] {
     // On the thread that makes the call: its I/O is what the deadline cancels.
     // From the first try on: the call may have waited for the server's hold.
-    if (tries == 0) deadline_.arm(std::chrono::steady_clock::now() + settings_.timeout);
+    if (tries == 0) {
+      waited_ = write && server ? server->rules.writeWait() : settings_.timeout;
+      deadline_.arm(std::chrono::steady_clock::now() + waited_);
+    }
     error = attempt();
     // Whatever a call cut short at its deadline reports, it went unanswered.
     if (error != ERROR_SUCCESS && deadline_.overdue()) error = ERROR_SEM_TIMEOUT;
@@ -303,7 +306,7 @@ unsigned long Win32FileServer::call(const std::string& path, const std::string& 
 void Win32FileServer::fail(unsigned long error, const std::string& doing, bool asErrno) const {
   const int code = errnoForWindowsError(error);
   const std::string reason = doing + ": " +
-                             (code == ETIMEDOUT ? noAnswerReason(settings_, kFileServerRole)
+                             (code == ETIMEDOUT ? noAnswerReason(waited_, kFileServerRole)
                                                 : windowsErrorText(error) + " (Windows error " +
                                                       std::to_string(error) + ")");
   const FailureKind kind =
@@ -343,7 +346,7 @@ bool Win32FileServer::createFolder(const std::string& path, const std::string& a
         return CreateDirectoryW(wide.c_str(), descriptor ? &attributes : nullptr) ? ERROR_SUCCESS
                                                                                   : GetLastError();
       },
-      &first);
+      &first, true);
   // A lost try may have made the folder: "exists" on the second cannot tell
   // ours from one that was there before, so the first failure stands.
   if (error == ERROR_ALREADY_EXISTS && first != ERROR_SUCCESS) error = first;

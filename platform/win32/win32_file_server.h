@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -79,10 +80,11 @@ class Win32FileServer : public FileServer {
   // success), under the rules of the path's server (none for a local path)
   // and within the timeout; returns the last try's error, and the first's in
   // `firstError`. Throws at once while the server is held, with a FileError
-  // when `asErrno`.
+  // when `asErrno`. A `write` is awaited as long as the server's rules let a
+  // write wait (ServerRules::writeWait).
   unsigned long call(const std::string& path, const std::string& doing, bool asErrno,
                      const std::function<unsigned long()>& attempt,
-                     unsigned long* firstError = nullptr);
+                     unsigned long* firstError = nullptr, bool write = false);
   [[noreturn]] void fail(unsigned long error, const std::string& doing, bool asErrno) const;
 
   NetworkWait* wait_;
@@ -96,6 +98,8 @@ class Win32FileServer : public FileServer {
   std::optional<Created> created_;
   // Whether the last call's server has been given up (ServerRules::held()).
   bool givenUp_ = false;
+  // How long the last call waited before its deadline.
+  std::chrono::seconds waited_{};
 };
 
 }  // namespace kestrine

@@ -327,9 +327,14 @@ void WldapSession::open() {
   ld_ = std::move(ld);
 }
 
-void WldapSession::noAnswer(unsigned long rc, const std::string& doing) {
+void WldapSession::noAnswer(unsigned long rc, const std::string& doing,
+                            std::chrono::seconds waited) {
   rediscover_ = true;
-  throw NoAnswer(static_cast<int>(rc), doing + ": " + noAnswerReason(settings_));
+  throw NoAnswer(
+      static_cast<int>(rc),
+      doing + ": " +
+          noAnswerReason(waited > std::chrono::seconds::zero() ? waited : settings_.timeout,
+                         kDomainControllerRole));
 }
 
 void WldapSession::close() {
@@ -365,15 +370,17 @@ void WldapSession::fail(unsigned long rc, const std::string& doing, const std::s
   throw DirectoryError(code, doing + ": " + reason);
 }
 
-WldapSession::Answer WldapSession::await(unsigned long id, const std::string& doing) {
-  l_timeval timeout{static_cast<LONG>(settings_.timeout.count()), 0};
+WldapSession::Answer WldapSession::await(unsigned long id, const std::string& doing,
+                                         std::chrono::seconds wait) {
+  if (wait <= std::chrono::seconds::zero()) wait = settings_.timeout;
+  l_timeval timeout{static_cast<LONG>(wait.count()), 0};
   LDAPMessage* raw = nullptr;
   const ULONG type = ldap_result(ld_.get(), id, LDAP_MSG_ALL, &timeout, &raw);
   Answer answer;
   answer.message.reset(raw);
   if (type == 0) {
     ldap_abandon(ld_.get(), id);
-    fail(LDAP_TIMEOUT, doing);
+    noAnswer(LDAP_TIMEOUT, doing, wait);
   }
   if (type == static_cast<ULONG>(-1) || !raw) {
     // The library gave up on the connection; its code says why. Taken for a
@@ -454,8 +461,9 @@ unsigned long WldapSession::sendSearch(const std::string& base, unsigned long sc
   return id;
 }
 
-WldapSession::Answer WldapSession::awaitSuccess(unsigned long id, const std::string& doing) {
-  Answer answer = await(id, doing);
+WldapSession::Answer WldapSession::awaitSuccess(unsigned long id, const std::string& doing,
+                                                std::chrono::seconds wait) {
+  Answer answer = await(id, doing, wait);
   if (answer.code != LDAP_SUCCESS) fail(answer.code, doing, answer.diagnostic);
   return answer;
 }
@@ -495,12 +503,16 @@ void WldapSession::replaceAndRead(const std::string& dn,
   Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
   std::wstring wideDn = toWide(dn);
   const std::string doing = "modify " + dn;
-  unsigned long change = 0;
+  unsigned long changeId = 0;
   unsigned long reader = 0;
+  std::chrono::seconds wait{};
   read.reset();
   connection_.writeAndRead(
-      [&] { change = sendChange(wideDn, mods.get(), LDAP_MOD_REPLACE, doing); },
-      [&] { reader = sendRead(dn); }, [&] { awaitSuccess(change, doing); },
+      [&] {
+        wait = connection_.writeWait();
+        changeId = sendChange(wideDn, mods.get(), LDAP_MOD_REPLACE, doing);
+      },
+      [&] { reader = sendRead(dn); }, [&] { awaitSuccess(changeId, doing, wait); },
       [&] {
         auto entries = entriesOf(awaitSuccess(reader, reading(dn)));
         if (!entries.empty()) read = std::move(entries.front());
@@ -511,7 +523,10 @@ void WldapSession::change(const std::string& dn, const std::vector<AttributeValu
                           int op, const std::string& doing) {
   Modifications mods = modifications(attributes, op);
   std::wstring wideDn = toWide(dn);
-  connection_.write([&] { awaitSuccess(sendChange(wideDn, mods.get(), op, doing), doing); });
+  connection_.write([&] {
+    const std::chrono::seconds wait = connection_.writeWait();
+    awaitSuccess(sendChange(wideDn, mods.get(), op, doing), doing, wait);
+  });
 }
 
 unsigned long WldapSession::sendChange(std::wstring& dn, LDAPModW** mods, int op,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,15 +74,17 @@ class WldapSession : public DirectorySession, private DirectoryLink {
   std::unique_ptr<ldap, Unbind> connect(const std::wstring& server);
   std::string serverName() const override;
   // Throws NoAnswer; the next open() asks the locator afresh.
-  [[noreturn]] void noAnswer(unsigned long rc, const std::string& doing);
+  [[noreturn]] void noAnswer(unsigned long rc, const std::string& doing,
+                             std::chrono::seconds waited = {});
   [[noreturn]] void fail(unsigned long rc, const std::string& doing,
                          const std::string& diagnostic = {});
   // Waits for the answer to request `id`, sent for `doing`; throws on a
   // failure, a lost connection or no answer in time.
   struct Answer;
-  Answer await(unsigned long id, const std::string& doing);
+  // At most `wait`, the timeout when 0.
+  Answer await(unsigned long id, const std::string& doing, std::chrono::seconds wait = {});
   // ... and fails with the server's refusal too.
-  Answer awaitSuccess(unsigned long id, const std::string& doing);
+  Answer awaitSuccess(unsigned long id, const std::string& doing, std::chrono::seconds wait = {});
   std::vector<Entry> entriesOf(const Answer& answer);
   // Requests sent on the open connection, by their message ids.
   unsigned long sendSearch(const std::string& base, unsigned long scope, const std::string& filter,

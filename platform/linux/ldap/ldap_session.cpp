@@ -262,15 +262,17 @@ struct LdapSession::Answer {
   LdapMessage message;
 };
 
-LdapSession::Answer LdapSession::await(int id, const std::string& doing) {
+LdapSession::Answer LdapSession::await(int id, const std::string& doing,
+                                       std::chrono::seconds wait) {
   LDAP* ld = ld_.get();
-  timeval timeout{settings_.timeout.count(), 0};
+  if (wait <= std::chrono::seconds::zero()) wait = settings_.timeout;
+  timeval timeout{static_cast<time_t>(wait.count()), 0};
   LDAPMessage* raw = nullptr;
   const int type = ldap_result(ld, id, LDAP_MSG_ALL, &timeout, &raw);
   Answer answer{LdapMessage(raw)};
   if (type == 0) {
     ldap_abandon_ext(ld, id, nullptr, nullptr);
-    fail(LDAP_TIMEOUT, doing);
+    throw NoAnswer(LDAP_TIMEOUT, doing + ": " + noAnswerReason(wait, kDomainControllerRole));
   }
   if (type == -1 || !raw) {
     // The library gave up on the connection; its code says why.
@@ -375,14 +377,17 @@ Modifications modifications(const std::vector<AttributeValues>& attributes, int 
 
 void LdapSession::add(const std::string& dn, const std::vector<AttributeValues>& attributes) {
   Modifications mods = modifications(attributes, LDAP_MOD_ADD);
-  const std::string doing = "add " + dn;
-  connection_.write([&] { await(sendChange(dn, mods.get(), LDAP_MOD_ADD, doing), doing); });
+  connection_.write([&] { change(dn, mods.get(), LDAP_MOD_ADD, "add " + dn); });
 }
 
 void LdapSession::replace(const std::string& dn, const std::vector<AttributeValues>& attributes) {
   Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
-  const std::string doing = "modify " + dn;
-  connection_.write([&] { await(sendChange(dn, mods.get(), LDAP_MOD_REPLACE, doing), doing); });
+  connection_.write([&] { change(dn, mods.get(), LDAP_MOD_REPLACE, "modify " + dn); });
+}
+
+void LdapSession::change(const std::string& dn, LDAPMod** mods, int op, const std::string& doing) {
+  const std::chrono::seconds wait = connection_.writeWait();
+  await(sendChange(dn, mods, op, doing), doing, wait);
 }
 
 int LdapSession::sendChange(const std::string& dn, LDAPMod** mods, int op,
@@ -401,15 +406,20 @@ void LdapSession::replaceAndRead(const std::string& dn,
                                  std::optional<Entry>& read) {
   Modifications mods = modifications(attributes, LDAP_MOD_REPLACE);
   const std::string doing = "modify " + dn;
-  int change = 0;
+  int changeId = 0;
   int reader = 0;
+  std::chrono::seconds wait{};
   read.reset();
-  connection_.writeAndRead([&] { change = sendChange(dn, mods.get(), LDAP_MOD_REPLACE, doing); },
-                           [&] { reader = sendRead(dn); }, [&] { await(change, doing); },
-                           [&] {
-                             auto entries = entriesOf(await(reader, reading(dn)).message.get());
-                             if (!entries.empty()) read = std::move(entries.front());
-                           });
+  connection_.writeAndRead(
+      [&] {
+        wait = connection_.writeWait();
+        changeId = sendChange(dn, mods.get(), LDAP_MOD_REPLACE, doing);
+      },
+      [&] { reader = sendRead(dn); }, [&] { await(changeId, doing, wait); },
+      [&] {
+        auto entries = entriesOf(await(reader, reading(dn)).message.get());
+        if (!entries.empty()) read = std::move(entries.front());
+      });
 }
 
 }  // namespace kestrine

@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,10 +54,13 @@ class LdapSession : public DirectorySession, private DirectoryLink {
   // Fails with the server's text on the handle, or with `diagnostic`.
   [[noreturn]] void fail(int rc, const std::string& doing);
   [[noreturn]] void fail(int rc, const std::string& doing, const std::string& diagnostic);
-  // Waits for the whole answer to request `id`, sent for `doing`; throws on
-  // the server's refusal, a lost connection or no answer in time.
+  // Waits for the whole answer to request `id`, sent for `doing`, at most
+  // `wait` (the timeout when 0); throws on the server's refusal, a lost
+  // connection or no answer in time.
   struct Answer;
-  Answer await(int id, const std::string& doing);
+  Answer await(int id, const std::string& doing, std::chrono::seconds wait = {});
+  // A change sent and its answer awaited as long as a write's may be.
+  void change(const std::string& dn, LDAPMod** mods, int op, const std::string& doing);
   // Requests sent on the open connection, by their message ids.
   int sendSearch(const std::string& base, int scope, const std::string& filter,
                  const std::vector<std::string>& attributes, int sizeLimit,

@@ -178,7 +178,8 @@ auto Client::throughDfs(const SharePath& path, Deadline deadline, Operation oper
 }
 
 void Client::createFolder(const SharePath& folder,
-                          const std::optional<SecurityDescriptor>& descriptor, Deadline deadline) {
+                          const std::optional<SecurityDescriptor>& descriptor, Deadline deadline,
+                          const std::function<Deadline()>& answerBy) {
   throughDfs(folder, deadline, [&](const SharePath& path) {
     const Tree& share = tree(path, deadline);
     CreateRequest create;
@@ -191,10 +192,12 @@ void Client::createFolder(const SharePath& folder,
           CreateContext{std::string(SMB2_CREATE_SD_BUFFER), encodeSecurityDescriptor(*descriptor)});
     }
     Connection& connection = server(path.server, deadline).session->connection();
+    const Ticket ticket =
+        connection.submit({createRequest(share, path, create),
+                           related(SMB2_CLOSE, encodeCloseRequest(kRelatedFileId), share)},
+                          true, deadline);
     const std::vector<Response> responses =
-        connection.exchange({createRequest(share, path, create),
-                             related(SMB2_CLOSE, encodeCloseRequest(kRelatedFileId), share)},
-                            true, deadline);
+        connection.await(ticket, answerBy ? answerBy() : deadline);
     expectSuccess(responses[0], "create " + path.unc());
     decodeCreateResponse(responses[0].reader());
   });

@@ -74,9 +74,11 @@ class Client {
 
   // A new folder with its security descriptor in the create request (without
   // one, it inherits) and its close in the same compound: one round trip. An
-  // existing name fails with STATUS_OBJECT_NAME_COLLISION.
+  // existing name fails with STATUS_OBJECT_NAME_COLLISION. `answerBy`, when
+  // given, is asked as the create goes out until when its answer is awaited
+  // (a write is not sent twice: it may be awaited past `deadline`).
   void createFolder(const SharePath& folder, const std::optional<SecurityDescriptor>& descriptor,
-                    Deadline deadline);
+                    Deadline deadline, const std::function<Deadline()>& answerBy = {});
 
   // Sets the DACL (and the owner when the descriptor has one) of an existing
   // object in one compound: open, its identity read, set, close. Returns what

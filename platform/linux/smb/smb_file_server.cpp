@@ -39,7 +39,8 @@ struct Outcome {
   std::exception_ptr failure;
 };
 
-Outcome outcomeOf(const std::string& doing, const ConnectionSettings& settings) {
+// `waited`: how long the answer that did not come was awaited.
+Outcome outcomeOf(const std::string& doing, std::chrono::seconds waited) {
   const auto fileError = [&](int code, const std::string& reason) {
     return std::make_exception_ptr(FileError(code, doing + ": " + reason));
   };
@@ -51,7 +52,7 @@ Outcome outcomeOf(const std::string& doing, const ConnectionSettings& settings) 
   } catch (const smb::TransportError& e) {
     switch (e.failure()) {
       case smb::TransportFailure::kTimedOut:
-        return {Reply::kNoAnswer, fileError(ETIMEDOUT, noAnswerReason(settings, kFileServerRole))};
+        return {Reply::kNoAnswer, fileError(ETIMEDOUT, noAnswerReason(waited, kFileServerRole))};
       case smb::TransportFailure::kLost:
         return {Reply::kLost, fileError(ECONNRESET, e.what())};
       case smb::TransportFailure::kNotFound:
@@ -151,13 +152,14 @@ auto SmbFileServer::call(const std::string& doing, const SharePath& path, Operat
   int tries = 0;
   rules.call(true, [&] {
     if (tries == 0) deadline = smb::Clock::now() + settings_.timeout;
+    writeWaited_.reset();
     try {
       result.emplace(operation(deadline, tries++ > 0));
       last = nullptr;
       lastReply = Reply::kAnswered;
       return Reply::kAnswered;
     } catch (...) {
-      const Outcome outcome = outcomeOf(what, settings_);
+      const Outcome outcome = outcomeOf(what, writeWaited_.value_or(settings_.timeout));
       // Whatever the connection's state, the next try opens a new one.
       if (outcome.reply != Reply::kAnswered) client_->drop(path.server);
       last = outcome.failure;
@@ -177,6 +179,11 @@ auto SmbFileServer::call(const std::string& doing, const SharePath& path, Operat
   return std::move(*result);
 }
 
+smb::Deadline SmbFileServer::writeAnswerDeadline(const SharePath& path) {
+  writeWaited_ = servers_.at(foldedCase(path.server)).writeWait();
+  return smb::Clock::now() + *writeWaited_;
+}
+
 bool SmbFileServer::createFolder(const std::string& path, const std::string& accountSid) {
   const SharePath folder = onShare("create", path);
   created_.reset();
@@ -190,7 +197,8 @@ bool SmbFileServer::createFolder(const std::string& path, const std::string& acc
   const bool made = call("create", folder, [&](smb::Deadline deadline, bool repeat) {
     lostOnce = lostOnce || repeat;
     try {
-      client_->createFolder(folder, descriptor, deadline);
+      client_->createFolder(folder, descriptor, deadline,
+                            [&] { return writeAnswerDeadline(folder); });
       return true;
     } catch (const smb::StatusError& e) {
       if (e.status() != smb::STATUS_OBJECT_NAME_COLLISION) throw;

@@ -58,6 +58,9 @@ class SmbFileServer : public FileServer {
   template <class Operation>
   auto call(const std::string& doing, const smb::SharePath& path, Operation operation);
   smb::SharePath onShare(const std::string& doing, const std::string& path) const;
+  // Until when the answer to a write about to go to the path's server is
+  // awaited, under its rules; within call() only.
+  smb::Deadline writeAnswerDeadline(const smb::SharePath& path);
   smb::Listing listFromServer(const smb::SharePath& path);
 
   std::unique_ptr<smb::Client> client_;
@@ -65,6 +68,8 @@ class SmbFileServer : public FileServer {
   NetworkWait* wait_;
   // By server name in lower case.
   std::map<std::string, ServerRules> servers_;
+  // How long the try in hand awaited its write's answer, once sent.
+  std::optional<std::chrono::seconds> writeWaited_;
   // What the last call created, and for whom ("" for no one).
   struct Created {
     smb::SharePath path;
