@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "platform/threads/call_thread.h"
@@ -87,21 +88,36 @@ class QtRunViewTest : public QObject {
     QVERIFY(forms.loading().lblStep()->text().isEmpty());
   }
 
-  // A folder step that waits for its server's hold says so, and then the
-  // progress text is back.
+  // A folder step that waits for its server's hold, or for a write's answer
+  // past the timeout, says so, and then the progress text is back.
+  void waitForAServerIsShownInPlaceOfTheProgressText_data() {
+    QTest::addColumn<bool>("writeAnsweredLate");
+    QTest::newRow("hold") << false;
+    QTest::newRow("write answered late") << true;
+  }
   void waitForAServerIsShownInPlaceOfTheProgressText() {
     using namespace std::chrono_literals;
+    QFETCH(bool, writeAnsweredLate);
     testing::CallLog log;
     testing::FakeDirectory directory(log);
     CallThread calls(answerDesktop);
     struct WaitingShare : testing::FakeFileSystem {
       using FakeFileSystem::FakeFileSystem;
       bool FolderExists(const std::string& path) override {
-        if (wait) std::exchange(wait, nullptr)->waitFor("fs1.example.test", 200ms);
+        if (CallThread* calls = std::exchange(wait, nullptr); calls && late) {
+          calls->run([calls] {
+            calls->tellIfStillWaiting("fs1.example.test", 100ms);
+            std::this_thread::sleep_for(400ms);
+          });
+        } else if (calls) {
+          calls->waitFor("fs1.example.test", 200ms);
+        }
         return FakeFileSystem::FolderExists(path);
       }
-      NetworkWait* wait = nullptr;
+      CallThread* wait = nullptr;
+      bool late = false;
     } files(log);
+    files.late = writeAnsweredLate;
     files.files["users.csv"] = {
         "jdoe,John Doe,John,Doe,Pa55word!,Sales,example.test,fs1,home,logon.cmd"};
     Forms forms(directory, files);

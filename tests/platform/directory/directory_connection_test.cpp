@@ -73,6 +73,10 @@ class FakeWait : public NetworkWait {
     link_.log.push_back("wait " + std::to_string(time / 1s) + " s for " + server);
     link_.now += time;
   }
+  void tellIfStillWaiting(const std::string& server,
+                          std::chrono::steady_clock::duration after) override {
+    link_.log.push_back("tell after " + std::to_string(after / 1s) + " s: " + server);
+  }
 
  private:
   FakeLink& link_;
@@ -270,10 +274,39 @@ TEST_F(DirectoryConnectionTest, StoppedServerIsGivenUpAfterTwoMinutesThenCostsOn
                                          "wait 30 s for dc1.example.test", "open"));
 }
 
+// A write is never sent twice: its answer is awaited instead, until the
+// server has gone two minutes without one.
+TEST_F(DirectoryConnectionTest, WriteAwaitsItsAnswerUntilTheServerIsGivenUp) {
+  connected();
+  const auto writeWait = [&] {
+    std::chrono::seconds wait{};
+    connection.write([&] { wait = connection.writeWait(); });
+    return wait;
+  };
+  EXPECT_EQ(writeWait(), 120s);
+  link.server = FakeLink::Server::frozen;
+  EXPECT_THROW(read("unit"), NoAnswer);
+  link.server = FakeLink::Server::up;
+  EXPECT_EQ(writeWait(), 60s);  // after the read's timeout and the hold
+  EXPECT_THAT(logFromHere(), ElementsAre("tell after 30 s: dc1.example.test", "read unit", "close",
+                                         "wait 30 s for dc1.example.test", "open",
+                                         "tell after 30 s: dc1.example.test"));
+
+  // Given up: a write waits the timeout alone, as any request.
+  link.server = FakeLink::Server::frozen;
+  for (int i = 0; i < 4; ++i) EXPECT_THROW(read("unit"), DirectoryError);
+  link.now += 30s;
+  link.server = FakeLink::Server::up;
+  EXPECT_EQ(writeWait(), 30s);
+  EXPECT_THAT(logFromHere(),
+              ::testing::Not(::testing::Contains(::testing::StartsWith("tell after"))));
+}
+
 TEST(NoAnswerReasonTest, NamesTheServerAndTheTimesInSeconds) {
   EXPECT_EQ(noAnswerReason({}), "the domain controller did not answer within 30 s");
   EXPECT_EQ(heldReason({.timeout = 4s, .retryAfter = 5s}, kFileServerRole),
             "the file server did not answer within 4 s; not asked again for 5 s");
+  EXPECT_EQ(noAnswerReason(120s, kFileServerRole), "the file server did not answer within 120 s");
 }
 
 }  // namespace
