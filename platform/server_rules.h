@@ -73,6 +73,8 @@ class ServerRules {
   // Whether calls are to fail at once now: the server is held, and has gone
   // `giveUpAfter` without an answer.
   bool held() const;
+  // Whether a request has gone unanswered since the server last answered.
+  bool silent() const { return unansweredSince_.has_value(); }
   // Counts the server as unreachable for `retryAfter` from now; the first time
   // since it last answered starts the count towards `giveUpAfter`, from the
   // start of the call in hand.

@@ -281,6 +281,7 @@ unsigned long Win32FileServer::call(const std::string& path, const std::string& 
     return replyToWindowsError(error);
   };
   if (server) {
+    const bool silentBefore = server->rules.silent();
     const Reply reply = server->rules.call(true, once);
     if (reply == Reply::kNoAnswer) {
       server->heldError = error;
@@ -293,8 +294,8 @@ unsigned long Win32FileServer::call(const std::string& path, const std::string& 
                         " s";
     }
     // One that went unanswered long enough to be given up: the call that
-    // first waited for it told it.
-    givenUp_ = server->rules.held();
+    // first met its silence told it.
+    givenUp_ = silentBefore && server->rules.held();
   } else {
     runOn(wait_, [&] { once(); });
     givenUp_ = false;

@@ -144,6 +144,7 @@ auto SmbFileServer::call(const std::string& doing, const SharePath& path, Operat
   }
   // One wait for the whole operation, its repeat included, from its first
   // try on: the call may have waited for the server's hold first.
+  const bool silentBefore = rules.silent();
   smb::Deadline deadline{};
   using Result = decltype(operation(deadline, false));
   std::optional<Result> result;
@@ -167,8 +168,8 @@ auto SmbFileServer::call(const std::string& doing, const SharePath& path, Operat
       return outcome.reply;
     }
   });
-  if (last && lastReply == Reply::kNoAnswer && rules.held()) {
-    // Given up on by now: the call that first waited for it told it.
+  if (last && lastReply == Reply::kNoAnswer && rules.held() && silentBefore) {
+    // Given up on by now: the call that first met its silence told it.
     try {
       std::rethrow_exception(last);
     } catch (const FileError& e) {
