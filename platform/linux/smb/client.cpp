@@ -288,9 +288,19 @@ std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<Securi
       outcomes[i].error = std::current_exception();
     }
   }
-  // Second flight: set and close what is what the caller listed, and a
-  // folder only once the caller has taken its listing; close the rest.
-  std::vector<std::pair<std::size_t, Ticket>> second;
+  // Second flight, once every answer of the first is in: set and close
+  // what is what the caller listed, and a folder only once the caller has
+  // taken its listing; close the rest.
+  struct Send {
+    std::size_t target;
+    std::vector<Request> requests;
+    bool awaited;  // a set; closes alone are not waited for
+  };
+  std::vector<Send> sends;
+  const auto close = [&](std::size_t i, FileId handle) {
+    sends.push_back(
+        {i, {Request{SMB2_CLOSE, encodeCloseRequest(handle), flights[i].share->treeId}}, false});
+  };
   for (std::size_t i = 0; i < targets.size(); ++i) {
     Flight& flight = flights[i];
     if (flight.ticket.messageIds.empty()) continue;
@@ -299,9 +309,10 @@ std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<Securi
       const std::vector<Response> responses = flight.connection->await(flight.ticket, deadline);
       std::exception_ptr unlisted;
       if (flight.listing) {
+        Send listingCloses{i, {}, false};
         try {
           try {
-            outcome.listing = finishListing(*flight.listing, deadline);
+            outcome.listing = finishListing(*flight.listing, deadline, &listingCloses.requests);
           } catch (const StatusError& error) {
             if (flight.listing->infoClass != FileIdExtdDirectoryInformation ||
                 !extdRefusal(error.status())) {
@@ -314,6 +325,7 @@ std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<Securi
         } catch (const StatusError&) {
           unlisted = std::current_exception();
         }
+        if (!listingCloses.requests.empty()) sends.push_back(std::move(listingCloses));
       }
       const std::string unc = flight.path.unc();
       const std::uint32_t status = responses[0].header.status;
@@ -361,32 +373,37 @@ std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<Securi
               unc + ": replaced since its folder was listed (another file ID); left unchanged");
         }
         if (declined) {
-          flight.connection->discardReplies(flight.connection->submit(
-              {Request{SMB2_CLOSE, encodeCloseRequest(handle), flight.share->treeId}}, false,
-              deadline));
+          close(i, handle);
           continue;
         }
-        second.emplace_back(
-            i,
-            flight.connection->submit(
-                {Request{SMB2_SET_INFO,
-                         encodeSetInfoRequest(SMB2_0_INFO_SECURITY, 0,
-                                              securityInformation(*targets[i].descriptor), handle,
-                                              encodeSecurityDescriptor(*targets[i].descriptor)),
-                         flight.share->treeId},
-                 Request{SMB2_CLOSE, encodeCloseRequest(handle), flight.share->treeId}},
-                false, deadline));
+        sends.push_back(
+            {i,
+             {Request{SMB2_SET_INFO,
+                      encodeSetInfoRequest(SMB2_0_INFO_SECURITY, 0,
+                                           securityInformation(*targets[i].descriptor), handle,
+                                           encodeSecurityDescriptor(*targets[i].descriptor)),
+                      flight.share->treeId},
+              Request{SMB2_CLOSE, encodeCloseRequest(handle), flight.share->treeId}},
+             true});
       } catch (const MalformedReply&) {
         throw;
       } catch (const std::exception&) {
         outcome.error = std::current_exception();
-        flight.connection->discardReplies(flight.connection->submit(
-            {Request{SMB2_CLOSE, encodeCloseRequest(handle), flight.share->treeId}}, false,
-            deadline));
+        close(i, handle);
       }
     } catch (const MalformedReply& error) {
       flight.connection->close(error.what());
       throw;
+    }
+  }
+  std::vector<std::pair<std::size_t, Ticket>> second;
+  for (const Send& send : sends) {
+    Connection& connection = *flights[send.target].connection;
+    const Ticket ticket = connection.submit(send.requests, false, deadline);
+    if (send.awaited) {
+      second.emplace_back(send.target, ticket);
+    } else {
+      connection.discardReplies(ticket);
     }
   }
   for (auto& [i, ticket] : second) {
@@ -433,7 +450,8 @@ Client::PendingListing Client::submitListing(const SharePath& path, std::uint8_t
   return pending;
 }
 
-Listing Client::finishListing(const PendingListing& pending, Deadline deadline) {
+Listing Client::finishListing(const PendingListing& pending, Deadline deadline,
+                              std::vector<Request>* closes) {
   const SharePath& path = pending.path;
   const Tree& share = *pending.share;
   Connection& connection = *pending.connection;
@@ -444,8 +462,12 @@ Listing Client::finishListing(const PendingListing& pending, Deadline deadline) 
   Listing listing;
   listing.attributes = opened.fileAttributes;
   auto closeHandle = [&] {
-    connection.discardReplies(connection.submit(
-        {Request{SMB2_CLOSE, encodeCloseRequest(opened.fileId), share.treeId}}, false, deadline));
+    Request close{SMB2_CLOSE, encodeCloseRequest(opened.fileId), share.treeId};
+    if (closes) {
+      closes->push_back(std::move(close));
+    } else {
+      connection.discardReplies(connection.submit({close}, false, deadline));
+    }
   };
   auto take = [&](const Response& response) {
     // [MS-SMB2] 3.3.5.18: STATUS_NO_MORE_FILES ends the listing.

@@ -143,7 +143,10 @@ class Client {
   };
   std::uint8_t listingClass(const std::string& server, Deadline deadline);
   PendingListing submitListing(const SharePath& path, std::uint8_t infoClass, Deadline deadline);
-  Listing finishListing(const PendingListing& pending, Deadline deadline);
+  // Its handle's close sent at once, or, with `closes`, left there to be
+  // sent with the next flight.
+  Listing finishListing(const PendingListing& pending, Deadline deadline,
+                        std::vector<Request>* closes = nullptr);
 
   Connector connect_;
   SignIn signIn_;
