@@ -183,9 +183,11 @@ TEST(SmbClient, SetsAFoldersEntriesInTwoFlights) {
       rig.server.objects[sub] = FakeServer::Object{300 + i, FILE_ATTRIBUTE_DIRECTORY, 0, {}};
       rig.server.objects[sub + "\\x"] = FakeServer::Object{400 + i, 0x20, 0, {}};
     }
+    rig.server.objects["jdoe\\dfs"] = FakeServer::Object{500, FILE_ATTRIBUTE_DIRECTORY, 0, {}};
+    rig.server.dfsLinks.insert("jdoe\\dfs");  // to another share: not followed
     const Listing listing = rig.client.list(home, soon());
     EXPECT_EQ(listing.id, 50u);
-    ASSERT_EQ(listing.entries.size(), 45u);
+    ASSERT_EQ(listing.entries.size(), 46u);
     const SecurityDescriptor files = protectedFullControl({administratorsSid(), kUser}, false);
     std::vector<SecurityTarget> targets;
     for (const DirectoryEntry& entry : listing.entries) {
@@ -208,8 +210,11 @@ TEST(SmbClient, SetsAFoldersEntriesInTwoFlights) {
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
       const std::string name = listing.entries[i].name;
       EXPECT_EQ(outcomes[i].listing.has_value(), name.starts_with("sub")) << name;
-      if (name == "f7" || name == "up" || name == "sub2") {
+      if (name == "f7" || name == "up" || name == "sub2" || name == "dfs") {
         EXPECT_EQ(static_cast<bool>(outcomes[i].error), name != "sub2") << name;
+        if (outcomes[i].error) {
+          EXPECT_THROW(std::rethrow_exception(outcomes[i].error), ObjectChanged) << name;
+        }
         EXPECT_FALSE(outcomes[i].set) << name;
         EXPECT_TRUE(rig.server.objects["jdoe\\" + name].descriptor.empty()) << name;
       } else {

@@ -301,6 +301,10 @@ Bytes FakeServer::handle(const Header& header, const WireReader& request, std::u
           request.utf16(request.u16(kHeaderSize + 44), request.u16(kHeaderSize + 46));
       const std::uint32_t disposition = request.u32(kHeaderSize + 36);
       const bool exists = objects.count(name) != 0;
+      if (dfsLinks.count(name)) {
+        status = STATUS_PATH_NOT_COVERED;
+        return Bytes{9, 0, 0, 0, 0, 0, 0, 0, 0};
+      }
       if (disposition == FILE_CREATE && exists) {
         status = STATUS_OBJECT_NAME_COLLISION;
         return Bytes{9, 0, 0, 0, 0, 0, 0, 0, 0};
