@@ -98,7 +98,8 @@ class Client {
   // identity read, and each folder to be listed first listed (one flight),
   // then set and closed (a second flight) only when it is the object the
   // caller listed (its file ID), no junction or link (a name surrogate
-  // reparse tag) and, for a folder listed, when `accept` takes its listing.
+  // reparse tag) and, for a folder listed, when `accept` takes its listing
+  // (without `accept`, none is).
   // A folder whose listing takes more than one answer costs a round trip
   // more per answer. One outcome per target, in their order; a failure of
   // the connection throws.
