@@ -1,6 +1,7 @@
 # The bench's relay and capture, sourced by bench/import-throughput and
 # bench/walk (after scripts/lib/common.sh, with $sandbox, $work and the
 # sandbox's environment set).
+# shellcheck shell=bash disable=SC2154
 #
 # Round trips: what a far-away server costs. The program reaches the domain
 # controller through a relay of the bench's own that holds every packet 10 ms
