@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/platform_error.h"
 
 namespace kestrine {
 
@@ -83,6 +88,24 @@ class FileServer {
     bool administratorsOwn = false;
   };
 
+  // One object of a batch: what setFullControl would be given for it.
+  struct Target {
+    std::string path;
+    FullControl grant;
+    // A folder: listed together with its check, and set only when the
+    // caller takes its listing (a folder that lies elsewhere is not).
+    bool listFirst = false;
+  };
+  struct Granted {
+    bool set = false;
+    // Why it was not set: its listing's failure or its set's; none when it
+    // was set, or when the caller did not take its listing.
+    std::optional<PlatformError> error;
+    std::optional<Listing> listing;  // of a folder listed first, when it could be
+  };
+  // Whether a folder's listing (by its index in the batch) lets it be set.
+  using ListingCheck = std::function<bool(std::size_t target, const Listing&)>;
+
   virtual ~FileServer() = default;
 
   // Whether a folder is at the path: false when there is nothing or no
@@ -113,6 +136,13 @@ class FileServer {
   // handle with requireListedObject() before anything is set: a junction,
   // a link or an object other than the one listed fails with ELOOP.
   virtual void setFullControl(const std::string& path, const FullControl& grant) = 0;
+  // setFullControl for each target, a folder's listing first where asked
+  // and checked before its set; one outcome per target, in their order. A
+  // failure of one object, or of the whole batch, is its outcome's and never
+  // thrown. Here one object after the other; a client that can put the
+  // requests of many objects in flight together does so.
+  virtual std::vector<Granted> setFullControlAll(const std::vector<Target>& targets,
+                                                 const ListingCheck& accept);
 };
 
 }  // namespace kestrine

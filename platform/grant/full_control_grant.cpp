@@ -45,17 +45,6 @@ class Walk {
   bool firstVisit(const std::string& path);
   bool liesElsewhere(const FileServer::Entry& entry, const FileServer::Listing& inside,
                      const FileServer::Listing& parent) const;
-  // False when the object turned out to be a junction or link, or another
-  // than the one listed: what lies below it is not its own.
-  bool grant(const std::string& path, const FileServer::Entry& entry) {
-    try {
-      server_.setFullControl(path, {sid_, entry.isFolder, entry.id, administratorsOwn_});
-    } catch (const PlatformError& e) {
-      note(e);
-      return e.code() != ELOOP;
-    }
-    return true;
-  }
 
   FileServer& server_;
   const std::string& sid_;
@@ -68,10 +57,16 @@ class Walk {
   int failures_ = 0;
 };
 
+// One folder costs one batch: its entries set together, each subfolder's
+// listing read with them and checked before that subfolder is set; then the
+// subfolders are entered with their listings in hand.
 void Walk::enter(const std::string& path, const FileServer::Listing& listing, int depth) {
   const bool known = knownFileId(listing.id);
   if (known) above_.push_back(listing.id);
   std::string links;  // the entries here that are junctions or links
+  const auto link = [&](const std::string& name) { links += (links.empty() ? "" : ", ") + name; };
+  std::vector<FileServer::Target> targets;
+  std::vector<const FileServer::Entry*> entries;
   for (const FileServer::Entry& entry : listing.entries) {
     if (const std::string problem = pathElementProblem(entry.name); !problem.empty()) {
       note(FileError(EINVAL, path + ": the name \"" + printable(entry.name) + "\" " + problem));
@@ -80,31 +75,44 @@ void Walk::enter(const std::string& path, const FileServer::Listing& listing, in
     const std::string below = path + "\\" + entry.name;
     if (!firstVisit(below)) continue;
     if (entry.isLink()) {
-      links += (links.empty() ? "" : ", ") + entry.name;
+      link(entry.name);
       continue;
     }
-    if (!entry.isFolder) {
-      grant(below, entry);
+    targets.push_back(
+        {below, {sid_, entry.isFolder, entry.id, administratorsOwn_}, entry.isFolder});
+    entries.push_back(&entry);
+  }
+  // What cannot be looked into is neither changed nor entered, nor what lies
+  // elsewhere.
+  enum Check : char { kUnlisted, kInPlace, kElsewhere };
+  std::vector<Check> checks(targets.size(), kUnlisted);
+  std::vector<FileServer::Granted> outcomes =
+      server_.setFullControlAll(targets, [&](std::size_t i, const FileServer::Listing& inside) {
+        checks[i] = liesElsewhere(*entries[i], inside, listing) ? kElsewhere : kInPlace;
+        return checks[i] == kInPlace;
+      });
+  std::vector<std::size_t> subfolders;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const FileServer::Granted& outcome = outcomes[i];
+    if (checks[i] == kElsewhere) {
+      link(entries[i]->name);
       continue;
     }
-    FileServer::Listing inside;
-    try {
-      inside = server_.list(below);
-    } catch (const PlatformError& e) {
-      note(e);  // what cannot be looked into is not changed
-      continue;
+    if (outcome.error) {
+      note(*outcome.error);
+      // A junction or link, or another object than listed: not its own below.
+      if (outcome.error->code() == ELOOP) continue;
     }
-    if (liesElsewhere(entry, inside, listing)) {
-      links += (links.empty() ? "" : ", ") + entry.name;
-      continue;
-    }
-    if (!grant(below, entry)) continue;
+    if (checks[i] == kInPlace && outcome.listing) subfolders.push_back(i);
+  }
+  for (const std::size_t i : subfolders) {
     if (depth + 1 >= kMaxFolderDepth) {
-      note(FileError(ELOOP, below + ": what lies below was left unchanged: more than " +
+      note(FileError(ELOOP, targets[i].path + ": what lies below was left unchanged: more than " +
                                 std::to_string(kMaxFolderDepth) + " folder levels below " + top_));
       continue;
     }
-    enter(below, inside, depth + 1);
+    const FileServer::Listing inside = std::move(*outcomes[i].listing);
+    enter(targets[i].path, inside, depth + 1);
   }
   // Once per folder, however many there are.
   if (!links.empty()) {

@@ -21,7 +21,8 @@ inline constexpr int kMaxFolderDepth = 64;
 // refuse, and never follows a junction or a link: an entry that is one, or a folder that turns out
 // to lie elsewhere than its name says, is neither changed nor entered. Each object is set by itself
 // (no system pass below it), checked on the set's own handle against what its folder's listing
-// said; a home folder that is itself a junction or link is refused as a whole.
+// said; a folder's entries go to the server as one batch, with the listings of its subfolders; a
+// home folder that is itself a junction or link is refused as a whole.
 class FullControlGrant : public Shell {
  public:
   explicit FullControlGrant(std::shared_ptr<FileServer> server) : server_(std::move(server)) {}

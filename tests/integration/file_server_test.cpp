@@ -258,6 +258,37 @@ TEST_F(FileServer, GrantNeverFollowsLinksAndEndsOnFoldersTooDeep) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
 }
 
+// A tree of folders and files, every one set by the batches of its folder,
+// and a link to another account's folder among them left as it is.
+TEST_F(FileServer, GrantSetsEveryObjectOfANestedTreeAndLeavesALinkAlone) {
+  std::vector<std::string> objects = {"", "notes.txt"};
+  for (const std::string below : {"a", "a/c", "a/c/d", "b"}) {
+    std::filesystem::create_directories(local + "/" + below);
+    objects.insert(objects.end(), {below, below + "/f0", below + "/f1"});
+    for (const char* file : {"/f0", "/f1"}) std::ofstream(local + "/" + below + file) << file;
+  }
+  std::filesystem::create_directories(sandbox->shareDir() + "/" + account("theirs"));
+  std::filesystem::create_directory_symlink("../../../" + account("theirs"), local + "/a/c/link");
+  const std::string theirs = "\\\\" + sandbox->server() + "\\home$\\" + account("theirs");
+  const std::string before = descriptor(theirs);
+
+  const std::string sid = sidText(
+      first(sandbox->read("CN=Administrator,CN=Users," + sandbox->domainDn()), "objectSid"));
+  const GrantResult result =
+      FullControlGrant(newFileServer()).grantFullControl(folder(), sid, false);
+  EXPECT_EQ(result.reason,
+            folder("a/c") + ": junctions and links are not followed; left unchanged: link");
+  for (const std::string& object : objects) {
+    const std::string inherit = std::filesystem::is_directory(local + "/" + object)
+                                    ? ":0/0x3/0x001f01ff"
+                                    : ":0/0x0/0x001f01ff";
+    EXPECT_EQ(accessEntries(folder(object)),
+              (std::vector<std::string>{kAdministrators + inherit, sid + inherit}))
+        << object;
+  }
+  EXPECT_EQ(descriptor(theirs), before);
+}
+
 // A home share reached through a DFS link (homedfs$\home leads to home$):
 // the folder is made, with its access list, and granted at the link's target.
 TEST_F(FileServer, FolderBehindADfsLinkIsMadeAndGrantedAtItsTarget) {

@@ -38,6 +38,29 @@ std::uint32_t securityInformation(const SecurityDescriptor& descriptor) {
   return DACL_SECURITY_INFORMATION | (descriptor.owner ? OWNER_SECURITY_INFORMATION : 0);
 }
 
+// What identifies an opened object, asked on the handle the request before
+// opened: its attributes with its reparse tag ([MS-FSCC] 2.4.6), and its file
+// ID ([MS-FSCC] 2.4.22). objectInfo() reads the two answers.
+std::vector<Request> identityQueries(const Tree& tree) {
+  return {related(SMB2_QUERY_INFO,
+                  encodeQueryInfoRequest(SMB2_0_INFO_FILE, FileAttributeTagInformation, 8, 0,
+                                         kRelatedFileId),
+                  tree),
+          related(SMB2_QUERY_INFO,
+                  encodeQueryInfoRequest(SMB2_0_INFO_FILE, FileInternalInformation, 8, 0,
+                                         kRelatedFileId),
+                  tree)};
+}
+
+// The open, then the requests that follow it in one related compound.
+std::vector<Request> compound(Request open, std::vector<Request> first,
+                              std::vector<Request> then = {}) {
+  std::vector<Request> requests{std::move(open)};
+  for (Request& request : first) requests.push_back(std::move(request));
+  for (Request& request : then) requests.push_back(std::move(request));
+  return requests;
+}
+
 ObjectInfo objectInfo(const Response& tag, const Response& internal) {
   ObjectInfo info;
   const AttributeTag attributes =
@@ -46,6 +69,12 @@ ObjectInfo objectInfo(const Response& tag, const Response& internal) {
   if (info.isReparsePoint()) info.reparseTag = attributes.reparseTag;
   info.fileId = decodeFileInternalInformation(decodeQueryInfoResponse(internal.reader()));
   return info;
+}
+
+// A server that does not have FileIdExtdDirectoryInformation says so thus.
+bool extdRefusal(std::uint32_t status) {
+  return status == STATUS_INVALID_INFO_CLASS || status == STATUS_NOT_SUPPORTED ||
+         status == STATUS_INVALID_PARAMETER;
 }
 
 bool knownId(std::uint64_t id) {
@@ -212,20 +241,13 @@ ObjectInfo Client::setSecurity(const SharePath& target, const SecurityDescriptor
     const Bytes encoded = encodeSecurityDescriptor(descriptor);
     Connection& connection = server(path.server, deadline).session->connection();
     const std::vector<Response> responses = connection.exchange(
-        {createRequest(share, path, open),
-         related(SMB2_QUERY_INFO,
-                 encodeQueryInfoRequest(SMB2_0_INFO_FILE, FileAttributeTagInformation, 8, 0,
-                                        kRelatedFileId),
-                 share),
-         related(SMB2_QUERY_INFO,
-                 encodeQueryInfoRequest(SMB2_0_INFO_FILE, FileInternalInformation, 8, 0,
-                                        kRelatedFileId),
-                 share),
-         related(SMB2_SET_INFO,
-                 encodeSetInfoRequest(SMB2_0_INFO_SECURITY, 0, securityInformation(descriptor),
-                                      kRelatedFileId, encoded),
-                 share),
-         related(SMB2_CLOSE, encodeCloseRequest(kRelatedFileId), share)},
+        compound(
+            createRequest(share, path, open), identityQueries(share),
+            {related(SMB2_SET_INFO,
+                     encodeSetInfoRequest(SMB2_0_INFO_SECURITY, 0, securityInformation(descriptor),
+                                          kRelatedFileId, encoded),
+                     share),
+             related(SMB2_CLOSE, encodeCloseRequest(kRelatedFileId), share)}),
         true, deadline);
     expectSuccess(responses[0], "open " + path.unc());
     decodeCreateResponse(responses[0].reader());
@@ -237,16 +259,19 @@ ObjectInfo Client::setSecurity(const SharePath& target, const SecurityDescriptor
 }
 
 std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<SecurityTarget>& targets,
-                                                        Deadline deadline) {
+                                                        Deadline deadline,
+                                                        const ListingCheck& accept) {
   struct Flight {
     SharePath path;
     const Tree* share = nullptr;
     Connection* connection = nullptr;
     Ticket ticket;
+    std::optional<PendingListing> listing;
   };
   std::vector<SecurityOutcome> outcomes(targets.size());
   std::vector<Flight> flights(targets.size());
-  // First flight: every object opened, what identifies it read on its handle.
+  // First flight: every object opened, what identifies it read on its
+  // handle; and the folders to be looked into before they are set listed.
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const SecurityTarget& target = targets[i];
     try {
@@ -254,81 +279,134 @@ std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<Securi
       flight.path = resolve(target.path);
       flight.share = &tree(flight.path, deadline);
       flight.connection = &server(flight.path.server, deadline).session->connection();
+      const std::uint8_t infoClass = listingClass(flight.path.server, deadline);
       CreateRequest open;
       open.desiredAccess =
           FILE_READ_ATTRIBUTES | WRITE_DAC | (target.descriptor->owner ? WRITE_OWNER : 0);
       flight.ticket = flight.connection->submit(
-          {createRequest(*flight.share, flight.path, open),
-           related(SMB2_QUERY_INFO,
-                   encodeQueryInfoRequest(SMB2_0_INFO_FILE, FileAttributeTagInformation, 8, 0,
-                                          kRelatedFileId),
-                   *flight.share),
-           related(SMB2_QUERY_INFO,
-                   encodeQueryInfoRequest(SMB2_0_INFO_FILE, FileInternalInformation, 8, 0,
-                                          kRelatedFileId),
-                   *flight.share)},
+          compound(createRequest(*flight.share, flight.path, open), identityQueries(*flight.share)),
           true, deadline);
+      if (target.listFirst) flight.listing = submitListing(flight.path, infoClass, deadline);
     } catch (const StatusError&) {
       outcomes[i].error = std::current_exception();
     }
   }
-  // Second flight: set and close what is what the caller listed; close the rest.
-  std::vector<std::pair<std::size_t, Ticket>> second;
+  // Second flight, once every answer of the first is in: set and close
+  // what is what the caller listed, and a folder only once the caller has
+  // taken its listing; close the rest.
+  struct Send {
+    std::size_t target;
+    std::vector<Request> requests;
+    bool awaited;  // a set; closes alone are not waited for
+  };
+  std::vector<Send> sends;
+  const auto close = [&](std::size_t i, FileId handle) {
+    sends.push_back(
+        {i, {Request{SMB2_CLOSE, encodeCloseRequest(handle), flights[i].share->treeId}}, false});
+  };
   for (std::size_t i = 0; i < targets.size(); ++i) {
     Flight& flight = flights[i];
     if (flight.ticket.messageIds.empty()) continue;
-    const std::vector<Response> responses = flight.connection->await(flight.ticket, deadline);
-    const std::string unc = flight.path.unc();
-    if (responses[0].header.status != STATUS_SUCCESS) {
-      if (responses[0].header.status == STATUS_PATH_NOT_COVERED) {
-        // Rare: a DFS link below a listed folder. Set it alone, through DFS.
+    SecurityOutcome& outcome = outcomes[i];
+    try {
+      const std::vector<Response> responses = flight.connection->await(flight.ticket, deadline);
+      std::exception_ptr unlisted;
+      if (flight.listing) {
+        Send listingCloses{i, {}, false};
         try {
-          outcomes[i].object = setSecurity(targets[i].path, *targets[i].descriptor, deadline);
+          try {
+            outcome.listing = finishListing(*flight.listing, deadline, &listingCloses.requests);
+          } catch (const StatusError& error) {
+            if (flight.listing->infoClass != FileIdExtdDirectoryInformation ||
+                !extdRefusal(error.status())) {
+              throw;
+            }
+            // A server without that class: listed once more alone, as every
+            // later listing goes.
+            outcome.listing = list(targets[i].path, deadline);
+          }
         } catch (const StatusError&) {
-          outcomes[i].error = std::current_exception();
+          unlisted = std::current_exception();
+        }
+        if (!listingCloses.requests.empty()) sends.push_back(std::move(listingCloses));
+      }
+      const std::string unc = flight.path.unc();
+      const std::uint32_t status = responses[0].header.status;
+      // A folder that lies elsewhere than its name says is left as it is.
+      const bool declined = outcome.listing && (!accept || !accept(i, *outcome.listing));
+      if (status != STATUS_SUCCESS) {
+        if (declined) continue;
+        if (unlisted) {
+          outcome.error = unlisted;
+        } else if (status == STATUS_PATH_NOT_COVERED && knownId(targets[i].expectedFileId)) {
+          // A DFS link below a listed folder leads to another share.
+          outcome.error = std::make_exception_ptr(
+              ObjectChanged(unc + ": a DFS link; not followed, left unchanged"));
+        } else if (status == STATUS_PATH_NOT_COVERED && !flight.listing) {
+          // The object itself named through DFS: set alone, through DFS.
+          try {
+            outcome.object = setSecurity(targets[i].path, *targets[i].descriptor, deadline);
+            outcome.set = true;
+          } catch (const StatusError&) {
+            outcome.error = std::current_exception();
+          }
+        } else {
+          outcome.error = std::make_exception_ptr(StatusError("open " + unc, status));
         }
         continue;
       }
-      outcomes[i].error =
-          std::make_exception_ptr(StatusError("open " + unc, responses[0].header.status));
-      continue;
-    }
-    const FileId handle = decodeCreateResponse(responses[0].reader()).fileId;
-    try {
-      expectAll(responses, "read what identifies " + unc);
-      const ObjectInfo info = objectInfo(responses[1], responses[2]);
-      outcomes[i].object = info;
-      // A reparse point without its tag is taken for a link, to be safe.
-      if (info.isReparsePoint() && (info.reparseTag == 0 || isNameSurrogate(info.reparseTag))) {
-        throw ObjectChanged(unc + ": a junction or link (reparse tag 0x" +
-                            toHex(Bytes{static_cast<std::uint8_t>(info.reparseTag >> 24),
-                                        static_cast<std::uint8_t>(info.reparseTag >> 16),
-                                        static_cast<std::uint8_t>(info.reparseTag >> 8),
-                                        static_cast<std::uint8_t>(info.reparseTag)}) +
-                            "); left unchanged");
+      const FileId handle = decodeCreateResponse(responses[0].reader()).fileId;
+      try {
+        if (unlisted) std::rethrow_exception(unlisted);
+        expectAll(responses, "read what identifies " + unc);
+        const ObjectInfo info = objectInfo(responses[1], responses[2]);
+        outcome.object = info;
+        // A reparse point without its tag is taken for a link, to be safe.
+        if (info.isReparsePoint() && (info.reparseTag == 0 || isNameSurrogate(info.reparseTag))) {
+          throw ObjectChanged(unc + ": a junction or link (reparse tag 0x" +
+                              toHex(Bytes{static_cast<std::uint8_t>(info.reparseTag >> 24),
+                                          static_cast<std::uint8_t>(info.reparseTag >> 16),
+                                          static_cast<std::uint8_t>(info.reparseTag >> 8),
+                                          static_cast<std::uint8_t>(info.reparseTag)}) +
+                              "); left unchanged");
+        }
+        if (knownId(targets[i].expectedFileId) && knownId(info.fileId) &&
+            info.fileId != targets[i].expectedFileId) {
+          throw ObjectChanged(
+              unc + ": replaced since its folder was listed (another file ID); left unchanged");
+        }
+        if (declined) {
+          close(i, handle);
+          continue;
+        }
+        sends.push_back(
+            {i,
+             {Request{SMB2_SET_INFO,
+                      encodeSetInfoRequest(SMB2_0_INFO_SECURITY, 0,
+                                           securityInformation(*targets[i].descriptor), handle,
+                                           encodeSecurityDescriptor(*targets[i].descriptor)),
+                      flight.share->treeId},
+              Request{SMB2_CLOSE, encodeCloseRequest(handle), flight.share->treeId}},
+             true});
+      } catch (const MalformedReply&) {
+        throw;
+      } catch (const std::exception&) {
+        outcome.error = std::current_exception();
+        close(i, handle);
       }
-      if (knownId(targets[i].expectedFileId) && knownId(info.fileId) &&
-          info.fileId != targets[i].expectedFileId) {
-        throw ObjectChanged(
-            unc + ": replaced since its folder was listed (another file ID); left unchanged");
-      }
-      second.emplace_back(
-          i, flight.connection->submit(
-                 {Request{SMB2_SET_INFO,
-                          encodeSetInfoRequest(SMB2_0_INFO_SECURITY, 0,
-                                               securityInformation(*targets[i].descriptor), handle,
-                                               encodeSecurityDescriptor(*targets[i].descriptor)),
-                          flight.share->treeId},
-                  Request{SMB2_CLOSE, encodeCloseRequest(handle), flight.share->treeId}},
-                 false, deadline));
     } catch (const MalformedReply& error) {
       flight.connection->close(error.what());
       throw;
-    } catch (const std::exception&) {
-      outcomes[i].error = std::current_exception();
-      flight.connection->discardReplies(flight.connection->submit(
-          {Request{SMB2_CLOSE, encodeCloseRequest(handle), flight.share->treeId}}, false,
-          deadline));
+    }
+  }
+  std::vector<std::pair<std::size_t, Ticket>> second;
+  for (const Send& send : sends) {
+    Connection& connection = *flights[send.target].connection;
+    const Ticket ticket = connection.submit(send.requests, false, deadline);
+    if (send.awaited) {
+      second.emplace_back(send.target, ticket);
+    } else {
+      connection.discardReplies(ticket);
     }
   }
   for (auto& [i, ticket] : second) {
@@ -336,20 +414,33 @@ std::vector<SecurityOutcome> Client::setSecurityChecked(const std::vector<Securi
     if (responses[0].header.status != STATUS_SUCCESS) {
       outcomes[i].error = std::make_exception_ptr(StatusError(
           "set the access list of " + flights[i].path.unc(), responses[0].header.status));
+    } else {
+      outcomes[i].set = true;
     }
   }
   return outcomes;
 }
 
-Listing Client::listOnce(const SharePath& path, std::uint8_t infoClass, Deadline deadline) {
-  const Tree& share = tree(path, deadline);
-  Connection& connection = server(path.server, deadline).session->connection();
+// [MS-FSCC] 2.4.20 where the server has it: the reparse tag in a field of
+// its own; else 2.4.18, whose EaSize carries it.
+std::uint8_t Client::listingClass(const std::string& name, Deadline deadline) {
+  const Server& state = server(name, deadline);
+  return !state.extdRefused && isSmb3(state.session->info().dialect)
+             ? FileIdExtdDirectoryInformation
+             : FileIdBothDirectoryInformation;
+}
+
+Client::PendingListing Client::submitListing(const SharePath& path, std::uint8_t infoClass,
+                                             Deadline deadline) {
+  PendingListing pending{path, &tree(path, deadline), nullptr, infoClass, {}};
+  pending.connection = &server(path.server, deadline).session->connection();
   CreateRequest open;
   open.desiredAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
   open.createOptions = FILE_DIRECTORY_FILE;
+  const Tree& share = *pending.share;
   // The open, the first listing and the question whether there is more: a
   // folder that fits one answer costs one round trip.
-  std::vector<Response> responses = connection.exchange(
+  pending.ticket = pending.connection->submit(
       {createRequest(share, path, open),
        related(SMB2_QUERY_DIRECTORY,
                encodeQueryDirectoryRequest(infoClass, SMB2_RESTART_SCANS, kRelatedFileId, "*",
@@ -359,13 +450,27 @@ Listing Client::listOnce(const SharePath& path, std::uint8_t infoClass, Deadline
                encodeQueryDirectoryRequest(infoClass, 0, kRelatedFileId, "*", kOutputLength),
                share)},
       true, deadline);
+  return pending;
+}
+
+Listing Client::finishListing(const PendingListing& pending, Deadline deadline,
+                              std::vector<Request>* closes) {
+  const SharePath& path = pending.path;
+  const Tree& share = *pending.share;
+  Connection& connection = *pending.connection;
+  const std::uint8_t infoClass = pending.infoClass;
+  std::vector<Response> responses = connection.await(pending.ticket, deadline);
   expectSuccess(responses[0], "list " + path.unc());
   const CreateResponse opened = decodeCreateResponse(responses[0].reader());
   Listing listing;
   listing.attributes = opened.fileAttributes;
   auto closeHandle = [&] {
-    connection.discardReplies(connection.submit(
-        {Request{SMB2_CLOSE, encodeCloseRequest(opened.fileId), share.treeId}}, false, deadline));
+    Request close{SMB2_CLOSE, encodeCloseRequest(opened.fileId), share.treeId};
+    if (closes) {
+      closes->push_back(std::move(close));
+    } else {
+      connection.discardReplies(connection.submit({close}, false, deadline));
+    }
   };
   auto take = [&](const Response& response) {
     // [MS-SMB2] 3.3.5.18: STATUS_NO_MORE_FILES ends the listing.
@@ -405,21 +510,14 @@ Listing Client::listOnce(const SharePath& path, std::uint8_t infoClass, Deadline
 
 Listing Client::list(const SharePath& folder, Deadline deadline) {
   return throughDfs(folder, deadline, [&](const SharePath& path) {
-    Server& state = server(path.server, deadline);
-    // [MS-FSCC] 2.4.20 where the server has it: the reparse tag in a field of
-    // its own; else 2.4.18, whose EaSize carries it.
-    if (!state.extdRefused && isSmb3(state.session->info().dialect)) {
-      try {
-        return listOnce(path, FileIdExtdDirectoryInformation, deadline);
-      } catch (const StatusError& error) {
-        if (error.status() != STATUS_INVALID_INFO_CLASS && error.status() != STATUS_NOT_SUPPORTED &&
-            error.status() != STATUS_INVALID_PARAMETER) {
-          throw;
-        }
-        state.extdRefused = true;
-      }
+    const std::uint8_t infoClass = listingClass(path.server, deadline);
+    try {
+      return finishListing(submitListing(path, infoClass, deadline), deadline);
+    } catch (const StatusError& error) {
+      if (infoClass != FileIdExtdDirectoryInformation || !extdRefusal(error.status())) throw;
+      server(path.server, deadline).extdRefused = true;
     }
-    return listOnce(path, FileIdBothDirectoryInformation, deadline);
+    return finishListing(submitListing(path, FileIdBothDirectoryInformation, deadline), deadline);
   });
 }
 
@@ -453,16 +551,8 @@ std::optional<ObjectInfo> Client::stat(const SharePath& target, Deadline deadlin
     open.desiredAccess = FILE_READ_ATTRIBUTES;
     Connection& connection = server(path.server, deadline).session->connection();
     const std::vector<Response> responses = connection.exchange(
-        {createRequest(share, path, open),
-         related(SMB2_QUERY_INFO,
-                 encodeQueryInfoRequest(SMB2_0_INFO_FILE, FileAttributeTagInformation, 8, 0,
-                                        kRelatedFileId),
-                 share),
-         related(SMB2_QUERY_INFO,
-                 encodeQueryInfoRequest(SMB2_0_INFO_FILE, FileInternalInformation, 8, 0,
-                                        kRelatedFileId),
-                 share),
-         related(SMB2_CLOSE, encodeCloseRequest(kRelatedFileId), share)},
+        compound(createRequest(share, path, open), identityQueries(share),
+                 {related(SMB2_CLOSE, encodeCloseRequest(kRelatedFileId), share)}),
         true, deadline);
     if (responses[0].header.status == STATUS_OBJECT_NAME_NOT_FOUND) return std::nullopt;
     expectAll(std::vector<Response>(responses.begin(), responses.begin() + 3),

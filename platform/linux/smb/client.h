@@ -41,11 +41,20 @@ struct SecurityTarget {
   // The file ID the listing showed; 0 (or 0xFFFFFFFFFFFFFFFF) when unknown:
   // then only the reparse check is made.
   std::uint64_t expectedFileId = 0;
+  // A folder listed in the first flight too, and set only once the caller
+  // has taken its listing.
+  bool listFirst = false;
 };
 struct SecurityOutcome {
+  bool set = false;
   std::optional<ObjectInfo> object;  // what was opened, when it was
-  std::exception_ptr error;          // nullptr when the descriptor was set
+  std::optional<Listing> listing;    // of a folder listed first, when it was
+  // Why it was not set; nullptr when it was, or when the caller did not take
+  // its listing.
+  std::exception_ptr error;
 };
+// Whether a folder's listing (by the index of its target) lets it be set.
+using ListingCheck = std::function<bool(std::size_t target, const Listing&)>;
 
 // A swapped or linked object: the open found something other than what the
 // caller expected, and nothing was changed.
@@ -87,12 +96,18 @@ class Client {
                          Deadline deadline);
 
   // Sets the descriptors of several objects, their requests in flight
-  // together: each opened with its identity read (one flight), then set and
-  // closed (a second flight) only when it is the object the caller listed
-  // (its file ID) and no junction or link (a name surrogate reparse tag).
-  // One outcome per target, in their order.
+  // together, as many as the server's credits allow: each opened with its
+  // identity read, and each folder to be listed first listed (one flight),
+  // then set and closed (a second flight) only when it is the object the
+  // caller listed (its file ID), no junction or link (a name surrogate
+  // reparse tag) and, for a folder listed, when `accept` takes its listing
+  // (without `accept`, none is).
+  // A folder whose listing takes more than one answer costs a round trip
+  // more per answer. One outcome per target, in their order; a failure of
+  // the connection throws.
   std::vector<SecurityOutcome> setSecurityChecked(const std::vector<SecurityTarget>& targets,
-                                                  Deadline deadline);
+                                                  Deadline deadline,
+                                                  const ListingCheck& accept = nullptr);
 
   // A folder's entries, with their attributes, reparse tags and file IDs;
   // the open, its first listing and the check for more in one compound.
@@ -121,7 +136,20 @@ class Client {
   template <class Operation>
   auto throughDfs(const SharePath& path, Deadline deadline, Operation operation);
   Request createRequest(const Tree& tree, const SharePath& path, CreateRequest create) const;
-  Listing listOnce(const SharePath& path, std::uint8_t infoClass, Deadline deadline);
+  // A listing whose first requests are sent, its answers not yet read.
+  struct PendingListing {
+    SharePath path;
+    const Tree* share = nullptr;
+    Connection* connection = nullptr;
+    std::uint8_t infoClass = 0;
+    Ticket ticket;
+  };
+  std::uint8_t listingClass(const std::string& server, Deadline deadline);
+  PendingListing submitListing(const SharePath& path, std::uint8_t infoClass, Deadline deadline);
+  // Its handle's close sent at once, or, with `closes`, left there to be
+  // sent with the next flight.
+  Listing finishListing(const PendingListing& pending, Deadline deadline,
+                        std::vector<Request>* closes = nullptr);
 
   Connector connect_;
   SignIn signIn_;

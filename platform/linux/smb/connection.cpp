@@ -8,9 +8,12 @@ namespace kestrine::smb {
 namespace {
 
 // Credits asked for beyond a request's own charge, so that a folder's
-// requests can be in flight together ([MS-SMB2] 3.2.4.1.2).
+// requests can be in flight together ([MS-SMB2] 3.2.4.1.2), up to what a
+// batch of the walk needs at once (a thousand entries, up to six requests
+// each); Samba grants at most 8192 unless told otherwise, and a server that
+// grants fewer makes the requests wait for its answers.
 constexpr std::uint16_t kExtraCredits = 32;
-constexpr std::uint32_t kCreditTarget = 512;
+constexpr std::uint32_t kCreditTarget = 8192;
 
 }  // namespace
 

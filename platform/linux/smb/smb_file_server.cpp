@@ -108,6 +108,20 @@ FileServer::Listing seamListing(const smb::Listing& listing) {
   return out;
 }
 
+// The access list setFullControl gives, with Administrators as owner when asked.
+smb::SecurityDescriptor fullControl(const FileServer::FullControl& grant) {
+  smb::SecurityDescriptor descriptor = fullControl(grant.accountSid, grant.folder);
+  if (grant.administratorsOwn) descriptor.owner = smb::administratorsSid();
+  return descriptor;
+}
+
+// The folder that holds what the path names, for what a batch was doing.
+SharePath folderOf(SharePath path) {
+  const std::size_t last = path.path.rfind('\\');
+  path.path = last == std::string::npos ? "" : path.path.substr(0, last);
+  return path;
+}
+
 OpenedObject openedObject(const smb::ObjectInfo& info) {
   return {info.fileId, info.isReparsePoint(), info.reparseTag};
 }
@@ -303,8 +317,7 @@ void SmbFileServer::setSecurity(const std::string& path,
 
 void SmbFileServer::setFullControl(const std::string& path, const FullControl& grant) {
   const SharePath target = onShare("set the access list of", path);
-  smb::SecurityDescriptor descriptor = fullControl(grant.accountSid, grant.folder);
-  if (grant.administratorsOwn) descriptor.owner = smb::administratorsSid();
+  const smb::SecurityDescriptor descriptor = fullControl(grant);
   created_.reset();
   // An access list changes no names: what was read of the folder stays true.
   std::optional<Listed> listed = std::move(listed_);
@@ -334,6 +347,69 @@ void SmbFileServer::setFullControl(const std::string& path, const FullControl& g
     });
   }
   listed_ = std::move(listed);
+}
+
+std::vector<FileServer::Granted> SmbFileServer::setFullControlAll(
+    const std::vector<Target>& targets, const ListingCheck& accept) {
+  created_.reset();
+  listed_.reset();
+  std::vector<Granted> outcomes(targets.size());
+  // The objects of one server, kBatchSize at a time, in their order.
+  std::map<std::string, std::vector<std::size_t>> byServer;
+  std::vector<SharePath> paths(targets.size());
+  std::vector<smb::SecurityDescriptor> descriptors(targets.size());
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    try {
+      paths[i] = onShare("set the access list of", targets[i].path);
+      descriptors[i] = fullControl(targets[i].grant);
+      byServer[foldedCase(paths[i].server)].push_back(i);
+    } catch (const FileError& e) {
+      outcomes[i].error = e;
+    }
+  }
+  for (const auto& [server, indexes] : byServer) {
+    for (std::size_t from = 0; from < indexes.size(); from += kBatchSize) {
+      const std::vector<std::size_t> chunk(
+          indexes.begin() + static_cast<std::ptrdiff_t>(from),
+          indexes.begin() +
+              static_cast<std::ptrdiff_t>(std::min(from + kBatchSize, indexes.size())));
+      std::vector<smb::SecurityTarget> batch;
+      for (const std::size_t i : chunk) {
+        batch.push_back(
+            {paths[i], &descriptors[i], targets[i].grant.listedId, targets[i].listFirst});
+      }
+      const std::string doing =
+          "set the access lists of " + std::to_string(chunk.size()) + " objects in";
+      try {
+        const std::vector<smb::SecurityOutcome> done =
+            call(doing, folderOf(paths[chunk.front()]), [&](smb::Deadline deadline, bool) {
+              return client_->setSecurityChecked(batch, deadline,
+                                                 [&](std::size_t k, const smb::Listing& listing) {
+                                                   return accept(chunk[k], seamListing(listing));
+                                                 });
+            });
+        for (std::size_t k = 0; k < chunk.size(); ++k) {
+          Granted& outcome = outcomes[chunk[k]];
+          outcome.set = done[k].set;
+          if (done[k].listing) outcome.listing = seamListing(*done[k].listing);
+          if (!done[k].error) continue;
+          // As a call of its own would have said it.
+          try {
+            std::rethrow_exception(done[k].error);
+          } catch (...) {
+            try {
+              std::rethrow_exception(outcomeOf(doing, settings_).failure);
+            } catch (const PlatformError& e) {
+              outcome.error = e;
+            }
+          }
+        }
+      } catch (const PlatformError& e) {
+        for (const std::size_t i : chunk) outcomes[i].error = e;
+      }
+    }
+  }
+  return outcomes;
 }
 
 }  // namespace kestrine

@@ -46,6 +46,14 @@ class SmbFileServer : public FileServer {
   // the folder just listed, its listing's own entry checked first; else in
   // two flights, the check on the handle before the set.
   void setFullControl(const std::string& path, const FullControl& grant) override;
+  // A folder's entries in two flights (their opens, checks and the listings
+  // of the subfolders, then the sets), kBatchSize objects at a time, each
+  // batch one operation under the server's rules: on a lost connection the
+  // whole batch is made once more, which sets the same access lists again.
+  std::vector<Granted> setFullControlAll(const std::vector<Target>& targets,
+                                         const ListingCheck& accept) override;
+  // The most objects whose handles a batch keeps open at once.
+  static constexpr std::size_t kBatchSize = 1024;
 
   // For tests that arrange and look at a share as a client of their own.
   smb::SecurityDescriptor readSecurity(const std::string& path);

@@ -62,6 +62,7 @@ class FakeShare : public FileServer {
 
   Listing list(const std::string& path) override {
     if (++lists > 100'000) throw std::logic_error("the walk does not end");
+    log.push_back("list " + path);
     const std::string name = resolve(path);
     if (refusedLists.count(name)) throw FileError(EACCES, "list " + path + ": denied");
     const Node& node = nodes.at(name);
@@ -77,10 +78,19 @@ class FakeShare : public FileServer {
   // Checked as an implementation checks its handle, with the shared rule.
   void setFullControl(const std::string& path, const FullControl& grant) override {
     below(path);  // nothing a path cannot carry is sent
+    log.push_back("set " + path);
     if (refusedSets.count(path)) throw FileError(EACCES, "set " + path + ": denied");
     requireListedObject(path, opened(path), grant.listedId);
     set[path].push_back(std::string(grant.folder ? "folder " : "file ") + grant.accountSid +
                         (grant.administratorsOwn ? " owned" : ""));
+  }
+
+  // The objects of each batch, by path.
+  std::vector<Granted> setFullControlAll(const std::vector<Target>& targets,
+                                         const ListingCheck& accept) override {
+    batches.emplace_back();
+    for (const Target& target : targets) batches.back().push_back(target.path);
+    return FileServer::setFullControlAll(targets, accept);
   }
 
   // A chain of `depth` folders below `from`, each with a file.
@@ -105,6 +115,8 @@ class FakeShare : public FileServer {
   std::string grantedAtCreation;  // the SID a fresh folder was made for, if any
   int lists = 0;
   std::uint64_t nextId = 100;
+  std::vector<std::string> log;                   // "list <path>", "set <path>"
+  std::vector<std::vector<std::string>> batches;  // the paths of each
 
  private:
   static std::vector<std::string> below(const std::string& path) {
@@ -275,6 +287,23 @@ TEST_F(GrantWalk, NamesNoPathCanCarryAreReportedNotSent) {
               HasSubstr("\"vic\xE2\x90\x80tim\" holds a control character (U+0000)"));
   EXPECT_THAT(result.reason, HasSubstr("(and 3 more below \\\\srv\\home$\\jdoe)"));
   EXPECT_EQ(counts(), (std::map<std::string, std::size_t>{{path(""), 1}, {path("ok"), 1}}));
+}
+
+// One batch per folder entered, without its links, each subfolder listed
+// before it is set.
+TEST_F(GrantWalk, OneBatchPerFolderEachSubfolderListedBeforeItIsSet) {
+  share->chain("home", 2);
+  share->nodes["home"].links.push_back({"up", "root", true, 0xA0000003});
+  share->nodes["home"].links.push_back({"a.txt", "", false, 0, 61});
+  grant();
+  ASSERT_THAT(share->batches, SizeIs(3));  // the home folder's, d1's and d2's
+  EXPECT_EQ(share->batches[0], (std::vector<std::string>{path("d1"), path("a.txt")}));
+  const auto at = [&](const std::string& line) {
+    return std::find(share->log.begin(), share->log.end(), line) - share->log.begin();
+  };
+  for (const char* folder : {"d1", "d1\\d2"}) {
+    EXPECT_LT(at("list " + path(folder)), at("set " + path(folder))) << folder;
+  }
 }
 
 TEST_F(GrantWalk, FailuresBelowAreCountedAndTheRestIsStillDone) {

@@ -160,9 +160,11 @@ TEST(SmbClient, SignInRefusals) {
   }
 }
 
-// A folder's entries set in two flights whatever their number; a swapped
-// entry and a junction left unchanged. A server that grants a compound's credits at a
-// time makes them wait for each other, with the same outcome.
+// A folder's entries set in two flights whatever their number, its
+// subfolders listed in the first and set only when their listing is taken;
+// a swapped entry and a junction left unchanged. A server that grants a
+// compound's credits at a time makes them wait for each other, with the same
+// outcome.
 TEST(SmbClient, SetsAFoldersEntriesInTwoFlights) {
   for (const std::uint16_t credits : {512, 3}) {
     FakeServer::Options options{kDialect311, AES_128_GCM, AES_CMAC};
@@ -176,33 +178,53 @@ TEST(SmbClient, SetsAFoldersEntriesInTwoFlights) {
     }
     rig.server.objects["jdoe\\up"] = FakeServer::Object{
         200, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 0xA0000003, {}};
+    for (std::uint64_t i = 0; i < 4; ++i) {
+      const std::string sub = "jdoe\\sub" + std::to_string(i);
+      rig.server.objects[sub] = FakeServer::Object{300 + i, FILE_ATTRIBUTE_DIRECTORY, 0, {}};
+      rig.server.objects[sub + "\\x"] = FakeServer::Object{400 + i, 0x20, 0, {}};
+    }
+    rig.server.objects["jdoe\\dfs"] = FakeServer::Object{500, FILE_ATTRIBUTE_DIRECTORY, 0, {}};
+    rig.server.dfsLinks.insert("jdoe\\dfs");  // to another share: not followed
     const Listing listing = rig.client.list(home, soon());
     EXPECT_EQ(listing.id, 50u);
-    ASSERT_EQ(listing.entries.size(), 41u);
+    ASSERT_EQ(listing.entries.size(), 46u);
     const SecurityDescriptor files = protectedFullControl({administratorsSid(), kUser}, false);
     std::vector<SecurityTarget> targets;
     for (const DirectoryEntry& entry : listing.entries) {
-      targets.push_back(SecurityTarget{home.child(entry.name), &files, entry.fileId});
+      targets.push_back(SecurityTarget{home.child(entry.name), &files, entry.fileId,
+                                       entry.name.starts_with("sub")});
     }
     rig.server.objects["jdoe\\f7"].id = 999;  // swapped after the listing
+    std::string checked;
     const int before = rig.server.roundTrips();
-    const std::vector<SecurityOutcome> outcomes = rig.client.setSecurityChecked(targets, soon());
+    const std::vector<SecurityOutcome> outcomes =
+        rig.client.setSecurityChecked(targets, soon(), [&](std::size_t i, const Listing& inside) {
+          checked += listing.entries[i].name + " ";
+          return inside.entries.size() == 1 && inside.entries[0].name == "x" && inside.id != 302;
+        });
     if (credits == 512) {
       EXPECT_EQ(rig.server.roundTrips() - before, 2);
     }
+    EXPECT_EQ(checked, "sub0 sub1 sub2 sub3 ");
     int set = 0;
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
       const std::string name = listing.entries[i].name;
-      if (name == "f7" || name == "up") {
-        EXPECT_TRUE(outcomes[i].error) << name;
+      EXPECT_EQ(outcomes[i].listing.has_value(), name.starts_with("sub")) << name;
+      if (name == "f7" || name == "up" || name == "sub2" || name == "dfs") {
+        EXPECT_EQ(static_cast<bool>(outcomes[i].error), name != "sub2") << name;
+        if (outcomes[i].error) {
+          EXPECT_THROW(std::rethrow_exception(outcomes[i].error), ObjectChanged) << name;
+        }
+        EXPECT_FALSE(outcomes[i].set) << name;
         EXPECT_TRUE(rig.server.objects["jdoe\\" + name].descriptor.empty()) << name;
       } else {
         EXPECT_FALSE(outcomes[i].error) << name;
+        EXPECT_TRUE(outcomes[i].set) << name;
         EXPECT_EQ(rig.server.objects["jdoe\\" + name].descriptor, encodeSecurityDescriptor(files));
         ++set;
       }
     }
-    EXPECT_EQ(set, 39);
+    EXPECT_EQ(set, 42);
   }
 }
 

@@ -301,6 +301,10 @@ Bytes FakeServer::handle(const Header& header, const WireReader& request, std::u
           request.utf16(request.u16(kHeaderSize + 44), request.u16(kHeaderSize + 46));
       const std::uint32_t disposition = request.u32(kHeaderSize + 36);
       const bool exists = objects.count(name) != 0;
+      if (dfsLinks.count(name)) {
+        status = STATUS_PATH_NOT_COVERED;
+        return Bytes{9, 0, 0, 0, 0, 0, 0, 0, 0};
+      }
       if (disposition == FILE_CREATE && exists) {
         status = STATUS_OBJECT_NAME_COLLISION;
         return Bytes{9, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -369,8 +373,11 @@ Bytes FakeServer::handle(const Header& header, const WireReader& request, std::u
         status = STATUS_NO_MORE_FILES;
         return Bytes{9, 0, 0, 0, 0, 0, 0, 0, 0};
       }
+      const std::size_t up = folder.rfind('\\');
       std::vector<std::pair<std::string, Object>> entries = {
-          {".", objects.at(folder)}, {"..", Object{1, FILE_ATTRIBUTE_DIRECTORY, 0, {}}}};
+          {".", objects.at(folder)},
+          {"..", folder.empty() ? Object{1, FILE_ATTRIBUTE_DIRECTORY, 0, {}}
+                                : objects.at(up == std::string::npos ? "" : folder.substr(0, up))}};
       for (const auto& [path, object] : objects) {
         const std::string prefix = folder.empty() ? "" : folder + "\\";
         if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/linux/smb/message_security.h"
@@ -41,6 +42,7 @@ class FakeServer {
   std::unique_ptr<Transport> transport();
 
   std::map<std::string, Object> objects;  // by path on the share, "" for its root
+  std::set<std::string> dfsLinks;         // opened: STATUS_PATH_NOT_COVERED
   // Called with each reply (command, plain message) before signing.
   std::function<void(std::uint16_t, Bytes&)> alter;
   // Called with each reply as it goes on the wire.

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "fake_server.h"
+#include "platform/grant/full_control_grant.h"
 
 namespace kestrine {
 namespace {
@@ -105,6 +106,37 @@ TEST(SmbFileServer, SignInFailuresOfTheTicketAreToldAsSuch) {
     const FileError error = thrown(server);
     EXPECT_EQ(error.code(), EACCES) << error.what();
     EXPECT_EQ(error.kind(), kind) << error.what();
+  }
+}
+
+// The walk through the seam over a server in memory: every object below the
+// home folder set, each folder in two round trips (its entries' checked opens
+// with its subfolders' listings, then the sets) whatever it holds.
+TEST(SmbFileServer, WalkSetsEveryObjectInTwoRoundTripsPerFolder) {
+  FakeServer fake({smb::kDialect311, smb::AES_128_GCM, smb::AES_CMAC});
+  std::uint64_t id = 50;
+  for (const std::string folder :
+       {"", "jdoe", "jdoe\\a", "jdoe\\a\\x", "jdoe\\a\\y", "jdoe\\b", "jdoe\\b\\x", "jdoe\\b\\y"}) {
+    fake.objects[folder] = FakeServer::Object{id++, smb::FILE_ATTRIBUTE_DIRECTORY, 0, {}};
+    for (int i = 0; i < 6 && !folder.empty(); ++i) {
+      fake.objects[folder + "\\f" + std::to_string(i)] = FakeServer::Object{id++, 0x20, 0, {}};
+    }
+  }
+  auto server = std::make_shared<SmbFileServer>(
+      std::make_unique<smb::Client>(
+          [&](const std::string&, Deadline) { return fake.transport(); },
+          [](const std::string&) { return std::make_unique<FakeSecurityContext>(); }),
+      ConnectionSettings{}, nullptr);
+  ASSERT_TRUE(server->isFolder(kFolder));  // the run's question, which lists it
+
+  const int before = fake.roundTrips();
+  const GrantResult result =
+      FullControlGrant(server).grantFullControl(kFolder, "S-1-5-21-1-2-3-1104", false);
+  EXPECT_EQ(result.exitCode, 0) << result.reason;
+  // The home folder's own set in one compound, then two for each of the 7.
+  EXPECT_EQ(fake.roundTrips() - before, 1 + 2 * 7);
+  for (const auto& [path, object] : fake.objects) {
+    EXPECT_EQ(!object.descriptor.empty(), path.starts_with("jdoe")) << path;
   }
 }
 
