@@ -398,7 +398,7 @@ std::vector<FileServer::Granted> SmbFileServer::setFullControlAll(
             std::rethrow_exception(done[k].error);
           } catch (...) {
             try {
-              std::rethrow_exception(outcomeOf(doing, settings_).failure);
+              std::rethrow_exception(outcomeOf(doing, settings_.timeout).failure);
             } catch (const PlatformError& e) {
               outcome.error = e;
             }
